@@ -1,0 +1,45 @@
+# The two commands of the README:
+#   make run   installs what is missing, builds, starts the console
+#   make test  installs what is missing, builds, runs every suite
+# (default build, then the unit suites under ASan+UBSan, the MQTT suites under
+# TSan, and a bounded run of every fuzz target).
+
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 30
+
+.PHONY: all deps build run test test-default test-asan test-tsan test-fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+run: build
+	scripts/run-console
+
+test: test-default test-asan test-tsan test-fuzz
+
+test-default: build
+	ctest --preset default -j $(JOBS)
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+test-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/run-fuzzers build/fuzz/fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build
