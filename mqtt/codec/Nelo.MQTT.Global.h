@@ -47,6 +47,14 @@ enum TNeloMQTTConnectionStatus {
   csConnected = 9
 };
 
+// Base of every object that can be the sender of an event or a log call.
+// ClassName() is what the log line shows as its sender.
+class TNeloObject {
+ public:
+  virtual ~TNeloObject() = default;
+  virtual std::string ClassName() const { return "TNeloObject"; }
+};
+
 using TNeloStringArray = std::vector<std::string>;
 using TNeloQosArray = std::vector<TNeloMQTTQoS>;
 
