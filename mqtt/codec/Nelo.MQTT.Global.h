@@ -53,6 +53,8 @@ class TNeloObject {
  public:
   virtual ~TNeloObject() = default;
   virtual std::string ClassName() const { return "TNeloObject"; }
+  // The object's text rendering; by default its class name.
+  virtual std::string ToString() const { return ClassName(); }
 };
 
 using TNeloStringArray = std::vector<std::string>;
@@ -101,7 +103,7 @@ class ENeloMQTTAssertionFailed : public std::logic_error {
 
 // Raises ENeloMQTTAssertionFailed with AText when ACondition is false.
 // Source paths are relative to the repository root (see -fmacro-prefix-map).
-#define NELO_ASSERT(ACondition, AText)                                \
-  do {                                                                \
+#define NELO_ASSERT(ACondition, AText)                                              \
+  do {                                                                              \
     if (!(ACondition)) throw ENeloMQTTAssertionFailed((AText), __FILE__, __LINE__); \
   } while (0)

@@ -1,0 +1,13 @@
+// DISCONNECT: a fixed header only, no variable header, no payload.
+#pragma once
+
+#include <memory>
+
+#include "Nelo.MQTT.Packets.h"
+
+class TNeloMQTTDisconnectPacket : public TNeloMQTTPacket {
+ public:
+  TNeloMQTTDisconnectPacket();
+  TNeloMQTTDisconnectPacket(std::unique_ptr<TNeloMQTTFixedHeader> AHeader, TNeloMQTTBytes ABytes);
+  std::string ClassName() const override { return "TNeloMQTTDisconnectPacket"; }
+};

@@ -1,0 +1,15 @@
+// PUBACK: carries only the packet identifier of the flow it belongs to.
+#pragma once
+
+#include <memory>
+
+#include "Nelo.MQTT.Packets.h"
+
+class TNeloMQTTPubAckPacket : public TNeloMQTTPacket {
+ public:
+  explicit TNeloMQTTPubAckPacket(uint16_t APacketID);
+  // Reads the packet identifier from the first two remaining bytes (further
+  // bytes are ignored); fewer than two raise "Could not read".
+  TNeloMQTTPubAckPacket(std::unique_ptr<TNeloMQTTFixedHeader> AHeader, TNeloMQTTBytes ABytes);
+  std::string ClassName() const override { return "TNeloMQTTPubAckPacket"; }
+};

@@ -1,0 +1,15 @@
+// UNSUBACK: carries only the packet identifier of the flow it belongs to.
+#pragma once
+
+#include <memory>
+
+#include "Nelo.MQTT.Packets.h"
+
+class TNeloMQTTUnsubAckPacket : public TNeloMQTTPacket {
+ public:
+  explicit TNeloMQTTUnsubAckPacket(uint16_t APacketID);
+  // Reads the packet identifier from the first two remaining bytes (further
+  // bytes are ignored); fewer than two raise "Could not read".
+  TNeloMQTTUnsubAckPacket(std::unique_ptr<TNeloMQTTFixedHeader> AHeader, TNeloMQTTBytes ABytes);
+  std::string ClassName() const override { return "TNeloMQTTUnsubAckPacket"; }
+};

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include "CodecTestSupport.h"
+#include "Nelo.MQTT.PacketFactory.h"
+#include "Nelo.MQTT.Packets.DISCONNECT.h"
+#include "Nelo.MQTT.Packets.PINGREQ.h"
+#include "Nelo.MQTT.Packets.PINGRESP.h"
+#include "Nelo.MQTT.Packets.PUBACK.h"
+#include "Nelo.MQTT.Packets.PUBLISH.h"
+#include "Nelo.MQTT.Packets.h"
+
+namespace {
+
+TEST(FlagsByte, GetAndSetBitFields) {
+  TFlagsByte LFlags(0xA5);  // 1010 0101
+  EXPECT_EQ(LFlags.GetFlag(0, 1), 1);
+  EXPECT_EQ(LFlags.GetFlag(1, 2), 2);
+  EXPECT_EQ(LFlags.GetFlag(4, 4), 0xA);
+  LFlags.SetFlag(4, 4, 0x3);
+  EXPECT_EQ(LFlags.Byte(), 0x35);
+  LFlags.SetFlag(7, 1, 1);
+  EXPECT_EQ(LFlags.Byte(), 0xB5);
+  LFlags.SetByte(0x00);
+  EXPECT_EQ(LFlags.Byte(), 0x00);
+}
+
+TEST(FlagsByte, ValueWiderThanItsFieldRaisesAndLeavesTheByte) {
+  TFlagsByte LFlags(0x42);
+  try {
+    LFlags.SetFlag(1, 2, 4);
+    FAIL() << "no exception";
+  } catch (const ENeloMQTTAssertionFailed& e) {
+    EXPECT_EQ(e.Text(), "Assertion failure");
+    EXPECT_NE(std::string(e.what()).find("mqtt/codec/Nelo.MQTT.Packets.cpp, line "), std::string::npos)
+        << e.what();
+  }
+  EXPECT_THROW(LFlags.SetFlag(0, 1, -1), ENeloMQTTAssertionFailed);
+  EXPECT_EQ(LFlags.Byte(), 0x42);
+}
+
+TEST(FixedHeader, ConstructorsGiveThePrescribedFirstBytes) {
+  struct Case {
+    TNeloMQTTPacketType Type;
+    uint8_t Byte;
+  };
+  const Case kCases[] = {{mtCONNECT, 0x10},  {mtCONNACK, 0x20},     {mtPUBLISH, 0x30},  {mtPUBACK, 0x40},
+                         {mtPUBREC, 0x50},   {mtPUBREL, 0x62},      {mtPUBCOMP, 0x70},  {mtSUBSCRIBE, 0x82},
+                         {mtSUBACK, 0x90},   {mtUNSUBSCRIBE, 0xA2}, {mtUNSUBACK, 0xB0}, {mtPINGREQ, 0xC0},
+                         {mtPINGRESP, 0xD0}, {mtDISCONNECT, 0xE0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(PacketTypeToString(c.Type));
+    EXPECT_EQ(TNeloMQTTFixedHeader(c.Type).Byte(), c.Byte);
+  }
+  EXPECT_EQ(TNeloMQTTFixedHeader(mtPUBLISH, true, qosExactlyOnce, true).Byte(), 0x3D);
+  // The four-argument form has no special cases.
+  EXPECT_EQ(TNeloMQTTFixedHeader(mtPUBREL, false, qosAtMostOnce, false).Byte(), 0x60);
+}
+
+TEST(FixedHeader, ReceivedByteIsTakenOverAndRendered) {
+  const TNeloMQTTFixedHeader LPubRel(static_cast<uint8_t>(0x62));
+  EXPECT_EQ(LPubRel.PacketType(), mtPUBREL);
+  EXPECT_EQ(LPubRel.QoS(), qosAtLeastOnce);
+  EXPECT_FALSE(LPubRel.IsDuplicate());
+  EXPECT_FALSE(LPubRel.Retain());
+
+  EXPECT_EQ(TNeloMQTTFixedHeader(static_cast<uint8_t>(0x32)).ToString(),
+            "MessageType: mtPUBLISH\r\nIsDuplicate: 0\r\nQos: qosAtLeastOnce\r\nRetain: 0\r\n");
+  EXPECT_EQ(TNeloMQTTFixedHeader(static_cast<uint8_t>(0xFF)).ToString(),
+            "MessageType: mtRESERVED15\r\nIsDuplicate: -1\r\nQos: qosRESERVED\r\nRetain: -1\r\n");
+
+  // Setting DUP in a stored first byte (what a retransmission does).
+  TNeloMQTTFixedHeader LStored(static_cast<uint8_t>(0x32));
+  LStored.SetIsDuplicate(true);
+  EXPECT_EQ(LStored.Byte(), 0x3A);
+}
+
+TEST(VariableHeader, PacketIdBytesTextAndReadOnlyBytes) {
+  TNeloMQTTVariableHeader LNone;
+  EXPECT_TRUE(LNone.GetBytes().empty());
+  EXPECT_EQ(LNone.ToString(), "");
+  TNeloMQTTVariableHeader LTen(10);
+  EXPECT_EQ(ToHex(LTen.Bytes()), "00 0A");
+  EXPECT_EQ(LTen.ToString(), "PacketId: 10\r\n");
+  LTen.SetBytes(Hex("12 34"));
+  EXPECT_EQ(LTen.PacketId(), 10);
+  EXPECT_EQ(ToHex(LTen.GetBytes()), "00 0A");
+
+  int LIndex = 1;
+  TNeloMQTTVariableHeader LRead;
+  LRead.ReadPacketId(Hex("FF 01 02"), LIndex);
+  EXPECT_EQ(LRead.PacketId(), 0x0102);
+  EXPECT_EQ(LIndex, 3);
+}
+
+TEST(Packet, HeaderOnlyPacketsSerialiseToTwoBytes) {
+  EXPECT_EQ(ToHex(TNeloMQTTPingRequestPacket().GetBytes()), "C0 00");
+  EXPECT_EQ(ToHex(TNeloMQTTPingRespPacket().GetBytes()), "D0 00");
+  EXPECT_EQ(ToHex(TNeloMQTTDisconnectPacket().GetBytes()), "E0 00");
+  EXPECT_EQ(ToHex(TNeloMQTTPubAckPacket(0).GetBytes()), "40 00");
+  EXPECT_EQ(ToHex(TNeloMQTTPubAckPacket(10).GetBytes()), "40 02 00 0A");
+}
+
+TEST(Packet, RemainingLengthGrowsAtTheBoundaryAndSerialisingIsRepeatable) {
+  // Topic field "t" is 3 bytes; QoS 0 so no identifier: body = 3 + payload.
+  const TNeloMQTTPublishPacket L127(0, "t", TNeloMQTTBytes(124, 0x55), qosAtMostOnce, false);
+  const TNeloMQTTBytes LBytes127 = L127.GetBytes();
+  ASSERT_EQ(LBytes127.size(), 129u);
+  EXPECT_EQ(LBytes127[1], 0x7F);
+  EXPECT_EQ(L127.GetBytes(), LBytes127);
+
+  const TNeloMQTTPublishPacket L128(0, "t", TNeloMQTTBytes(125, 0x55), qosAtMostOnce, false);
+  const TNeloMQTTBytes LBytes128 = L128.GetBytes();
+  ASSERT_EQ(LBytes128.size(), 131u);
+  EXPECT_EQ(LBytes128[1], 0x80);
+  EXPECT_EQ(LBytes128[2], 0x01);
+  EXPECT_EQ(LBytes128[3], 0x00);  // the topic field starts right behind the length
+  EXPECT_EQ(LBytes128[5], 't');
+
+  const TNeloMQTTPublishPacket L203(0, "t", TNeloMQTTBytes(200, 0x55), qosAtMostOnce, false);
+  const TNeloMQTTBytes LBytes203 = L203.GetBytes();
+  ASSERT_EQ(LBytes203.size(), 206u);
+  EXPECT_EQ(ToHex(TNeloMQTTBytes(LBytes203.begin(), LBytes203.begin() + 3)), "30 CB 01");
+}
+
+TEST(Packet, DefaultsWithoutHeadersAndRawBytesOfAReceivedPacket) {
+  TNeloMQTTPingRespPacket LReceived(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0xD0)),
+                                    Hex("00"));
+  EXPECT_EQ(LReceived.PacketId(), 0);
+  EXPECT_EQ(ToHex(LReceived.GetRawBytes()), "00");
+  EXPECT_EQ(LReceived.ToString(), "TNeloMQTTPingRespPacket");
+  EXPECT_TRUE(TNeloMQTTPingRespPacket().GetRawBytes().empty());
+
+  LReceived.SetFixedHeader(nullptr);
+  EXPECT_EQ(LReceived.PacketType(), mtRESERVED0);
+  EXPECT_EQ(LReceived.QoS(), qosAtMostOnce);
+  EXPECT_FALSE(LReceived.IsDuplicate());
+  EXPECT_FALSE(LReceived.IsRetained());
+}
+
+}  // namespace
