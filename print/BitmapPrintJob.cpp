@@ -1,0 +1,106 @@
+#include "BitmapPrintJob.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+void Append(TPrintBytes& AOut, const std::string& AText) { AOut.insert(AOut.end(), AText.begin(), AText.end()); }
+
+// TSPL line breaks are LF CR.
+const std::string cTsplBreak = "\n\r";
+
+std::string JoinPath(const std::string& ADir, const char* AName) {
+  return (std::filesystem::path(ADir) / AName).string();
+}
+
+}  // namespace
+
+std::string DefaultDumpDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string base = (tmp && *tmp) ? tmp : "/tmp";
+  return JoinPath(base, "tessiva");
+}
+
+int DialogTextToInt(const std::string& AText) {
+  size_t i = 0;
+  while (i < AText.size() && (AText[i] == ' ' || AText[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < AText.size() && (AText[i] == '+' || AText[i] == '-')) negative = AText[i++] == '-';
+  long long value = 0;
+  const size_t digitsFrom = i;
+  for (; i < AText.size(); ++i) {
+    const char c = AText[i];
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) break;
+  }
+  if (negative) value = -value;
+  if (i != AText.size() || i == digitsFrom || value > INT_MAX || value < INT_MIN)
+    throw EPrintError("'" + AText + "' is not a valid integer value");
+  return static_cast<int>(value);
+}
+
+TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage) {
+  const int r = AImage.RowBytes;
+  const int h = AImage.Height;
+  if (r > 0xFFFF || h > 0xFFFF)
+    throw EPrintError("Picture too large for one raster command: " + std::to_string(AImage.Width) + " x " +
+                      std::to_string(h) + " dots");
+  TPrintBytes job;
+  job.reserve(8 + static_cast<size_t>(r) * static_cast<size_t>(h) + 2);
+  job.insert(job.end(), {0x1D, 0x76, 0x30, 0x00, static_cast<uint8_t>(r & 0xFF), static_cast<uint8_t>(r >> 8),
+                         static_cast<uint8_t>(h & 0xFF), static_cast<uint8_t>(h >> 8)});
+  const int rest = AImage.Width % 8;
+  const uint8_t padding = rest == 0 ? 0 : static_cast<uint8_t>(0xFF >> rest);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = AImage.Row(y);
+    for (int i = 0; i < r; ++i) {
+      uint8_t b = row[i];
+      if (i == r - 1) b |= padding;
+      job.push_back(static_cast<uint8_t>(~b));
+    }
+  }
+  job.push_back(0x0D);
+  job.push_back(0x0A);
+  return job;
+}
+
+TPrintBytes MakeTsplBitmapJob(const TMonoBitmap& AImage, int ALabelWidth, int ALabelHeight) {
+  TPrintBytes job;
+  Append(job, "SIZE " + std::to_string(ALabelWidth) + " mm," + std::to_string(ALabelHeight) + " mm" + cTsplBreak);
+  Append(job, "CLS" + cTsplBreak);
+  Append(job, "BITMAP 0,0," + std::to_string(AImage.RowBytes) + "," + std::to_string(AImage.Height) + ",1,");
+  for (int y = 0; y < AImage.Height; ++y) {
+    const uint8_t* row = AImage.Row(y);
+    job.insert(job.end(), row, row + AImage.RowBytes);
+  }
+  Append(job, "PRINT 1,1" + cTsplBreak);
+  return job;
+}
+
+TBitmapPrintResult MakeBitmapPrintTask(const std::string& AFileName, const TBitmapPrintSettings& ASettings) {
+  TBitmapPrintResult result;
+  const int width = DialogTextToInt(ASettings.PaperWidth);
+  result.Image = ConvertToDitheredBitmap(AFileName, width);
+  result.BitmapFileName = DitheredBitmapFileName(AFileName);
+  if (ASettings.EscPos) {
+    result.Job = MakeEscPosRasterJob(result.Image);
+  } else {
+    const int labelWidth = DialogTextToInt(ASettings.LabelWidth);
+    const int labelHeight = DialogTextToInt(ASettings.LabelHeight);
+    result.Job = MakeTsplBitmapJob(result.Image, labelWidth, labelHeight);
+  }
+  const std::string dir = ASettings.DumpDir.empty() ? DefaultDumpDir() : ASettings.DumpDir;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);  // a failure shows when the file is created
+  result.JobFileName = JoinPath(dir, cJobDumpName);
+  result.Base64FileName = JoinPath(dir, cBase64DumpName);
+  WritePrintFile(result.JobFileName, result.Job.data(), result.Job.size());
+  result.base64text = MakePrintTaskEnvelope(EncodePrintBase64(result.Job));
+  WritePrintFile(result.Base64FileName, reinterpret_cast<const uint8_t*>(result.base64text.data()),
+                 result.base64text.size());
+  return result;
+}

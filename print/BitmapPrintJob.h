@@ -1,0 +1,55 @@
+// The picture print job behind the image dialog's OK button: picture file +
+// dialog fields -> one-bit image (and its BMP), an ESC/POS raster (GS v 0) or
+// TSPL BITMAP job, the two dump files and the finished envelope text.
+#pragma once
+
+#include <string>
+
+#include "DitheredBitmap.h"
+#include "PrintTask.h"
+
+// The dialog's fields as the operator left them (texts, as in the edits).
+struct TBitmapPrintSettings {
+  std::string PaperWidth = "576";  // edt_paper_width: picture width in dots
+  bool EscPos = true;              // rb_recpet_escpos checked; false: rb_recpet_tspl
+  std::string LabelWidth = "50";   // edt_width: label width in mm (TSPL only)
+  std::string LabelHeight = "50";  // edt_height: label height in mm (TSPL only)
+  std::string DumpDir;             // where a.bin and base64.txt go; empty: DefaultDumpDir()
+};
+
+struct TBitmapPrintResult {
+  std::string base64text;  // the envelope for the send memo
+  TMonoBitmap Image;       // the dithered picture
+  TPrintBytes Job;         // the printer command bytes (also in a.bin)
+  std::string BitmapFileName;
+  std::string JobFileName;     // .../a.bin
+  std::string Base64FileName;  // .../base64.txt
+};
+
+inline constexpr const char* cJobDumpName = "a.bin";
+inline constexpr const char* cBase64DumpName = "base64.txt";
+
+// "tessiva" under $TMPDIR, or under /tmp when TMPDIR is unset or empty.
+std::string DefaultDumpDir();
+
+// An edit's text as an integer: optional leading blanks, an optional sign,
+// decimal digits, within the 32-bit range. Otherwise throws
+// "'<text>' is not a valid integer value".
+int DialogTextToInt(const std::string& AText);
+
+// GS v 0: 1D 76 30 00, bytes per row and height (16 bits, little-endian),
+// then every row with the padding bits set and all bits inverted (1 = dot),
+// then CR LF. A picture whose row bytes or height do not fit the 16-bit
+// fields is refused: the printer would take the rest of the rows for
+// commands.
+TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage);
+
+// "SIZE w mm,h mm" LF CR "CLS" LF CR "BITMAP 0,0,R,H,1," rows as they are,
+// then "PRINT 1,1" LF CR.
+TPrintBytes MakeTsplBitmapJob(const TMonoBitmap& AImage, int ALabelWidth, int ALabelHeight);
+
+// The whole OK handling for the chosen picture file, in the dialog's order:
+// width, conversion and BMP, label size (TSPL), job, a.bin, Base64,
+// envelope, base64.txt. Throws EPrintError with the operator's message at
+// the first failure; files written before it stay.
+TBitmapPrintResult MakeBitmapPrintTask(const std::string& AFileName, const TBitmapPrintSettings& ASettings);

@@ -1,0 +1,63 @@
+// Small pictures made at test time with libjpeg and libpng, and a scratch
+// folder per test.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DitheredBitmap.h"
+
+// An 8-bit RGBA picture in memory, rows top to bottom.
+struct TRgbaPicture {
+  int Width = 0;
+  int Height = 0;
+  std::vector<uint8_t> Pixels;  // Width * Height * 4
+
+  TRgbaPicture(int AWidth, int AHeight, uint8_t AGrey = 255);
+  uint8_t* At(int AX, int AY) { return &Pixels[(static_cast<size_t>(AY) * Width + AX) * 4]; }
+  const uint8_t* At(int AX, int AY) const { return &Pixels[(static_cast<size_t>(AY) * Width + AX) * 4]; }
+  void Set(int AX, int AY, uint8_t AR, uint8_t AG, uint8_t AB, uint8_t AA = 255);
+};
+
+// A deterministic picture with gradients and hard edges.
+TRgbaPicture TestPattern(int AWidth, int AHeight);
+
+enum TPngKind { pkRgb, pkRgba, pkGrey, pkGreyAlpha, pkPalette, pkRgb16 };
+
+// Writes the picture as PNG of that kind (grey kinds take the red channel;
+// the palette kind needs at most 256 distinct colours and stores alpha in
+// tRNS).
+void WritePng(const std::string& AFileName, const TRgbaPicture& APicture, TPngKind AKind, bool AInterlaced = false);
+
+enum TJpegKind { jkRgb, jkGrey, jkProgressive, jkCmykAdobe };
+
+// Writes the picture as JPEG, quality 100 (CMYK: the red channel becomes
+// the inverted black ink, no colour inks).
+void WriteJpeg(const std::string& AFileName, const TRgbaPicture& APicture, TJpegKind AKind);
+
+std::vector<uint8_t> ReadFileBytes(const std::string& AFileName);
+void WriteFileBytes(const std::string& AFileName, const std::vector<uint8_t>& ABytes);
+bool FileExists(const std::string& AFileName);
+
+// A fresh empty folder, removed with the object.
+class TScratchDir {
+ public:
+  TScratchDir();
+  ~TScratchDir();
+  TScratchDir(const TScratchDir&) = delete;
+  TScratchDir& operator=(const TScratchDir&) = delete;
+  const std::string& Path() const { return FPath; }
+  std::string File(const std::string& AName) const { return FPath + "/" + AName; }
+
+ private:
+  std::string FPath;
+};
+
+// Runs a shell command, returns its standard output; AStatus gets the exit
+// status.
+std::string RunCommand(const std::string& ACommand, int* AStatus = nullptr);
+
+// Each pixel of AImage as ImageMagick reads it back from the BMP file: one
+// byte per pixel, 0 or 255.
+std::vector<uint8_t> ImageMagickGreyPixels(const std::string& ABmpFile, int* AWidth, int* AHeight);
