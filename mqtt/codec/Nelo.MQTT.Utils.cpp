@@ -8,11 +8,22 @@
 void AddByte(TNeloMQTTBytes& ABytes, uint8_t AValue) { ABytes.push_back(AValue); }
 
 void AddBytes(TNeloMQTTBytes& ABytes, const TNeloMQTTBytes& AValue) {
+  // Inserting a vector's own range into it is undefined behaviour; copy first.
+  if (&ABytes == &AValue) {
+    const TNeloMQTTBytes LCopy(AValue);
+    ABytes.insert(ABytes.end(), LCopy.begin(), LCopy.end());
+    return;
+  }
   ABytes.insert(ABytes.end(), AValue.begin(), AValue.end());
 }
 
 void InsertBytes(TNeloMQTTBytes& ABytes, int AIndex, const TNeloMQTTBytes& AValue) {
   if (AValue.empty()) return;
+  if (&ABytes == &AValue) {
+    const TNeloMQTTBytes LCopy(AValue);
+    InsertBytes(ABytes, AIndex, LCopy);
+    return;
+  }
   size_t LPos = AIndex < 0 ? 0 : static_cast<size_t>(AIndex);
   if (LPos > ABytes.size()) LPos = ABytes.size();
   ABytes.insert(ABytes.begin() + static_cast<std::ptrdiff_t>(LPos), AValue.begin(), AValue.end());

@@ -21,11 +21,12 @@ inline constexpr size_t NeloMQTTMaxLengthPrefixed = 65535;
 
 // Appends one byte.
 void AddByte(TNeloMQTTBytes& ABytes, uint8_t AValue);
-// Appends all bytes of AValue (nothing when it is empty).
+// Appends all bytes of AValue (nothing when it is empty). AValue may be
+// ABytes itself.
 void AddBytes(TNeloMQTTBytes& ABytes, const TNeloMQTTBytes& AValue);
 // Inserts AValue before position AIndex; at or past the end (or for a
 // negative index, at the start) it is appended / prepended. Nothing happens
-// when AValue is empty.
+// when AValue is empty. AValue may be ABytes itself.
 void InsertBytes(TNeloMQTTBytes& ABytes, int AIndex, const TNeloMQTTBytes& AValue);
 // High byte, then low byte.
 TNeloMQTTBytes WordToBytes(uint16_t AValue);

@@ -52,6 +52,8 @@ TEST(ConnectPacket, SerialisesToTheExpectedWireForm) {
       {"will message without topic is never sent; will qos still flagged", "abc", false, "", "", "",
        "a long last will", false, qosExactlyOnce, 0xFFFF,
        "10 0F 00 04 4D 51 54 54 04 10 FF FF 00 03 61 62 63"},
+      {"will retain reaches the flags without a will topic", "abc", false, "", "", "", "", true, qosAtLeastOnce,
+       0, "10 0F 00 04 4D 51 54 54 04 28 00 00 00 03 61 62 63"},
       {"empty client id", "", false, "", "", "", "", false, qosAtMostOnce, 0,
        "10 0C 00 04 4D 51 54 54 04 00 00 00 00 00"},
       {"client id is never trimmed", " x", false, "", "", "", "", false, qosAtMostOnce, 0,

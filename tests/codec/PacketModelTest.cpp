@@ -74,6 +74,26 @@ TEST(FixedHeader, ReceivedByteIsTakenOverAndRendered) {
   EXPECT_EQ(LStored.Byte(), 0x3A);
 }
 
+TEST(FixedHeader, RenderingNamesEveryTypeAndQoS) {
+  // The enumerator identifiers are part of the debug interface.
+  const char* const kTypes[16] = {"mtRESERVED0", "mtCONNECT",  "mtCONNACK",     "mtPUBLISH",
+                                  "mtPUBACK",    "mtPUBREC",   "mtPUBREL",      "mtPUBCOMP",
+                                  "mtSUBSCRIBE", "mtSUBACK",   "mtUNSUBSCRIBE", "mtUNSUBACK",
+                                  "mtPINGREQ",   "mtPINGRESP", "mtDISCONNECT",  "mtRESERVED15"};
+  const char* const kQoS[4] = {"qosAtMostOnce", "qosAtLeastOnce", "qosExactlyOnce", "qosRESERVED"};
+  for (int LType = 0; LType < 16; ++LType) {
+    for (int LFlags = 0; LFlags < 16; ++LFlags) {
+      const auto LByte = static_cast<uint8_t>(LType << 4 | LFlags);
+      SCOPED_TRACE(static_cast<int>(LByte));
+      const std::string LExpected = std::string("MessageType: ") + kTypes[LType] + "\r\n" +
+                                    "IsDuplicate: " + ((LFlags & 8) ? "-1" : "0") + "\r\n" +
+                                    "Qos: " + kQoS[(LFlags >> 1) & 3] + "\r\n" +
+                                    "Retain: " + ((LFlags & 1) ? "-1" : "0") + "\r\n";
+      EXPECT_EQ(TNeloMQTTFixedHeader(LByte).ToString(), LExpected);
+    }
+  }
+}
+
 TEST(VariableHeader, PacketIdBytesTextAndReadOnlyBytes) {
   TNeloMQTTVariableHeader LNone;
   EXPECT_TRUE(LNone.GetBytes().empty());

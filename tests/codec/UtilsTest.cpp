@@ -131,6 +131,14 @@ TEST(BuildingBytes, AppendInsertAndLengthPrefix) {
   EXPECT_EQ(ToHex(LField), "00 00 00 02 C3 A9 7E");
   EXPECT_EQ(ToHex(WordToBytes(0xBEEF)), "BE EF");
 
+  // A run may be appended to or inserted into its own array.
+  TNeloMQTTBytes LSelf = Hex("01 02 03");
+  LSelf.reserve(16);
+  InsertBytes(LSelf, 1, LSelf);
+  EXPECT_EQ(ToHex(LSelf), "01 01 02 03 02 03");
+  AddBytes(LSelf, LSelf);
+  EXPECT_EQ(ToHex(LSelf), "01 01 02 03 02 03 01 01 02 03 02 03");
+
   const uint8_t LBuffer[] = {1, 2, 3};
   EXPECT_EQ(ToHex(BytesFromBuffer(LBuffer, 2)), "01 02");
   EXPECT_TRUE(BytesFromBuffer(LBuffer, 0).empty());
