@@ -1,5 +1,7 @@
 #include "BitmapPrintJob.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -94,13 +96,20 @@ TBitmapPrintResult MakeBitmapPrintTask(const std::string& AFileName, const TBitm
     result.Job = MakeTsplBitmapJob(result.Image, labelWidth, labelHeight);
   }
   const std::string dir = ASettings.DumpDir.empty() ? DefaultDumpDir() : ASettings.DumpDir;
+  // A failure here shows when the file is created.
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);  // a failure shows when the file is created
+  if (ASettings.DumpDir.empty()) {
+    // The shared temporary folder: our own folder there is the user's only.
+    std::filesystem::create_directories(std::filesystem::path(dir).parent_path(), ec);
+    ::mkdir(dir.c_str(), 0700);
+  } else {
+    std::filesystem::create_directories(dir, ec);
+  }
   result.JobFileName = JoinPath(dir, cJobDumpName);
   result.Base64FileName = JoinPath(dir, cBase64DumpName);
-  WritePrintFile(result.JobFileName, result.Job.data(), result.Job.size());
+  WriteDumpFile(result.JobFileName, result.Job.data(), result.Job.size());
   result.base64text = MakePrintTaskEnvelope(EncodePrintBase64(result.Job));
-  WritePrintFile(result.Base64FileName, reinterpret_cast<const uint8_t*>(result.base64text.data()),
-                 result.base64text.size());
+  WriteDumpFile(result.Base64FileName, reinterpret_cast<const uint8_t*>(result.base64text.data()),
+                result.base64text.size());
   return result;
 }

@@ -29,7 +29,8 @@ struct TBitmapPrintResult {
 inline constexpr const char* cJobDumpName = "a.bin";
 inline constexpr const char* cBase64DumpName = "base64.txt";
 
-// "tessiva" under $TMPDIR, or under /tmp when TMPDIR is unset or empty.
+// "tessiva" under $TMPDIR, or under /tmp when TMPDIR is unset or empty;
+// MakeBitmapPrintTask creates it (mode 0700) when missing.
 std::string DefaultDumpDir();
 
 // An edit's text as an integer: optional leading blanks, an optional sign,
@@ -51,5 +52,6 @@ TPrintBytes MakeTsplBitmapJob(const TMonoBitmap& AImage, int ALabelWidth, int AL
 // The whole OK handling for the chosen picture file, in the dialog's order:
 // width, conversion and BMP, label size (TSPL), job, a.bin, Base64,
 // envelope, base64.txt. Throws EPrintError with the operator's message at
-// the first failure; files written before it stay.
+// the first failure; files written before it stay. A dump file that is a
+// symbolic link is not written through (WriteDumpFile).
 TBitmapPrintResult MakeBitmapPrintTask(const std::string& AFileName, const TBitmapPrintSettings& ASettings);

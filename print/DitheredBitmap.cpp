@@ -1,5 +1,8 @@
 #include "DitheredBitmap.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -50,8 +53,19 @@ int GreyValue(uint8_t ARed, uint8_t AGreen, uint8_t ABlue) {
 
 //---------------------------------------------------------------- dithering
 
+namespace {
+
+// An image without rows or columns has no scan line to write.
+int CheckedSide(int ASide) {
+  if (ASide <= 0) throw EPrintError(cNoRows);
+  return ASide;
+}
+
+}  // namespace
+
 TErrorDiffusion::TErrorDiffusion(int AWidth, int AHeight)
-    : FCurrent(static_cast<size_t>(AWidth)), FNext(static_cast<size_t>(AWidth)) {
+    : FCurrent(static_cast<size_t>(CheckedSide(AWidth))), FNext(static_cast<size_t>(AWidth)) {
+  CheckedSide(AHeight);
   FImage.Width = AWidth;
   FImage.Height = AHeight;
   FImage.RowBytes = static_cast<int>((static_cast<long long>(AWidth) + 7) / 8);
@@ -218,15 +232,34 @@ TPrintBytes MonoBitmapToBmp(const TMonoBitmap& AImage) {
   return out;
 }
 
-void WritePrintFile(const std::string& AFileName, const uint8_t* AData, size_t ASize) {
-  FILE* f = std::fopen(AFileName.c_str(), "wb");
-  if (!f) ThrowCannotCreate(AFileName, errno);
-  const bool written = ASize == 0 || std::fwrite(AData, 1, ASize, f) == ASize;
-  int err = written ? 0 : errno;
-  if (std::fclose(f) != 0 && err == 0) err = errno ? errno : EIO;
-  if (!written && err == 0) err = EIO;
+namespace {
+
+void WriteFileWith(const std::string& AFileName, const uint8_t* AData, size_t ASize, int AExtraFlags) {
+  const int fd = ::open(AFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | AExtraFlags, 0666);
+  if (fd < 0) ThrowCannotCreate(AFileName, errno);
+  int err = 0;
+  for (size_t done = 0; done < ASize && err == 0;) {
+    const ssize_t n = ::write(fd, AData + done, ASize - done);
+    if (n > 0)
+      done += static_cast<size_t>(n);
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      err = n < 0 ? errno : EIO;
+  }
+  if (::close(fd) != 0 && err == 0) err = errno ? errno : EIO;
   if (err != 0) {
-    std::remove(AFileName.c_str());
+    ::unlink(AFileName.c_str());
     ThrowCannotCreate(AFileName, err);
   }
+}
+
+}  // namespace
+
+void WritePrintFile(const std::string& AFileName, const uint8_t* AData, size_t ASize) {
+  WriteFileWith(AFileName, AData, ASize, 0);
+}
+
+void WriteDumpFile(const std::string& AFileName, const uint8_t* AData, size_t ASize) {
+  WriteFileWith(AFileName, AData, ASize, O_NOFOLLOW);
 }

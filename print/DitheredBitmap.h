@@ -37,6 +37,7 @@ int GreyValue(uint8_t ARed, uint8_t AGreen, uint8_t ABlue);
 // 0..255 at once). Rows of grey values go in top to bottom.
 class TErrorDiffusion {
  public:
+  // A width or height of 0 or less throws "Scan line index out of range".
   TErrorDiffusion(int AWidth, int AHeight);
   // AGrey: Width grey values (0..255) of the next row.
   void AddRow(const int* AGrey);
@@ -80,3 +81,8 @@ TPrintBytes MonoBitmapToBmp(const TMonoBitmap& AImage);
 // `Cannot create file "<full path>". <reason>`; a file that could not be
 // written completely is removed.
 void WritePrintFile(const std::string& AFileName, const uint8_t* AData, size_t ASize);
+
+// WritePrintFile for the dump files in the shared temporary folder: a
+// symbolic link in place of the file is refused (ELOOP), so nobody else can
+// redirect the write onto another of the user's files.
+void WriteDumpFile(const std::string& AFileName, const uint8_t* AData, size_t ASize);

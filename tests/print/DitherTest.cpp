@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BitmapPrintJob.h"
@@ -63,6 +64,23 @@ TEST(Dither, ErrorDiffusionVectors) {
       // 250 + 43 is clamped to 255 at once, so no error is carried further.
       {"clamp after each sum", 3, {{100, 250, 120}}, {0x40}, {0xA0}, {0x40}},
       {"nine pixels: second byte", 9, {std::vector<int>(9, 0)}, {0x00, 0x00}, {0xFF, 0x80}, {0x00, 0x00}},
+      // Row 0 is all black; its errors 127, 55 and 24 reach row 1 as
+      // 5/16 + 3/16 -> +49, 1/16 + 5/16 + 3/16 -> +28, 1/16 + 5/16 -> +10,
+      // which lifts every pixel of row 1 to exactly 128.
+      {"3/16, 5/16 and 1/16 below", 3, {{127, 0, 0}, {79, 100, 118}}, {0x00, 0xA0}, {0xE0, 0x40}, {0x00, 0xA0}},
+      // Below: 10 - 275/16 = 10 - 17 is clamped to 0 before 3 * 76 / 16 = 14
+      // is added; that 14 pushes 98/16 = 6 to its right, lifting
+      // 102 - 3 + 23 = 122 to exactly 128. Unclamped (7, then +3) or with
+      // floored divisions (-4 for -55/16) the second pixel would stay black.
+      {"truncate and clamp below", 2, {{200, 100}, {10, 102}}, {0x80, 0x40}, {0x40, 0x80}, {0x80, 0x40}},
+      // The last term a pixel gets from above is 3/16: 5 - 10 is clamped to
+      // 0, so it passes no error right and 145 - 17 = 128 stays white.
+      {"clamp after 3/16 below", 2, {{0, 200}, {5, 145}}, {0x40, 0x40}, {0x80, 0x80}, {0x40, 0x40}},
+      // -275/16 truncates to -17: 145 - 17 = 128 is white (floored, 127 black).
+      {"division toward zero below", 1, {{200}, {145}}, {0x80, 0x80}, {0x00, 0x00}, {0x80, 0x80}},
+      // Row 2 gets row 1's error only: 100 -> 131 (white, -124), then
+      // 150 - 38 = 112 is black.
+      {"error travels one row", 1, {{100}, {100}, {150}}, {0x00, 0x80, 0x00}, {0x80, 0x00, 0x80}, {0x00, 0x80, 0x00}},
   };
   for (const TCase& c : cases) {
     const TMonoBitmap image = DitherGrey(c.Width, c.Grey);
@@ -82,6 +100,15 @@ TEST(Dither, RowCountMustMatch) {
   TErrorDiffusion extra(4, 1);
   extra.AddRow(row);
   EXPECT_THROW(extra.AddRow(row), EPrintError);
+  // No rows or no columns: refused before any buffer is made.
+  for (const auto& [w, h] : {std::pair{0, 1}, std::pair{-1, 1}, std::pair{4, 0}, std::pair{4, -2}}) {
+    try {
+      TErrorDiffusion empty(w, h);
+      ADD_FAILURE() << w << " x " << h << " accepted";
+    } catch (const EPrintError& e) {
+      EXPECT_STREQ(e.what(), "Scan line index out of range") << w << " x " << h;
+    }
+  }
 }
 
 TEST(Dither, PaddingOfWidths575And576) {

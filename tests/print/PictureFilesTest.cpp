@@ -364,6 +364,30 @@ TEST_F(PictureFiles, LaterFailuresKeepEarlierFiles) {
   EXPECT_FALSE(FileExists(s.DumpDir + "/a.bin"));
 }
 
+TEST_F(PictureFiles, DumpFilesAreNotWrittenThroughLinks) {
+  // Someone else's a.bin in the shared folder, linked to one of our files:
+  // the job must not land there.
+  const std::string pic = FDir.File("pic.png");
+  WritePng(pic, TestPattern(16, 16), pkRgb);
+  const std::string victim = FDir.File("victim.txt");
+  WriteFileBytes(victim, {'k', 'e', 'e', 'p'});
+  for (const char* name : {cJobDumpName, cBase64DumpName}) {
+    TBitmapPrintSettings s = Settings("16");
+    s.DumpDir = FDir.File(std::string("links-") + name);
+    std::filesystem::create_directories(s.DumpDir);
+    std::filesystem::create_symlink(victim, s.DumpDir + "/" + name);
+    try {
+      MakeBitmapPrintTask(pic, s);
+      ADD_FAILURE() << name << " written through a link";
+    } catch (const EPrintError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Cannot create file \"" + s.DumpDir + "/" + name + "\". Too many levels of symbolic links");
+    }
+    EXPECT_EQ(ReadFileBytes(victim), (std::vector<uint8_t>{'k', 'e', 'e', 'p'})) << name;
+    EXPECT_TRUE(std::filesystem::is_symlink(s.DumpDir + "/" + name)) << name;
+  }
+}
+
 TEST_F(PictureFiles, DefaultDumpFolderIsUnderTmpdir) {
   const char* old = std::getenv("TMPDIR");
   const std::string saved = old ? old : "";
@@ -376,6 +400,9 @@ TEST_F(PictureFiles, DefaultDumpFolderIsUnderTmpdir) {
   const TBitmapPrintResult r = MakeBitmapPrintTask(pic, s);
   EXPECT_EQ(r.JobFileName, FDir.Path() + "/tessiva/a.bin");
   EXPECT_TRUE(FileExists(FDir.Path() + "/tessiva/base64.txt"));
+  // Made for this user alone.
+  EXPECT_EQ(std::filesystem::status(FDir.Path() + "/tessiva").permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
   setenv("TMPDIR", "", 1);
   EXPECT_EQ(DefaultDumpDir(), "/tmp/tessiva");
   if (old) setenv("TMPDIR", saved.c_str(), 1);
