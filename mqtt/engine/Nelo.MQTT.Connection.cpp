@@ -1,0 +1,630 @@
+#include "Nelo.MQTT.Connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 5000;
+constexpr int kAllocatedReadTimeoutMs = 2000;
+constexpr int kArrayReadTimeoutMs = 5000;
+constexpr std::size_t kReadChunk = 16384;
+// A blocked write wakes this often to notice a local Close.
+constexpr int kWriteWaitSliceMs = 250;
+
+using TClock = std::chrono::steady_clock;
+
+std::string ErrnoText(int AErrno) { return std::strerror(AErrno); }
+
+bool IsPeerLossErrno(int AErrno) {
+  return AErrno == ECONNRESET || AErrno == ECONNABORTED || AErrno == EPIPE || AErrno == ENOTCONN ||
+         AErrno == ETIMEDOUT || AErrno == EHOSTUNREACH || AErrno == ENETUNREACH;
+}
+
+int RemainingMs(TClock::time_point ADeadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(ADeadline - TClock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+// Waits for AEvents on AFd up to ATimeoutMs (retrying after signals).
+// Returns the received events, 0 on time-out.
+short PollFor(int AFd, short AEvents, int ATimeoutMs) {
+  const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
+  for (;;) {
+    pollfd entry{AFd, AEvents, 0};
+    const int rc = ::poll(&entry, 1, RemainingMs(deadline));
+    if (rc > 0) return entry.revents;
+    if (rc == 0) return 0;
+    if (errno != EINTR) throw ENeloMQTTSocketError("Socket poll failed: " + ErrnoText(errno));
+  }
+}
+
+// All pending OpenSSL errors of this thread as one text (the queue is emptied).
+std::string TlsErrorText() {
+  std::string text;
+  unsigned long code;
+  while ((code = ERR_get_error()) != 0) {
+    char buffer[256];
+    ERR_error_string_n(code, buffer, sizeof buffer);
+    if (!text.empty()) text += "; ";
+    text += buffer;
+  }
+  return text.empty() ? std::string("unknown TLS error") : text;
+}
+
+bool IsAddressLiteral(const std::string& AName) {
+  in6_addr address6{};
+  in_addr address4{};
+  return inet_pton(AF_INET, AName.c_str(), &address4) == 1 ||
+         inet_pton(AF_INET6, AName.c_str(), &address6) == 1;
+}
+
+// A socket BIO that sends with MSG_NOSIGNAL, so a write to a connection the
+// peer has dropped yields EPIPE instead of killing the process with SIGPIPE.
+int BioSocket(BIO* ABio) { return static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(ABio))); }
+
+int BioWrite(BIO* ABio, const char* AData, int ALength) {
+  BIO_clear_retry_flags(ABio);
+  const ssize_t sent = ::send(BioSocket(ABio), AData, static_cast<size_t>(ALength), MSG_NOSIGNAL);
+  if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_write(ABio);
+  return static_cast<int>(sent);
+}
+
+int BioRead(BIO* ABio, char* AData, int ALength) {
+  BIO_clear_retry_flags(ABio);
+  const ssize_t received = ::recv(BioSocket(ABio), AData, static_cast<size_t>(ALength), 0);
+  if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_read(ABio);
+  return static_cast<int>(received);
+}
+
+int BioPuts(BIO* ABio, const char* AText) {
+  return BioWrite(ABio, AText, static_cast<int>(std::strlen(AText)));
+}
+
+long BioCtrl(BIO*, int ACommand, long, void*) {
+  switch (ACommand) {
+    case BIO_CTRL_FLUSH:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+int BioCreate(BIO* ABio) {
+  BIO_set_init(ABio, 1);
+  return 1;
+}
+
+BIO_METHOD* SocketBioMethod() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* created = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tessiva socket");
+    BIO_meth_set_write(created, BioWrite);
+    BIO_meth_set_read(created, BioRead);
+    BIO_meth_set_puts(created, BioPuts);
+    BIO_meth_set_ctrl(created, BioCtrl);
+    BIO_meth_set_create(created, BioCreate);
+    return created;
+  }();
+  return method;
+}
+
+}  // namespace
+
+// The TCP client object: the address it connects to and its current socket.
+// Kept from a connection the peer dropped until the next Open or Close.
+class TNeloMQTTTcpClient : public TNeloObject {
+ public:
+  std::string ClassName() const override { return "TNeloMQTTTcpClient"; }
+
+  std::string HostName;
+  TIdIPVersion IPVersion = Id_IPv4;
+  uint16_t Port = 0;
+
+  std::mutex LinkLock;
+  std::shared_ptr<TNeloMQTTNetworkConnection::TLink> Link;
+};
+
+// The socket handler: one connected socket with its TLS session and input
+// buffer. Shared by every call in progress; the descriptor is closed only
+// when the last holder lets go, so a concurrent Close can never make a
+// blocked call use a freed or reused descriptor.
+class TNeloMQTTNetworkConnection::TLink : public TNeloObject {
+ public:
+  explicit TLink(int AFd) : Fd(AFd) {}
+  ~TLink() override {
+    if (Ssl) SSL_free(Ssl);
+    if (Ctx) SSL_CTX_free(Ctx);
+    if (Fd >= 0) ::close(Fd);
+  }
+  std::string ClassName() const override { return "TNeloMQTTSocketHandler"; }
+
+  // Ends the socket for every user: TLS close notice (best effort), then a
+  // shutdown that wakes calls blocked in poll.
+  void Shutdown() {
+    if (Shut.exchange(true)) return;
+    if (Ssl) {
+      std::lock_guard<std::mutex> guard(SslLock);
+      if (SSL_is_init_finished(Ssl)) SSL_shutdown(Ssl);
+      ERR_clear_error();
+    }
+    ::shutdown(Fd, SHUT_RDWR);
+  }
+
+  const int Fd;
+  SSL_CTX* Ctx = nullptr;
+  SSL* Ssl = nullptr;
+  std::mutex SslLock;    // an SSL object must not be used by two threads at once
+  TNeloMQTTBytes Input;  // guarded by the transport's read lock
+  std::size_t InputPos = 0;
+  std::atomic<int> ReadTimeout{kAllocatedReadTimeoutMs};
+  std::atomic<bool> Up{false};    // connected reported, disconnected not yet
+  std::atomic<bool> Shut{false};  // shut down by this side
+};
+
+TNeloMQTTNetworkConnection::TNeloMQTTNetworkConnection(TNeloMQTTLogger* Alogger)
+    : FSSLIOHandler(std::make_unique<TNeloMQTTTlsSettings>()), FLog(Alogger) {}
+
+TNeloMQTTNetworkConnection::~TNeloMQTTNetworkConnection() {
+  std::shared_ptr<TNeloMQTTTcpClient> client;
+  {
+    std::lock_guard<std::mutex> guard(FClientLock);
+    client.swap(FIdTcpClient);
+  }
+  if (!client) return;
+  std::shared_ptr<TLink> link;
+  {
+    std::lock_guard<std::mutex> guard(client->LinkLock);
+    link.swap(client->Link);
+  }
+  if (link) {
+    link->Up = false;
+    link->Shutdown();
+  }
+}
+
+std::shared_ptr<TNeloMQTTTcpClient> TNeloMQTTNetworkConnection::CurrentClient() const {
+  std::lock_guard<std::mutex> guard(FClientLock);
+  return FIdTcpClient;
+}
+
+std::shared_ptr<TNeloMQTTNetworkConnection::TLink> TNeloMQTTNetworkConnection::CurrentLink() const {
+  const auto client = CurrentClient();
+  if (!client) return nullptr;
+  std::lock_guard<std::mutex> guard(client->LinkLock);
+  return client->Link;
+}
+
+int TNeloMQTTNetworkConnection::ReadTimeout() const {
+  const auto link = CurrentLink();
+  return link ? link->ReadTimeout.load() : 0;
+}
+
+void TNeloMQTTNetworkConnection::SetLogger(TNeloMQTTLogger* Alogger) { FLog = Alogger; }
+
+void TNeloMQTTNetworkConnection::DoConnected() {
+  TNeloMQTTLogHelper::Info(Log(), this, "Connection opened");
+  FIsReady = true;
+  if (OnConnected) OnConnected(this);
+}
+
+void TNeloMQTTNetworkConnection::DoDisconnected() {
+  TNeloMQTTLogHelper::Info(Log(), this, "Connection closed by remote host");
+  FIsReady = false;
+  if (OnDisconnected) OnDisconnected(this);
+}
+
+void TNeloMQTTNetworkConnection::HandleSocketAllocated(TLink& ALink) {
+  TNeloMQTTLogHelper::Info(Log(), this, "Socket allocated ... ");
+  ALink.ReadTimeout = kAllocatedReadTimeoutMs;
+}
+
+void TNeloMQTTNetworkConnection::HandleStatus(TNeloObject* ASender, TStatus AStatus) {
+  const std::string name = ASender->ClassName();
+  switch (AStatus) {
+    case hsResolving:
+      TNeloMQTTLogHelper::Debug(Log(), this, name + " - resolving...");
+      break;
+    case hsConnecting:
+      TNeloMQTTLogHelper::Debug(Log(), this, name + " - connecting...");
+      break;
+    case hsConnected:
+      FIsReady = true;
+      DoConnected();
+      TNeloMQTTLogHelper::Debug(Log(), this, name + " - connected...");
+      break;
+    case hsDisconnecting:
+      TNeloMQTTLogHelper::Debug(Log(), this, name + " - disconnecting...");
+      break;
+    case hsDisconnected:
+      TNeloMQTTLogHelper::Debug(Log(), this, name + " - disconnected .. .");
+      DoDisconnected();
+      break;
+  }
+}
+
+void TNeloMQTTNetworkConnection::ReportLinkDown(const std::shared_ptr<TLink>& ALink) {
+  if (ALink->Up.exchange(false)) HandleStatus(ALink.get(), hsDisconnected);
+}
+
+void TNeloMQTTNetworkConnection::Open() {
+  if (IsReady()) return;
+  std::shared_ptr<TNeloMQTTTcpClient> client = CurrentClient();
+  try {
+    if (!client) {
+      TNeloMQTTLogHelper::Info(Log(), this, "Initializing TCP Client");
+      client = std::make_shared<TNeloMQTTTcpClient>();
+      std::lock_guard<std::mutex> guard(FClientLock);
+      FIdTcpClient = client;
+    }
+    client->HostName = FHostName;
+    client->IPVersion = FIPVersion;
+    client->Port = static_cast<uint16_t>(FPort);
+
+    TNeloMQTTLogHelper::Info(Log(), this, "Connecting TCP Client");
+    {
+      // A socket left from a connection the peer dropped goes first.
+      std::shared_ptr<TLink> old;
+      {
+        std::lock_guard<std::mutex> guard(client->LinkLock);
+        old.swap(client->Link);
+      }
+      if (old) old->Shutdown();
+    }
+
+    const int family = client->IPVersion == Id_IPv6 ? AF_INET6 : AF_INET;
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw ENeloMQTTSocketError("Could not allocate socket: " + ErrnoText(errno));
+    auto link = std::make_shared<TLink>(fd);
+    HandleSocketAllocated(*link);
+
+    // Resolve (a literal address needs no resolving).
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    const std::string service = std::to_string(client->Port);
+    addrinfo* found = nullptr;
+    int rc = ::getaddrinfo(client->HostName.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0) {
+      if (client->HostName.empty()) throw ENeloMQTTSocketError("No host name to connect to");
+      HandleStatus(client.get(), hsResolving);
+      hints.ai_flags = AI_NUMERICSERV;
+      rc = ::getaddrinfo(client->HostName.c_str(), service.c_str(), &hints, &found);
+      if (rc != 0) {
+        throw ENeloMQTTSocketError("Could not resolve host '" + client->HostName + "': " + gai_strerror(rc));
+      }
+    }
+    sockaddr_storage address{};
+    socklen_t addressLength = static_cast<socklen_t>(found->ai_addrlen);
+    std::memcpy(&address, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
+
+    // Connect, bounded by the connect time-out.
+    HandleStatus(client.get(), hsConnecting);
+    const std::string target = client->HostName + ":" + service;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
+      if (errno != EINPROGRESS && errno != EINTR) {
+        throw ENeloMQTTSocketError("Could not connect to " + target + ": " + ErrnoText(errno));
+      }
+      if (PollFor(fd, POLLOUT, RemainingMs(deadline)) == 0) {
+        throw ENeloMQTTSocketError("Connect to " + target + " timed out");
+      }
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      if (error != 0) throw ENeloMQTTSocketError("Could not connect to " + target + ": " + ErrnoText(error));
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+
+    // The TLS choice is read at every connect, so a socket left from a
+    // dropped connection never keeps a stale plain/TLS choice.
+    if (FUseSSL) {
+      const TNeloMQTTTlsSettings& settings = *FSSLIOHandler;
+      ERR_clear_error();
+      link->Ctx = SSL_CTX_new(TLS_client_method());
+      if (!link->Ctx) throw ENeloMQTTSocketError("TLS set-up failed: " + TlsErrorText());
+      SSL_CTX_set_min_proto_version(link->Ctx, TLS1_2_VERSION);
+      SSL_CTX_set_options(link->Ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+      SSL_CTX_set_mode(link->Ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE);
+      if (settings.VerifyPeer) {
+        if (!settings.CAFile.empty() || !settings.CAPath.empty()) {
+          if (SSL_CTX_load_verify_locations(
+                  link->Ctx, settings.CAFile.empty() ? nullptr : settings.CAFile.c_str(),
+                  settings.CAPath.empty() ? nullptr : settings.CAPath.c_str()) != 1) {
+            throw ENeloMQTTSocketError("Could not load the CA certificates: " + TlsErrorText());
+          }
+        } else if (SSL_CTX_set_default_verify_paths(link->Ctx) != 1) {
+          throw ENeloMQTTSocketError("Could not load the system trust store: " + TlsErrorText());
+        }
+        SSL_CTX_set_verify(link->Ctx, SSL_VERIFY_PEER, nullptr);
+      } else {
+        SSL_CTX_set_verify(link->Ctx, SSL_VERIFY_NONE, nullptr);
+      }
+      if (!settings.CertFile.empty()) {
+        const std::string& keyFile = settings.KeyFile.empty() ? settings.CertFile : settings.KeyFile;
+        if (SSL_CTX_use_certificate_chain_file(link->Ctx, settings.CertFile.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(link->Ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+            SSL_CTX_check_private_key(link->Ctx) != 1) {
+          throw ENeloMQTTSocketError("Could not load the client certificate: " + TlsErrorText());
+        }
+      }
+      link->Ssl = SSL_new(link->Ctx);
+      if (!link->Ssl) throw ENeloMQTTSocketError("TLS set-up failed: " + TlsErrorText());
+      BIO* bio = BIO_new(SocketBioMethod());
+      if (!bio) throw ENeloMQTTSocketError("TLS set-up failed: " + TlsErrorText());
+      BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+      SSL_set_bio(link->Ssl, bio, bio);
+
+      const std::string serverName = settings.ServerName.empty() ? client->HostName : settings.ServerName;
+      const bool literal = IsAddressLiteral(serverName);
+      if (!literal && !serverName.empty()) SSL_set_tlsext_host_name(link->Ssl, serverName.c_str());
+      if (settings.VerifyPeer) {
+        X509_VERIFY_PARAM* param = SSL_get0_param(link->Ssl);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        const int set = literal ? X509_VERIFY_PARAM_set1_ip_asc(param, serverName.c_str())
+                                : X509_VERIFY_PARAM_set1_host(param, serverName.c_str(), 0);
+        if (set != 1) throw ENeloMQTTSocketError("Invalid TLS server name '" + serverName + "'");
+      }
+
+      const auto handshakeDeadline = TClock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+      for (;;) {
+        const int result = SSL_connect(link->Ssl);
+        if (result == 1) break;
+        const int error = SSL_get_error(link->Ssl, result);
+        short wanted = 0;
+        if (error == SSL_ERROR_WANT_READ) {
+          wanted = POLLIN;
+        } else if (error == SSL_ERROR_WANT_WRITE) {
+          wanted = POLLOUT;
+        } else {
+          const int savedErrno = errno;
+          std::string text = "TLS handshake with " + target + " failed: ";
+          const long verify = SSL_get_verify_result(link->Ssl);
+          if (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+            text += savedErrno != 0 ? ErrnoText(savedErrno) : std::string("connection closed by the peer");
+          } else {
+            text += TlsErrorText();
+          }
+          if (verify != X509_V_OK) {
+            text += " (certificate verification: ";
+            text += X509_verify_cert_error_string(verify);
+            text += ")";
+          }
+          throw ENeloMQTTSocketError(text);
+        }
+        if (PollFor(fd, wanted, RemainingMs(handshakeDeadline)) == 0) {
+          throw ENeloMQTTSocketError("TLS handshake with " + target + " timed out");
+        }
+      }
+    }
+
+    {
+      std::lock_guard<std::mutex> guard(client->LinkLock);
+      client->Link = link;
+    }
+    link->Up = true;
+    HandleStatus(client.get(), hsConnected);
+  } catch (const std::exception& error) {
+    TNeloMQTTLogHelper::Error(Log(), this, "Exception while connecting ...", &error);
+    FIsReady = false;
+    std::shared_ptr<TNeloMQTTTcpClient> dropped;
+    {
+      std::lock_guard<std::mutex> guard(FClientLock);
+      dropped.swap(FIdTcpClient);
+    }
+    if (dropped) {
+      std::lock_guard<std::mutex> guard(dropped->LinkLock);
+      if (dropped->Link) {
+        dropped->Link->Up = false;
+        dropped->Link->Shutdown();
+        dropped->Link.reset();
+      }
+    }
+    throw;
+  }
+}
+
+void TNeloMQTTNetworkConnection::Close() {
+  std::shared_ptr<TNeloMQTTTcpClient> client;
+  {
+    std::lock_guard<std::mutex> guard(FClientLock);
+    client.swap(FIdTcpClient);
+  }
+  if (!client) return;
+  TNeloMQTTLogHelper::Info(Log(), this, "Disconnecting TCP Client");
+  std::shared_ptr<TLink> link;
+  {
+    std::lock_guard<std::mutex> guard(client->LinkLock);
+    link.swap(client->Link);
+  }
+  if (!link) return;
+  if (link->Up.exchange(false)) {
+    HandleStatus(link.get(), hsDisconnecting);
+    link->Shutdown();
+    HandleStatus(link.get(), hsDisconnected);
+  } else {
+    link->Shutdown();
+  }
+}
+
+bool TNeloMQTTNetworkConnection::Fill(const std::shared_ptr<TLink>& ALink, int ATimeoutMs) {
+  TLink& link = *ALink;
+  if (link.InputPos > 0 && (link.InputPos == link.Input.size() || link.InputPos >= 65536)) {
+    link.Input.erase(link.Input.begin(), link.Input.begin() + static_cast<std::ptrdiff_t>(link.InputPos));
+    link.InputPos = 0;
+  }
+  const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
+  uint8_t chunk[kReadChunk];
+  for (;;) {
+    if (link.Shut) throw ENeloMQTTConnectionClosed();
+    short wanted = POLLIN;
+    if (link.Ssl) {
+      std::unique_lock<std::mutex> guard(link.SslLock);
+      ERR_clear_error();
+      const int received = SSL_read(link.Ssl, chunk, static_cast<int>(sizeof chunk));
+      if (received > 0) {
+        link.Input.insert(link.Input.end(), chunk, chunk + received);
+        return true;
+      }
+      const int error = SSL_get_error(link.Ssl, received);
+      const int savedErrno = errno;
+      if (error == SSL_ERROR_WANT_READ) {
+        wanted = POLLIN;
+      } else if (error == SSL_ERROR_WANT_WRITE) {
+        wanted = POLLOUT;
+      } else if (error == SSL_ERROR_ZERO_RETURN ||
+                 (error == SSL_ERROR_SYSCALL && (savedErrno == 0 || IsPeerLossErrno(savedErrno)))) {
+        guard.unlock();
+        ReportLinkDown(ALink);
+        throw ENeloMQTTConnectionClosed();
+      } else {
+        const std::string text = TlsErrorText();
+        guard.unlock();
+        if (link.Shut) throw ENeloMQTTConnectionClosed();
+        throw ENeloMQTTSocketError("TLS read failed: " + text);
+      }
+    } else {
+      const ssize_t received = ::recv(link.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (received > 0) {
+        link.Input.insert(link.Input.end(), chunk, chunk + received);
+        return true;
+      }
+      if (received == 0) {
+        ReportLinkDown(ALink);
+        throw ENeloMQTTConnectionClosed();
+      }
+      if (errno == EINTR) continue;
+      if (IsPeerLossErrno(errno)) {
+        ReportLinkDown(ALink);
+        throw ENeloMQTTConnectionClosed();
+      }
+      if (errno != EAGAIN && errno != EWOULDBLOCK)
+        throw ENeloMQTTSocketError("Socket read failed: " + ErrnoText(errno));
+    }
+    const int left = RemainingMs(deadline);
+    if (left == 0) return false;
+    if (PollFor(link.Fd, wanted, left) == 0) return false;
+  }
+}
+
+bool TNeloMQTTNetworkConnection::HasData() {
+  if (!IsReady()) return false;
+  std::lock_guard<std::recursive_mutex> guard(FReadLock);
+  try {
+    const auto link = CurrentLink();
+    if (!link) return false;
+    if (link->InputPos < link->Input.size()) return true;
+    return Fill(link, 0);
+  } catch (const ENeloMQTTConnectionClosed&) {
+    // Already reported when the peer closed; nothing more to do.
+    return false;
+  } catch (...) {
+    Close();
+    return false;
+  }
+}
+
+void TNeloMQTTNetworkConnection::Read(uint8_t& AByte) {
+  if (!IsReady()) return;
+  std::lock_guard<std::recursive_mutex> guard(FReadLock);
+  const auto link = CurrentLink();
+  if (!link) throw ENeloMQTTConnectionClosed();
+  while (link->InputPos >= link->Input.size()) {
+    if (!Fill(link, link->ReadTimeout)) throw ENeloMQTTReadTimeout();
+  }
+  AByte = link->Input[link->InputPos++];
+}
+
+void TNeloMQTTNetworkConnection::Read(TNeloMQTTBytes& AData, std::size_t ALength, bool AAppend) {
+  if (!IsReady()) return;
+  std::lock_guard<std::recursive_mutex> guard(FReadLock);
+  const auto link = CurrentLink();
+  if (!link) throw ENeloMQTTConnectionClosed();
+  link->ReadTimeout = kArrayReadTimeoutMs;
+  if (ALength == 0) return;
+  while (link->Input.size() - link->InputPos < ALength) {
+    if (!Fill(link, link->ReadTimeout)) throw ENeloMQTTReadTimeout();
+  }
+  const auto first = link->Input.begin() + static_cast<std::ptrdiff_t>(link->InputPos);
+  const auto last = first + static_cast<std::ptrdiff_t>(ALength);
+  if (AAppend) {
+    AData.insert(AData.end(), first, last);
+  } else {
+    AData.assign(first, last);
+  }
+  link->InputPos += ALength;
+}
+
+void TNeloMQTTNetworkConnection::Write(const TNeloMQTTBytes& AData) {
+  if (!IsReady()) return;
+  std::lock_guard<std::recursive_mutex> guard(FWriteLock);
+  const auto link = CurrentLink();
+  if (!link) throw ENeloMQTTConnectionClosed();
+  std::size_t done = 0;
+  while (done < AData.size()) {
+    if (link->Shut) throw ENeloMQTTConnectionClosed();
+    short wanted = POLLOUT;
+    const std::size_t left = AData.size() - done;
+    if (link->Ssl) {
+      std::unique_lock<std::mutex> sslGuard(link->SslLock);
+      ERR_clear_error();
+      const int chunk = left > 1u << 30 ? 1 << 30 : static_cast<int>(left);
+      const int sent = SSL_write(link->Ssl, AData.data() + done, chunk);
+      if (sent > 0) {
+        done += static_cast<std::size_t>(sent);
+        continue;
+      }
+      const int error = SSL_get_error(link->Ssl, sent);
+      const int savedErrno = errno;
+      if (error == SSL_ERROR_WANT_WRITE) {
+        wanted = POLLOUT;
+      } else if (error == SSL_ERROR_WANT_READ) {
+        wanted = POLLIN;
+      } else if (error == SSL_ERROR_ZERO_RETURN ||
+                 (error == SSL_ERROR_SYSCALL && (savedErrno == 0 || IsPeerLossErrno(savedErrno)))) {
+        sslGuard.unlock();
+        ReportLinkDown(link);
+        throw ENeloMQTTConnectionClosed();
+      } else {
+        const std::string text = TlsErrorText();
+        sslGuard.unlock();
+        if (link->Shut) throw ENeloMQTTConnectionClosed();
+        throw ENeloMQTTSocketError("TLS write failed: " + text);
+      }
+    } else {
+      const ssize_t sent = ::send(link->Fd, AData.data() + done, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent >= 0) {
+        done += static_cast<std::size_t>(sent);
+        continue;
+      }
+      if (errno == EINTR) continue;
+      if (IsPeerLossErrno(errno)) {
+        ReportLinkDown(link);
+        throw ENeloMQTTConnectionClosed();
+      }
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        throw ENeloMQTTSocketError("Socket write failed: " + ErrnoText(errno));
+      }
+    }
+    // Wait in slices so that a Close on another thread is noticed; a TLS
+    // write that needs input waits only briefly, since the reader may be
+    // the one to consume it.
+    PollFor(link->Fd, wanted, wanted == POLLIN ? 10 : kWriteWaitSliceMs);
+  }
+}

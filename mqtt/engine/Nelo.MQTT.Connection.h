@@ -1,0 +1,153 @@
+// The byte pipe between the MQTT engine and the broker: one TCP connection,
+// optionally wrapped in TLS, with blocking reads and writes, a zero-wait poll
+// for pending input and two notifications (opened, lost). Knows nothing of MQTT.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "Nelo.MQTT.Global.h"
+#include "Nelo.MQTT.Logging.h"
+
+// Address family used to resolve the host name and to connect.
+enum TIdIPVersion { Id_IPv4 = 0, Id_IPv6 = 1 };
+
+// TLS settings of the transport, read at every Open. TLS 1.2 or later is
+// negotiated, SNI is sent for host names, and by default the broker's chain
+// and host name are verified against the system trust store.
+class TNeloMQTTTlsSettings {
+ public:
+  std::string CAFile, CAPath;     // empty: the system trust store
+  std::string CertFile, KeyFile;  // client certificate, optional
+  bool VerifyPeer = true;         // false: chain and host name unchecked (explicit opt-out)
+  std::string ServerName;         // SNI and host-name check; empty: the transport's HostName
+};
+
+// Errors of the socket layer: resolution, connect, connect time-out, TLS and
+// socket failures. what() is the socket layer's own text.
+class ENeloMQTTSocketError : public ENeloMQTTError {
+ public:
+  using ENeloMQTTError::ENeloMQTTError;
+};
+
+// A wait for incoming data ran past the read time-out.
+class ENeloMQTTReadTimeout : public ENeloMQTTSocketError {
+ public:
+  ENeloMQTTReadTimeout() : ENeloMQTTSocketError("Read timed out") {}
+};
+
+// The connection is closed (by the peer, reset, or closed by this side).
+class ENeloMQTTConnectionClosed : public ENeloMQTTSocketError {
+ public:
+  ENeloMQTTConnectionClosed() : ENeloMQTTSocketError("Connection closed") {}
+};
+
+// Notify event: the sender is the transport.
+using TNeloMQTTNotifyEvent = std::function<void(TNeloObject* Sender)>;
+
+// The socket-layer TCP client object (name resolution, connect, TLS, socket);
+// defined in the source file.
+class TNeloMQTTTcpClient;
+
+class TNeloMQTTNetworkConnection : public TNeloObject {
+ public:
+  // Create(Alogger): Port 1883, IPv4, no TLS, empty host name, not ready.
+  explicit TNeloMQTTNetworkConnection(TNeloMQTTLogger* Alogger = nullptr);
+  // Frees the TCP client object without Close: nothing is logged, no event.
+  ~TNeloMQTTNetworkConnection() override;
+
+  TNeloMQTTNetworkConnection(const TNeloMQTTNetworkConnection&) = delete;
+  TNeloMQTTNetworkConnection& operator=(const TNeloMQTTNetworkConnection&) = delete;
+
+  std::string ClassName() const override { return "TNeloMQTTNetworkConnection"; }
+
+  // Returns once the TCP connection (and the TLS handshake when UseSSL) is
+  // complete: IsReady is then True and OnConnected has run on this thread.
+  // Does nothing while IsReady. Raises ENeloMQTTSocketError on failure.
+  void Open();
+  // Disconnects and frees the TCP client object. On an established connection
+  // OnDisconnected has run (with IsReady False) before Close returns. Safe
+  // while another thread is inside HasData, Read or Write: those calls are
+  // woken and the socket is freed when the last of them has left.
+  void Close();
+  // Never waits, never raises: True when received bytes are waiting. False
+  // when not ready; a peer close (orderly, reset or aborted) is reported
+  // through OnDisconnected first.
+  bool HasData();
+  // One byte; each wait bounded by the current read time-out (2000 ms after
+  // Open, 5000 ms once the array form has been called). Raises
+  // ENeloMQTTReadTimeout or ENeloMQTTConnectionClosed. Leaves AByte untouched
+  // when not ready.
+  void Read(uint8_t& AByte);
+  // Exactly ALength bytes, appended to AData or replacing it (AAppend False).
+  // Sets the read time-out to 5000 ms for the rest of the connection. ALength
+  // 0 leaves AData as it is. Leaves AData untouched when not ready.
+  void Read(TNeloMQTTBytes& AData, std::size_t ALength, bool AAppend);
+  // Blocks until every byte is handed to the socket; raises ENeloMQTTSocketError
+  // on socket errors. A peer that has closed or reset the connection is
+  // reported through OnDisconnected, then ENeloMQTTConnectionClosed is raised.
+  // Drops the data silently when not ready. Never raises SIGPIPE.
+  void Write(const TNeloMQTTBytes& AData);
+  void SetLogger(TNeloMQTTLogger* Alogger);
+
+  const std::string& HostName() const { return FHostName; }
+  void SetHostName(const std::string& AValue) { FHostName = AValue; }
+  TIdIPVersion IPVersion() const { return FIPVersion; }
+  void SetIPVersion(TIdIPVersion AValue) { FIPVersion = AValue; }
+  // Only the low 16 bits are used when connecting.
+  int32_t Port() const { return FPort; }
+  void SetPort(int32_t AValue) { FPort = AValue; }
+  bool UseSSL() const { return FUseSSL; }
+  void SetUseSSL(bool AValue) { FUseSSL = AValue; }
+  bool IsReady() const { return FIsReady.load(); }
+  // The TLS settings, to be changed before Open.
+  TNeloMQTTTlsSettings* SSLIOHandler() { return FSSLIOHandler.get(); }
+  // The read time-out in ms of the current socket; 0 when there is none.
+  int ReadTimeout() const;
+
+  // Raised on the thread that caused them, only when assigned.
+  TNeloMQTTNotifyEvent OnConnected;
+  TNeloMQTTNotifyEvent OnDisconnected;
+  void SetOnConnected(TNeloMQTTNotifyEvent AEvent) { OnConnected = std::move(AEvent); }
+  void SetOnDisconnected(TNeloMQTTNotifyEvent AEvent) { OnDisconnected = std::move(AEvent); }
+
+ protected:
+  virtual void DoConnected();
+  virtual void DoDisconnected();
+
+ private:
+  enum TStatus { hsResolving, hsConnecting, hsConnected, hsDisconnecting, hsDisconnected };
+  class TLink;
+  friend class TNeloMQTTTcpClient;
+
+  std::shared_ptr<TNeloMQTTTcpClient> CurrentClient() const;
+  std::shared_ptr<TLink> CurrentLink() const;
+  // The socket exists: its read time-out starts at 2000 ms.
+  void HandleSocketAllocated(TLink& ALink);
+  void HandleStatus(TNeloObject* ASender, TStatus AStatus);
+  // Reports the loss of ALink once (status disconnected), whoever finds it first.
+  void ReportLinkDown(const std::shared_ptr<TLink>& ALink);
+  // Moves received bytes into the input buffer, waiting up to ATimeoutMs
+  // (0: no wait). False on time-out. Raises ENeloMQTTConnectionClosed after
+  // reporting a peer close.
+  bool Fill(const std::shared_ptr<TLink>& ALink, int ATimeoutMs);
+  TNeloMQTTLogger* Log() const { return FLog.load(); }
+
+  std::recursive_mutex FReadLock;
+  std::recursive_mutex FWriteLock;
+  mutable std::mutex FClientLock;  // guards the FIdTcpClient pointer only
+  std::shared_ptr<TNeloMQTTTcpClient> FIdTcpClient;
+  std::unique_ptr<TNeloMQTTTlsSettings> FSSLIOHandler;
+  std::atomic<bool> FIsReady{false};
+  std::string FHostName;
+  TIdIPVersion FIPVersion = Id_IPv4;
+  int32_t FPort = 1883;
+  std::atomic<TNeloMQTTLogger*> FLog{nullptr};
+  bool FUseSSL = false;
+};
