@@ -1,0 +1,233 @@
+#include "CliMqtt.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Nelo.MQTT.Client.Threading.h"
+
+// ---------------------------------------------------------------------------
+// Options
+
+bool TCliArgs::Next() {
+  if (!FStarted) {
+    FStarted = true;
+    return !FArgs.empty();
+  }
+  ++FIndex;
+  return FIndex < FArgs.size();
+}
+
+std::string TCliArgs::Take() {
+  const std::string option = FArgs[FIndex];
+  if (FIndex + 1 >= FArgs.size()) throw ECliUsage("option " + option + " needs a value");
+  ++FIndex;
+  return FArgs[FIndex];
+}
+
+int TCliArgs::TakeInt(int AMin, int AMax) {
+  const std::string option = Current();
+  const std::string text = Take();
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < AMin || value > AMax)
+    throw ECliUsage("option " + option + ": '" + text + "' is not a number from " + std::to_string(AMin) + " to " +
+                    std::to_string(AMax));
+  return static_cast<int>(value);
+}
+
+TNeloMQTTQoS ParseQos(const std::string& AText) {
+  if (AText == "0") return qosAtMostOnce;
+  if (AText == "1") return qosAtLeastOnce;
+  if (AText == "2") return qosExactlyOnce;
+  throw ECliUsage("QoS must be 0, 1 or 2, not '" + AText + "'");
+}
+
+bool TCliArgs::ConnectOption(TCliConnectOptions& AOptions) {
+  const std::string& a = Current();
+  if (a == "-h" || a == "--host") AOptions.Host = Take();
+  else if (a == "-p" || a == "--port") AOptions.Port = TakeInt(1, 65535);
+  else if (a == "-u" || a == "--username") AOptions.Username = Take();
+  else if (a == "-P" || a == "--pw") AOptions.Password = Take();
+  else if (a == "-i" || a == "--id") AOptions.ClientId = Take();
+  else if (a == "-c" || a == "--disable-clean-session") AOptions.CleanSession = false;
+  else if (a == "-k" || a == "--keepalive") AOptions.KeepAlive = TakeInt(0, 65535);
+  else if (a == "-d" || a == "--debug") AOptions.Debug = true;
+  else if (a == "-6") AOptions.IPv6 = true;
+  else if (a == "--tls") AOptions.Tls = true;
+  else if (a == "--cafile") { AOptions.CAFile = Take(); AOptions.Tls = true; }
+  else if (a == "--capath") { AOptions.CAPath = Take(); AOptions.Tls = true; }
+  else if (a == "--cert") { AOptions.CertFile = Take(); AOptions.Tls = true; }
+  else if (a == "--key") { AOptions.KeyFile = Take(); AOptions.Tls = true; }
+  else if (a == "--insecure") AOptions.Insecure = true;
+  else if (a == "--will-topic") AOptions.WillTopic = Take();
+  else if (a == "--will-payload") AOptions.WillPayload = Take();
+  else if (a == "--will-qos") AOptions.WillQos = ParseQos(Take());
+  else if (a == "--will-retain") AOptions.WillRetain = true;
+  else return false;
+  return true;
+}
+
+const char* CliConnectOptionsHelp() {
+  return "connection:\n"
+         "  -h HOST            broker host (localhost)\n"
+         "  -p PORT            broker port (1883, 8883 with TLS)\n"
+         "  -6                 connect over IPv6\n"
+         "  -u USER, -P PASS   credentials\n"
+         "  -i ID              client id (random when not given)\n"
+         "  -c                 clean session off\n"
+         "  -k SECONDS         keep-alive (60)\n"
+         "  -d                 engine log on standard error\n"
+         "  --tls              TLS, verifying the broker against the system trust store\n"
+         "  --cafile FILE      trust this CA file (implies --tls)\n"
+         "  --capath DIR       trust the CA certificates in DIR (implies --tls)\n"
+         "  --cert FILE --key FILE  client certificate (implies --tls)\n"
+         "  --insecure         do not verify the broker's certificate\n"
+         "  --will-topic T --will-payload P --will-qos Q --will-retain  last will\n";
+}
+
+// ---------------------------------------------------------------------------
+// Logger
+
+TCliLogger::TCliLogger(bool AVerbose) : FVerbose(AVerbose) { SetVerbosity(AVerbose ? vDEBUG : vNONE); }
+
+void TCliLogger::DoLog(TNeloObject* Sender, TNeloMQTTLogLevel ALevel, const std::exception* AException,
+                       const std::string& AMessage) {
+  if (ALevel <= vERROR && ALevel != vNONE) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FLastError = AException != nullptr ? AMessage + ": " + AException->what() : AMessage;
+  }
+  if (FVerbose) TNeloMQTTLogger::DoLog(Sender, ALevel, AException, AMessage);
+}
+
+std::string TCliLogger::LastError() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FLastError;
+}
+
+// ---------------------------------------------------------------------------
+// Session
+
+std::string ConnectionStatusText(TNeloMQTTConnectionStatus AStatus) {
+  switch (AStatus) {
+    case csConnectionRejected_InvalidProtocolVersion:
+      return "connection refused: unacceptable protocol version";
+    case csConnectionRejected_InvalidIdentifier:
+      return "connection refused: identifier rejected";
+    case csConnectionRejected_ServerUnavailable:
+      return "connection refused: server unavailable";
+    case csConnectionRejected_InvalidCredentials:
+      return "connection refused: bad user name or password";
+    case csConnectionRejected_ClientNotAuthorized:
+      return "connection refused: not authorised";
+    case csConnectionLost:
+      return "connection lost";
+    default:
+      return "not connected";
+  }
+}
+
+TCliSession::TCliSession(const std::string& ACommand, const TCliConnectOptions& AOptions)
+    : FCommand(ACommand), FOptions(AOptions) {
+  NeloSetMainThread();
+  FLogger = std::make_unique<TCliLogger>(AOptions.Debug);
+  FClient = std::make_unique<TNeloMQTTClient>();
+  TNeloMQTTClient& c = *FClient;
+  c.SetLogger(FLogger.get());
+  c.SetBrokerHostName(AOptions.Host);
+  c.SetBrokerPort(AOptions.Port != 0 ? AOptions.Port : (AOptions.Tls ? 8883 : 1883));
+  c.SetIPVersion(AOptions.IPv6 ? Id_IPv6 : Id_IPv4);
+  c.SetUseSSL(AOptions.Tls);
+  c.SetClientID(AOptions.ClientId);
+  c.Credentials()->SetUsername(AOptions.Username);
+  c.Credentials()->SetPassword(AOptions.Password);
+  c.KeepAliveSettings()->SetKeepAliveInterval(static_cast<uint16_t>(AOptions.KeepAlive));
+  c.KeepAliveSettings()->SetKeepConnectionAlive(AOptions.KeepAlive > 0);
+  c.LastWillSettings()->SetTopic(AOptions.WillTopic);
+  c.LastWillSettings()->SetWillMessage(AOptions.WillPayload);
+  c.LastWillSettings()->SetQoS(AOptions.WillQos);
+  c.LastWillSettings()->SetRetain(AOptions.WillRetain);
+  if (AOptions.Tls) {
+    TNeloMQTTTlsSettings* tls = c.Connection()->SSLIOHandler();
+    tls->CAFile = AOptions.CAFile;
+    tls->CAPath = AOptions.CAPath;
+    tls->CertFile = AOptions.CertFile;
+    tls->KeyFile = AOptions.KeyFile;
+    tls->VerifyPeer = !AOptions.Insecure;
+  }
+}
+
+TCliSession::~TCliSession() {
+  FClient.reset();
+  FLogger.reset();
+}
+
+void TCliSession::Fail(const std::string& AText) const {
+  std::fprintf(stderr, "tessiva-cli %s: %s\n", FCommand.c_str(), AText.c_str());
+}
+
+std::string TCliSession::ConnectionError() const {
+  const std::string last = FLogger->LastError();
+  const std::string where = FOptions.Host + ":" + std::to_string(FClient->BrokerPort());
+  if (!last.empty()) return "cannot connect to " + where + " (" + last + ")";
+  return "cannot connect to " + where;
+}
+
+void TCliSession::Pump(int AMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
+  while (std::chrono::steady_clock::now() < deadline) NeloCheckSynchronize(5);
+}
+
+bool TCliSession::PumpUntil(const std::function<bool()>& ADone, std::chrono::steady_clock::time_point ADeadline,
+                            int AStepMs) {
+  for (;;) {
+    if (ADone()) return true;
+    if (CliStopRequested() || std::chrono::steady_clock::now() >= ADeadline) return ADone();
+    NeloCheckSynchronize(AStepMs);
+  }
+}
+
+bool TCliSession::Connect(std::chrono::milliseconds ATimeout) {
+  TNeloMQTTClient& c = *FClient;
+  c.Connect(FOptions.CleanSession);
+  auto settled = [&c] {
+    const TNeloMQTTConnectionStatus s = c.ConnectionStatus();
+    return (s != csConnecting && s != csReconnecting) || !c.Session()->HasActiveNetworkConnection();
+  };
+  PumpUntil(settled, std::chrono::steady_clock::now() + ATimeout);
+  const TNeloMQTTConnectionStatus status = c.ConnectionStatus();
+  if (status == csConnected) return true;
+  if (status == csConnecting) {
+    // Open, but no CONNACK: the peer closed the connection or never answered.
+    Fail(c.Session()->HasActiveNetworkConnection() ? "no answer from " + FOptions.Host + " (no CONNACK)"
+                                                   : "the broker closed the connection before its CONNACK");
+  } else if (status == csConnectionRejected_ServerUnavailable && !FLogger->LastError().empty()) {
+    Fail(ConnectionError());
+  } else {
+    Fail(ConnectionStatusText(status));
+  }
+  return false;
+}
+
+void TCliSession::Disconnect() {
+  if (FClient->IsConnected()) FClient->Disconnect();
+}
+
+// ---------------------------------------------------------------------------
+// Signals
+
+namespace {
+volatile std::sig_atomic_t s_stop = 0;
+void OnStopSignal(int) { s_stop = 1; }
+}  // namespace
+
+bool CliStopRequested() { return s_stop != 0; }
+
+void InstallStopSignals() {
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+}
+
+std::chrono::steady_clock::time_point CliNoDeadline() {
+  return std::chrono::steady_clock::now() + std::chrono::hours(24 * 365);
+}

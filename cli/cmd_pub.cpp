@@ -1,0 +1,240 @@
+// tessiva-cli pub: publishes one message, a repeated message, standard input
+// or one message per input line, and waits until every QoS 1/2 message is
+// acknowledged. Exit status 0 only when everything was delivered.
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <unordered_map>
+
+#include "CliCommand.h"
+#include "CliMqtt.h"
+#include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.Topics.h"
+
+namespace {
+
+const char* kPubHelp =
+    "usage: tessiva-cli pub -t TOPIC (-m TEXT | -f FILE | -s | -l | -n) [options]\n"
+    "  -t TOPIC           topic to publish to\n"
+    "  -m TEXT            the message\n"
+    "  -f FILE            the file's bytes as the message\n"
+    "  -s                 standard input, byte for byte, as one message\n"
+    "  -l                 one message per line of standard input\n"
+    "  -n                 an empty message\n"
+    "  -q QOS             0, 1 or 2 (0)\n"
+    "  -r                 retain\n"
+    "  --repeat N         publish the message N times\n"
+    "  -W SECONDS         give up waiting for acknowledgements after SECONDS\n";
+
+enum TSource { msNone, msText, msFile, msStdin, msLines, msEmpty };
+
+struct TPubOptions {
+  TCliConnectOptions Connect;
+  std::string Topic;
+  TSource Source = msNone;
+  std::string Text;
+  std::string File;
+  TNeloMQTTQoS Qos = qosAtMostOnce;
+  bool Retain = false;
+  long Repeat = 1;
+  int WaitSeconds = 0;
+};
+
+void SetSource(TPubOptions& AOptions, TSource ASource) {
+  if (AOptions.Source != msNone && AOptions.Source != ASource)
+    throw ECliUsage("use only one of -m, -f, -s, -l and -n");
+  AOptions.Source = ASource;
+}
+
+TPubOptions ParsePub(const std::vector<std::string>& AArgs, bool& AHelp) {
+  TPubOptions o;
+  TCliArgs args(AArgs);
+  while (args.Next()) {
+    const std::string a = args.Current();
+    if (args.ConnectOption(o.Connect)) continue;
+    if (a == "--help") AHelp = true;
+    else if (a == "-t" || a == "--topic") o.Topic = args.Take();
+    else if (a == "-m" || a == "--message") { SetSource(o, msText); o.Text = args.Take(); }
+    else if (a == "-f" || a == "--file") { SetSource(o, msFile); o.File = args.Take(); }
+    else if (a == "-s" || a == "--stdin-file") SetSource(o, msStdin);
+    else if (a == "-l" || a == "--stdin-line") SetSource(o, msLines);
+    else if (a == "-n" || a == "--null-message") SetSource(o, msEmpty);
+    else if (a == "-q" || a == "--qos") o.Qos = ParseQos(args.Take());
+    else if (a == "-r" || a == "--retain") o.Retain = true;
+    else if (a == "--repeat") o.Repeat = args.TakeInt(1, 100000000);
+    else if (a == "-W") o.WaitSeconds = args.TakeInt(1, 86400);
+    else throw ECliUsage("unknown option " + a);
+  }
+  if (AHelp) return o;
+  if (o.Topic.empty()) throw ECliUsage("a topic is needed (-t)");
+  if (o.Source == msNone) throw ECliUsage("a message is needed (-m, -f, -s, -l or -n)");
+  return o;
+}
+
+// Hands out the messages to publish, one at a time.
+class TMessageSource {
+ public:
+  explicit TMessageSource(const TPubOptions& AOptions) : FOptions(AOptions) {}
+
+  // Reads what must be read before connecting; false with AError set when
+  // the message cannot be had.
+  bool Prepare(std::string& AError) {
+    switch (FOptions.Source) {
+      case msText:
+        FMessage.assign(FOptions.Text.begin(), FOptions.Text.end());
+        break;
+      case msFile: {
+        std::ifstream in(FOptions.File, std::ios::binary);
+        if (!in) {
+          AError = "cannot read " + FOptions.File;
+          return false;
+        }
+        FMessage.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        break;
+      }
+      case msStdin: {
+        // Byte for byte: no newline handling, no text conversion.
+        char buffer[65536];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) FMessage.insert(FMessage.end(), buffer, buffer + n);
+        break;
+      }
+      default:
+        break;
+    }
+    return true;
+  }
+
+  bool Next(TNeloMQTTBytes& AMessage) {
+    if (FOptions.Source == msLines) {
+      std::string line;
+      if (!std::getline(std::cin, line)) return false;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      AMessage.assign(line.begin(), line.end());
+      return true;
+    }
+    if (FSent >= FOptions.Repeat) return false;
+    ++FSent;
+    AMessage = FMessage;
+    return true;
+  }
+
+ private:
+  const TPubOptions& FOptions;
+  TNeloMQTTBytes FMessage;
+  long FSent = 0;
+};
+
+int RunPub(const std::vector<std::string>& AArgs) {
+  bool help = false;
+  TPubOptions o;
+  try {
+    o = ParsePub(AArgs, help);
+  } catch (const ECliUsage& e) {
+    std::fprintf(stderr, "tessiva-cli pub: %s\n%s%s", e.what(), kPubHelp, CliConnectOptionsHelp());
+    return 2;
+  }
+  if (help) {
+    std::printf("%s%s", kPubHelp, CliConnectOptionsHelp());
+    return 0;
+  }
+  if (!TNeloMQTTTopic::ValidateTopicName(o.Topic)) {
+    std::fprintf(stderr, "tessiva-cli pub: '%s' is not a valid topic name\n", o.Topic.c_str());
+    return 1;
+  }
+  TMessageSource source(o);
+  std::string error;
+  if (!source.Prepare(error)) {
+    std::fprintf(stderr, "tessiva-cli pub: %s\n", error.c_str());
+    return 1;
+  }
+  InstallStopSignals();
+
+  TCliSession session("pub", o.Connect);
+  TNeloMQTTClient& client = session.Client();
+  // pub does not listen for sent packets: spare the writer the hand-off.
+  client.SetPacketSentNotifications(false);
+
+  // Ids waiting for their final acknowledgement (PUBACK or PUBCOMP).
+  std::unordered_map<uint16_t, int> pending;
+  long waiting = 0;
+  const TNeloMQTTPacketType finalAck = o.Qos == qosExactlyOnce ? mtPUBCOMP : mtPUBACK;
+  client.OnPacketReceived = [&](TNeloObject*, const TNeloMQTTPacketInfo& AInfo) {
+    if (o.Qos == qosAtMostOnce || AInfo.PacketType != finalAck) return;
+    auto it = pending.find(AInfo.PacketId);
+    if (it == pending.end()) return;
+    --waiting;
+    if (--it->second == 0) pending.erase(it);
+  };
+
+  if (!session.Connect()) return 1;
+
+  TNeloMQTTNeloMQTTClientSession& state = *client.Session();
+  // Bounded queue: memory stays flat however many messages go out. At QoS
+  // 1/2 it holds a few windows' worth, so the writer never waits for us.
+  const int queueLimit = o.Qos == qosAtMostOnce ? 5000 : 50;
+  long published = 0;
+  bool lost = false;
+  TNeloMQTTBytes message;
+  while (!CliStopRequested() && source.Next(message)) {
+    if (state.OutstandingPackets() >= queueLimit) {
+      session.PumpUntil([&] { return state.OutstandingPackets() < queueLimit || !client.IsConnected(); },
+                        CliNoDeadline(), 1);
+    }
+    if (!client.IsConnected()) {
+      lost = true;
+      break;
+    }
+    const uint16_t id = client.Publish(o.Topic, message, o.Qos, o.Retain);
+    if (o.Qos != qosAtMostOnce) {
+      ++pending[id];
+      ++waiting;
+    }
+    ++published;
+    if ((published & 63) == 0) NeloCheckSynchronize(0);
+  }
+
+  const auto deadline =
+      o.WaitSeconds > 0 ? std::chrono::steady_clock::now() + std::chrono::seconds(o.WaitSeconds) : CliNoDeadline();
+  // Everything written, acknowledged or given up by the writer.
+  session.PumpUntil(
+      [&] {
+        if (!client.IsConnected()) return true;
+        return state.OutstandingPackets() == 0 && waiting == 0;
+      },
+      deadline, 1);
+  if (!client.IsConnected()) lost = true;
+  const bool allWritten = state.OutstandingPackets() == 0 || (o.Qos != qosAtMostOnce && waiting == 0);
+  session.Disconnect();
+
+  if (lost) {
+    session.Fail("connection lost after " + std::to_string(published) + " message(s) were queued");
+    return 1;
+  }
+  if (waiting > 0) {
+    std::string ids;
+    int shown = 0;
+    for (const auto& [id, count] : pending) {
+      if (shown++ == 20) {
+        ids += " ...";
+        break;
+      }
+      ids += " " + std::to_string(id);
+    }
+    session.Fail(std::to_string(waiting) + " of " + std::to_string(published) +
+                 " message(s) not acknowledged (packet ids" + ids + ")");
+    return 1;
+  }
+  if (!allWritten) {
+    session.Fail("not every message could be written");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+TESSIVA_CLI_COMMAND("pub", "publish messages (like mosquitto_pub)", RunPub);

@@ -1,0 +1,566 @@
+#include "Nelo.MQTT.Client.h"
+
+#include "Nelo.MQTT.PacketFactory.h"
+#include "Nelo.MQTT.Packets.CONNACK.h"
+#include "Nelo.MQTT.Packets.CONNECT.h"
+#include "Nelo.MQTT.Packets.DISCONNECT.h"
+#include "Nelo.MQTT.Packets.PINGREQ.h"
+#include "Nelo.MQTT.Packets.PUBACK.h"
+#include "Nelo.MQTT.Packets.PUBCOMP.h"
+#include "Nelo.MQTT.Packets.PUBLISH.h"
+#include "Nelo.MQTT.Packets.PUBREC.h"
+#include "Nelo.MQTT.Packets.PUBREL.h"
+#include "Nelo.MQTT.Packets.SUBACK.h"
+#include "Nelo.MQTT.Packets.SUBSCRIBE.h"
+#include "Nelo.MQTT.Packets.UNSUBSCRIBE.h"
+#include "Nelo.MQTT.Topics.h"
+#include "Nelo.MQTT.Utils.h"
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void TNeloMQTTKeepAliveSettings::Assign(const TNeloObject* ASource) {
+  const auto* source = dynamic_cast<const TNeloMQTTKeepAliveSettings*>(ASource);
+  if (source == nullptr || source == this) return;
+  FKeepConnectionAlive = source->FKeepConnectionAlive;
+  FKeepAliveInterval = source->FKeepAliveInterval;
+  FAutoReconnect = source->FAutoReconnect;
+  FAutoReconnectInterval = source->FAutoReconnectInterval;
+}
+
+void TNeloMQTTCredentials::Assign(const TNeloObject* ASource) {
+  const auto* source = dynamic_cast<const TNeloMQTTCredentials*>(ASource);
+  if (source == nullptr || source == this) return;
+  FUsername = source->FUsername;
+  FPassword = source->FPassword;
+}
+
+void TNeloMQTTLastWillSettings::Assign(const TNeloObject* ASource) {
+  const auto* source = dynamic_cast<const TNeloMQTTLastWillSettings*>(ASource);
+  if (source == nullptr || source == this) return;
+  FTopic = source->FTopic;
+  FWillMessage = source->FWillMessage;
+  FRetain = source->FRetain;
+  FQoS = source->FQoS;
+}
+
+// ---------------------------------------------------------------------------
+// Life
+
+TNeloMQTTClient::TNeloMQTTClient(TNeloObject* AOwner)
+    : FOwner(AOwner),
+      FLastWillSettings(std::make_unique<TNeloMQTTLastWillSettings>()),
+      FKeepAliveSettings(std::make_unique<TNeloMQTTKeepAliveSettings>()),
+      FCredentials(std::make_unique<TNeloMQTTCredentials>()),
+      FSession(std::make_unique<TNeloMQTTNeloMQTTClientSession>()),
+      FConnection(std::make_unique<TNeloMQTTNetworkConnection>(nullptr)) {
+  FConnection->OnDisconnected = [this](TNeloObject*) { HandleNetworkDisconnected(); };
+  FConnection->OnConnected = [this](TNeloObject*) { HandleNetworkConnected(); };
+}
+
+TNeloMQTTClient::~TNeloMQTTClient() {
+  FDestroying.store(true);
+  NeloCancelQueued(this);
+  if (FKeepAliveThread) {
+    FKeepAliveThread->Terminate();
+    FKeepAliveThread->WaitFor();
+    FKeepAliveThread.reset();
+  }
+  if (FWriterThread) {
+    FWriterThread->Terminate();
+    FWriterThread->WaitFor();
+    FWriterThread.reset();
+  }
+  if (FReaderThread) {
+    FReaderThread->Terminate();
+    FReaderThread->WaitFor();
+    FReaderThread.reset();
+  }
+  NeloCancelQueued(this);
+  if (FLogger) FLogger->RemoveFreeNotification(this);
+  FConnection.reset();
+  FSession.reset();
+  FKeepAliveSettings.reset();
+  FLastWillSettings.reset();
+  FCredentials.reset();
+}
+
+void TNeloMQTTClient::Assign(const TNeloObject* ASource) {
+  const auto* source = dynamic_cast<const TNeloMQTTClient*>(ASource);
+  if (source == nullptr || source == this) return;
+  FClientID = source->FClientID;
+  FBrokerHostName = source->FBrokerHostName;
+  FBrokerPort = source->FBrokerPort;
+  FUseSSL = source->FUseSSL;
+  FCredentials->Assign(source->FCredentials.get());
+  FKeepAliveSettings->Assign(source->FKeepAliveSettings.get());
+  FLastWillSettings->Assign(source->FLastWillSettings.get());
+}
+
+void TNeloMQTTClient::Notification(TNeloObject* AComponent, TNeloOperation AOperation) {
+  if (AOperation == opRemove && AComponent != nullptr && AComponent == FLogger) SetLogger(nullptr);
+}
+
+void TNeloMQTTClient::SetLogger(TNeloMQTTLogger* ALogger) {
+  if (FLogger == ALogger) return;
+  if (FLogger) FLogger->RemoveFreeNotification(this);
+  FLogger = ALogger;
+  if (FLogger) FLogger->FreeNotification(this, [this](TNeloMQTTLogger* ALog) { Notification(ALog, opRemove); });
+  if (FReaderThread) FReaderThread->SetLogger(ALogger);
+  if (FWriterThread) FWriterThread->SetLogger(ALogger);
+  if (FKeepAliveThread) FKeepAliveThread->SetLogger(ALogger);
+  if (FConnection) FConnection->SetLogger(ALogger);
+}
+
+uint32_t TNeloMQTTClient::GetVersionNr() const {
+  // major.minor.release.build = 1.1.0.2
+  return MakeLongWordOf(MakeWordOf(2, 0), MakeWordOf(1, 1));
+}
+
+std::string TNeloMQTTClient::Version() const {
+  const uint32_t v = GetVersionNr();
+  return std::to_string((v >> 24) & 0xFF) + "." + std::to_string((v >> 16) & 0xFF) + "." +
+         std::to_string((v >> 8) & 0xFF) + "." + std::to_string(v & 0xFF);
+}
+
+void TNeloMQTTClient::SetVersion(const std::string&) {}
+
+void TNeloMQTTClient::SetPacketSentNotifications(bool AValue) {
+  FPacketSentNotifications = AValue;
+  BindWriterEvents();
+}
+
+void TNeloMQTTClient::BindWriterEvents() {
+  if (!FWriterThread) return;
+  if (FPacketSentNotifications)
+    FWriterThread->SetOnPacketSent([this](TNeloObject*) { HandlePacketSent(); });
+  else
+    FWriterThread->SetOnPacketSent(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+void TNeloMQTTClient::DoPingRequest() {
+  if (OnPingRequest) OnPingRequest(this);
+}
+
+void TNeloMQTTClient::DoPingResponse() {
+  if (OnPingResponse) OnPingResponse(this);
+}
+
+void TNeloMQTTClient::DoPacketReceived(const TNeloMQTTPacketInfo& APacketInfo) {
+  if (OnPacketReceived) OnPacketReceived(this, APacketInfo);
+}
+
+void TNeloMQTTClient::DoPacketSent(const TNeloMQTTPacketInfo& APacketInfo) {
+  if (OnPacketSent) OnPacketSent(this, APacketInfo);
+}
+
+void TNeloMQTTClient::DoPublishReceived(uint16_t APacketID, const std::string& ATopic, const TNeloMQTTBytes& APayload) {
+  if (OnPublishReceived) OnPublishReceived(this, APacketID, ATopic, APayload);
+  if (OnPublishReceivedEx) OnPublishReceivedEx(this, APacketID, ATopic, APayload);
+}
+
+void TNeloMQTTClient::DoConnectedStatusChanged(bool AConnected, TNeloMQTTConnectionStatus AStatus) {
+  if (OnConnectedStatusChanged) OnConnectedStatusChanged(this, AConnected, AStatus);
+}
+
+void TNeloMQTTClient::DoSubscriptionAcknowledged(uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions) {
+  if (OnSubscriptionAcknowledged) {
+    const TNeloMQTTSubscriptions copy = ASubscriptions;
+    OnSubscriptionAcknowledged(this, APacketID, copy);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+void TNeloMQTTClient::EnsureConnected() const {
+  NELO_ASSERT(FSession->HasActiveMqttConnection(), "This action requires a connected state");
+}
+
+bool TNeloMQTTClient::IsConnected() const { return FSession->HasActiveMqttConnection(); }
+
+void TNeloMQTTClient::SetConnectionStatus(TNeloMQTTConnectionStatus AStatus) {
+  if (AStatus == FConnectionStatus.load()) return;
+  FConnectionStatus.store(AStatus);
+  FSession->SetHasActiveMqttConnection(AStatus == csConnected);
+  DoConnectedStatusChanged(AStatus == csConnected, AStatus);
+  if (AStatus == csConnected && FKeepAliveThread) {
+    FKeepAliveThread->SetShouldKeepConnectionAlive(FKeepAliveSettings->KeepConnectionAlive());
+    FKeepAliveThread->SetKeepAliveInterval(FKeepAliveSettings->KeepAliveInterval());
+  }
+}
+
+void TNeloMQTTClient::Connect(bool ACleanSession) {
+  NELO_ASSERT(!FBrokerHostName.empty(), "Please provide the hostname of the broker");
+  if (!FKeepAliveThread) {
+    FKeepAliveThread = std::make_unique<TNeloMQTTKeepAliveThread>(FConnection.get(), FSession.get(), FLogger);
+    FKeepAliveThread->SetOnRequestPing([this](TNeloObject*) { HandlePingRequest(); });
+    FKeepAliveThread->SetOnRequestReconnect([this](TNeloObject*) { HandleReconnectRequest(); });
+  } else {
+    FKeepAliveThread->SetPaused(false);
+  }
+  if (IsConnected()) return;
+  if (FClientID.empty()) FClientID = RandomClientIdentifier();
+  SetConnectionStatus(csConnecting);
+  try {
+    InternalConnect(ACleanSession);
+  } catch (...) {
+    SetConnectionStatus(csConnectionRejected_ServerUnavailable);
+  }
+}
+
+void TNeloMQTTClient::InternalConnect(bool AClean) {
+  if (AClean) FSession->Clear();
+  try {
+    TNeloMQTTLogHelper::Info(FLogger, this, "CLIENT- Connecting --------------------------- ");
+    // The CONNECT queued below must be the first packet on the new
+    // connection: the writer holds everything else back until it is out.
+    FSession->HoldUntilConnect();
+    if (FConnection->IsReady()) {
+      TNeloMQTTLogHelper::Info(FLogger, this, "CLIENT- Closing previous connection --------------------------- ");
+      FConnection->Close();
+    }
+    FConnection->SetHostName(FBrokerHostName);
+    FConnection->SetIPVersion(FIPVersion);
+    FConnection->SetPort(FBrokerPort);
+    FConnection->SetUseSSL(FUseSSL);
+    FConnection->Open();
+
+    if (!FWriterThread) {
+      FWriterThread = std::make_unique<TNeloMQTTWriterThread>(FConnection.get(), FSession.get(), FLogger);
+      BindWriterEvents();
+    } else {
+      FWriterThread->SetPaused(false);
+    }
+    if (!FReaderThread) {
+      FReaderThread = std::make_unique<TNeloMQTTReaderThread>(FConnection.get(), FSession.get(), FLogger);
+      FReaderThread->SetOnPacketReceived([this](TNeloObject*) { HandlePacketsReceived(); });
+    } else {
+      FReaderThread->SetPaused(false);
+    }
+
+    auto connect = std::make_unique<TNeloMQTTConnectPacket>(FClientID);
+    connect->SetCleanSession(AClean);
+    connect->SetUserName(FCredentials->Username());
+    connect->SetPassword(FCredentials->Password());
+    connect->SetWillTopic(FLastWillSettings->Topic());
+    connect->SetWillMessage(FLastWillSettings->WillMessage());
+    connect->SetWillRetain(FLastWillSettings->Retain());
+    connect->SetWillQoS(FLastWillSettings->QoS());
+    connect->SetKeepAlive(FKeepAliveSettings->KeepAliveInterval());
+    HandleOutgoingPacket(std::move(connect), false);
+  } catch (const std::exception& e) {
+    TNeloMQTTLogHelper::Error(FLogger, this, "Failed to connect", &e);
+    throw;
+  }
+}
+
+void TNeloMQTTClient::HandleNetworkConnected() {
+  FSession->SetHasActiveNetworkConnection(true);
+  if (FKeepAliveThread) {
+    FKeepAliveThread->SetShouldTryReconnect(FKeepAliveSettings->AutoReconnect());
+    FKeepAliveThread->SetReconnectInterval(FKeepAliveSettings->AutoReconnectInterval());
+  }
+}
+
+void TNeloMQTTClient::HandleNetworkDisconnected() {
+  FSession->SetHasActiveNetworkConnection(false);
+  if (NeloIsMainThread()) {
+    NetworkLost();
+    return;
+  }
+  // Found by a worker (normally the reader, inside the transport's poll):
+  // the main thread changes the status, raises the event and pauses the
+  // workers, like for every other status change (meanwhile the workers find
+  // the transport not ready and do nothing). The step is queued without
+  // waiting, as the worker may hold a transport lock here.
+  NeloQueueOnMainThread(this, [this] {
+    if (FDestroying.load()) return;
+    // A reconnect may have opened a new connection meanwhile; then this
+    // notice is stale.
+    if (FSession->HasActiveNetworkConnection()) return;
+    NetworkLost();
+  });
+}
+
+void TNeloMQTTClient::NetworkLost() {
+  if (FConnectionStatus.load() == csConnected) SetConnectionStatus(csConnectionLost);
+  InternalDisconnect();
+}
+
+void TNeloMQTTClient::InternalDisconnect() {
+  TNeloMQTTLogHelper::Info(FLogger, this, "CLIENT- Disconnecting --------------------------- ");
+  if (FWriterThread) FWriterThread->SetPaused(true);
+  if (FReaderThread) FReaderThread->SetPaused(true);
+  if (FConnection->IsReady()) FConnection->Close();
+}
+
+void TNeloMQTTClient::Disconnect() {
+  if (FConnectionStatus.load() != csConnected || !FKeepAliveThread) return;
+  struct TFinally {
+    TNeloMQTTClient* Client;
+    ~TFinally() { Client->SetConnectionStatus(csNotConnected); }
+  } finally{this};
+  FKeepAliveThread->SetPaused(true);
+  FKeepAliveThread->SetShouldTryReconnect(false);
+  FKeepAliveThread->SetShouldKeepConnectionAlive(false);
+  if (FSession->HasActiveMqttConnection()) HandleOutgoingPacket(std::make_unique<TNeloMQTTDisconnectPacket>(), true);
+  InternalDisconnect();
+  // The reader may have noticed the close first; its notice reaches this
+  // thread later. The connection is gone all the same.
+  if (FConnectionStatus.load() == csConnected) SetConnectionStatus(csConnectionLost);
+}
+
+void TNeloMQTTClient::Ping() {
+  if (IsConnected()) HandleOutgoingPacket(std::make_unique<TNeloMQTTPingRequestPacket>(), false);
+}
+
+void TNeloMQTTClient::HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APacket, bool ASendDirectly) {
+  try {
+    TNeloMQTTLogHelper::Debug(FLogger, this, "CLIENT- Handeling Outgoing Packet --------------------------- ");
+    if (ASendDirectly) {
+      TNeloMQTTLogHelper::Debug(FLogger, this,
+                                "CLIENT- Sending packet directly to Connection --------------------------- ");
+      FConnection->Write(APacket->GetBytes());
+      TNeloMQTTPacketInfo info;
+      info.PacketId = APacket->PacketId();
+      info.PacketType = APacket->PacketType();
+      info.PacketQos = APacket->QoS();
+      info.IsDuplicate = APacket->IsDuplicate();
+      info.IsRetained = APacket->IsRetained();
+      DoPacketSent(info);
+    } else {
+      TNeloMQTTLogHelper::Debug(FLogger, this, "CLIENT- Sending packet to WriterThread --------------------------- ");
+      FSession->QueueOutgoingPacket(std::make_unique<TQueuedOutPacket>(APacket->PacketId(), APacket->QoS(),
+                                                                       APacket->PacketType(), APacket->GetBytes()));
+      TNeloMQTTLogHelper::Debug(FLogger, this, "CLIENT- Packet added to queue --------------------------- ");
+    }
+  } catch (const std::exception& e) {
+    TNeloMQTTLogHelper::Error(FLogger, this, "Failed to handle outgoing packet", &e);
+  }
+}
+
+void TNeloMQTTClient::HandlePacketSent() {
+  if (!FWriterThread) return;
+  // The moment of the send itself, not of this (later) notification.
+  FSession->SetLastWriteCommunicationTime(FWriterThread->LastSentTime());
+  DoPacketSent(FWriterThread->LastSentPacketInfo());
+}
+
+void TNeloMQTTClient::HandlePingRequest() { Ping(); }
+
+void TNeloMQTTClient::HandleReconnectRequest() {
+  SetConnectionStatus(csReconnecting);
+  try {
+    InternalConnect(false);
+  } catch (const std::exception& e) {
+    TNeloMQTTLogHelper::Error(FLogger, this, "PING Failed", &e);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Messaging
+
+uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const std::string& APayload, TNeloMQTTQoS AQos,
+                                  bool ARetain) {
+  return Publish(ATopic, TNeloMQTTBytes(APayload.begin(), APayload.end()), AQos, ARetain);
+}
+
+uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const TNeloMQTTBytes& APayload, TNeloMQTTQoS AQos,
+                                  bool ARetain) {
+  EnsureConnected();
+  const uint16_t id = AQos > qosAtMostOnce ? FSession->GetNextPacketId() : 0;
+  NELO_ASSERT(TNeloMQTTTopic::ValidateTopicName(ATopic), "This is not a valid topic name");
+  HandleOutgoingPacket(std::make_unique<TNeloMQTTPublishPacket>(id, ATopic, APayload, AQos, ARetain), false);
+  return id;
+}
+
+uint16_t TNeloMQTTClient::Subscribe(const std::string& ATopic, TNeloMQTTQoS ATopicQosLevel) {
+  return Subscribe(TNeloStringArray{ATopic}, TNeloQosArray{ATopicQosLevel});
+}
+
+uint16_t TNeloMQTTClient::Subscribe(const TNeloStringArray& ATopics, const TNeloQosArray& ATopicQosLevels) {
+  EnsureConnected();
+  for (const std::string& topic : ATopics)
+    NELO_ASSERT(TNeloMQTTTopic::ValidateTopicFilter(topic), "This is not a valid topic filter");
+  auto packet = std::make_unique<TNeloMQTTSubscribePacket>(FSession->GetNextPacketId(), ATopics, ATopicQosLevels);
+  const uint16_t id = packet->PacketId();
+  auto request = std::make_unique<TNeloMQTTRequestedSubscription>();
+  request->PacketId = id;
+  request->Topics = ATopics;
+  HandleOutgoingPacket(std::move(packet), false);
+  try {
+    FSession->AddSubscriptionRequest(std::move(request));
+  } catch (const std::exception& e) {
+    TNeloMQTTLogHelper::Error(FLogger, this, "Subscribe Failed", &e);
+    return 0;
+  }
+  return id;
+}
+
+uint16_t TNeloMQTTClient::Unsubscribe(const std::string& ATopic) { return Unsubscribe(TNeloStringArray{ATopic}); }
+
+uint16_t TNeloMQTTClient::Unsubscribe(const TNeloStringArray& ATopics) {
+  EnsureConnected();
+  for (const std::string& topic : ATopics)
+    NELO_ASSERT(TNeloMQTTTopic::ValidateTopicFilter(topic), "This is not a valid topic filter");
+  const uint16_t id = FSession->GetNextPacketId();
+  HandleOutgoingPacket(std::make_unique<TNeloMQTTUnSubscribePacket>(id, ATopics), false);
+  return id;
+}
+
+// ---------------------------------------------------------------------------
+// Receiving
+
+void TNeloMQTTClient::HandlePacketsReceived() {
+  FSession->SetLastReadCommunicationTime(NeloNowMs());
+  while (FSession->HasIncomingPackets()) {
+    std::unique_ptr<TQueuedInPacket> queued = FSession->GetNextIncomingPacket();
+    if (!queued) continue;
+    HandleIncomingPacket(TNeloMQTTPacketFactory::CreateFrom(queued->FirstByte(), queued->Buffer()));
+  }
+}
+
+void TNeloMQTTClient::HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APacket) {
+  if (!APacket) return;
+  TNeloMQTTPacketInfo info;
+  info.PacketId = APacket->PacketId();
+  info.PacketType = APacket->PacketType();
+  info.PacketQos = APacket->QoS();
+  info.IsDuplicate = APacket->IsDuplicate();
+  info.IsRetained = APacket->IsRetained();
+  const uint16_t id = info.PacketId;
+  switch (info.PacketType) {
+    case mtRESERVED0:
+      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtRESERVED0");
+      break;
+    case mtCONNECT:
+      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtCONNECT");
+      break;
+    case mtCONNACK:
+      FSession->MarkAsAcknowledged(id, mtCONNECT);
+      HandleConnAck(*APacket);
+      break;
+    case mtPUBLISH:
+      HandleIncomingPublish(*APacket);
+      break;
+    case mtPUBACK:
+      FSession->MarkAsAcknowledged(id, mtPUBLISH);
+      break;
+    case mtPUBREC:
+      FSession->MarkAsAcknowledged(id, mtPUBLISH);
+      SendPubRel(*APacket);
+      break;
+    case mtPUBREL:
+      FSession->MarkAsAcknowledged(id, mtPUBREC);
+      SendPubComp(*APacket);
+      break;
+    case mtPUBCOMP:
+      FSession->MarkAsAcknowledged(id, mtPUBREL);
+      break;
+    case mtSUBSCRIBE:
+      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtSUBSCRIBE");
+      break;
+    case mtSUBACK:
+      FSession->MarkAsAcknowledged(id, mtSUBSCRIBE);
+      HandleSubAck(*APacket);
+      break;
+    case mtUNSUBSCRIBE:
+      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtUNSUBSCRIBE");
+      break;
+    case mtUNSUBACK:
+      FSession->MarkAsAcknowledged(id, mtUNSUBSCRIBE);
+      break;
+    case mtPINGREQ:
+      DoPingRequest();
+      break;
+    case mtPINGRESP:
+      DoPingResponse();
+      break;
+    case mtDISCONNECT:
+      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtDISCONNECT");
+      break;
+    case mtRESERVED15:
+      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtRESERVED15");
+      break;
+  }
+  DoPacketReceived(info);
+}
+
+void TNeloMQTTClient::HandleConnAck(TNeloMQTTPacket& APacket) {
+  auto* connAck = dynamic_cast<TNeloMQTTConnAckPacket*>(&APacket);
+  if (connAck == nullptr) return;
+  TNeloMQTTConnectionStatus status;
+  switch (static_cast<int>(connAck->ReturnCode())) {
+    case 0:
+      status = csConnected;
+      break;
+    case 1:
+      status = csConnectionRejected_InvalidProtocolVersion;
+      break;
+    case 2:
+      status = csConnectionRejected_InvalidIdentifier;
+      break;
+    case 3:
+      status = csConnectionRejected_ServerUnavailable;
+      break;
+    case 4:
+      status = csConnectionRejected_InvalidCredentials;
+      break;
+    case 5:
+      status = csConnectionRejected_ClientNotAuthorized;
+      break;
+    default:
+      status = csNotConnected;
+      break;
+  }
+  SetConnectionStatus(status);
+}
+
+void TNeloMQTTClient::HandleIncomingPublish(TNeloMQTTPacket& APacket) {
+  try {
+    const uint16_t id = APacket.PacketId();
+    if (APacket.QoS() == qosAtLeastOnce)
+      HandleOutgoingPacket(std::make_unique<TNeloMQTTPubAckPacket>(id), false);
+    else if (APacket.QoS() == qosExactlyOnce)
+      HandleOutgoingPacket(std::make_unique<TNeloMQTTPubRecPacket>(id), false);
+    auto* publish = dynamic_cast<TNeloMQTTPublishPacket*>(&APacket);
+    if (publish == nullptr) throw ENeloMQTTError("Not a PUBLISH packet");
+    DoPublishReceived(id, publish->TopicName(), publish->PayloadRef());
+  } catch (const std::exception& e) {
+    TNeloMQTTLogHelper::Error(FLogger, this, "Failed to process incoming publish packet", &e);
+  } catch (...) {
+    TNeloMQTTLogHelper::Error(FLogger, this, "Failed to process incoming publish packet");
+  }
+}
+
+void TNeloMQTTClient::SendPubRel(TNeloMQTTPacket& APacket) {
+  HandleOutgoingPacket(std::make_unique<TNeloMQTTPubRelPacket>(APacket.PacketId()), false);
+}
+
+void TNeloMQTTClient::SendPubComp(TNeloMQTTPacket& APacket) {
+  HandleOutgoingPacket(std::make_unique<TNeloMQTTPubCompPacket>(APacket.PacketId()), false);
+}
+
+void TNeloMQTTClient::HandleSubAck(TNeloMQTTPacket& APacket) {
+  std::unique_ptr<TNeloMQTTRequestedSubscription> request = FSession->GetSubscriptionRequest(APacket.PacketId());
+  if (!request) return;
+  auto* subAck = dynamic_cast<TNeloMQTTSubAckPacket*>(&APacket);
+  TNeloMQTTSubscriptions subscriptions;
+  subscriptions.reserve(request->Topics.size());
+  for (size_t i = 0; i < request->Topics.size(); ++i) {
+    TNeloMQTTSubscription entry;
+    entry.Topic = request->Topics[i];
+    // Return codes pair with topics by position; a topic without one was
+    // not accepted.
+    if (subAck != nullptr && i < subAck->ReturnCodes().size() && subAck->ReturnCodes()[i]) {
+      entry.Accepted = subAck->ReturnCodes()[i]->IsAccepted();
+      entry.MaxQoS = subAck->ReturnCodes()[i]->MaximumQoS();
+    }
+    subscriptions.push_back(entry);
+  }
+  DoSubscriptionAcknowledged(APacket.PacketId(), subscriptions);
+}

@@ -1,0 +1,239 @@
+// The MQTT 3.1.1 client: settings, connection status, events, connect and
+// disconnect, publish, subscribe and unsubscribe, and the dispatch of
+// received packets.
+//
+// Every public operation is meant for the main thread (see
+// Nelo.MQTT.Client.Threading.h). Events run on the main thread: the worker
+// threads hand them over and wait, so the host must serve hand-offs
+// (NeloCheckSynchronize) for events and acknowledgements to flow.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Nelo.MQTT.Client.Session.h"
+#include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.Connection.h"
+#include "Nelo.MQTT.Global.h"
+#include "Nelo.MQTT.Logging.h"
+
+class TNeloMQTTPacket;
+
+using TNeloMQTTOnConnectedStatusChangedEvent =
+    std::function<void(TNeloObject* ASender, bool AConnected, TNeloMQTTConnectionStatus AStatus)>;
+using TNeloMQTTOnPublishReceivedEvent = std::function<void(TNeloObject* ASender, uint16_t APacketID,
+                                                           const std::string& ATopic, const TNeloMQTTBytes& APayload)>;
+using TNeloMQTTOnPublishReceivedExEvent = std::function<void(
+    TNeloObject* ASender, uint16_t APacketID, const std::string& ATopic, const TNeloMQTTBytes& APayload)>;
+using TNeloMQTTOnSubscriptionAcknowledgedEvent =
+    std::function<void(TNeloObject* ASender, uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions)>;
+using TNeloMQTTPacketEvent = std::function<void(TNeloObject* ASender, const TNeloMQTTPacketInfo& APacketInfo)>;
+
+// Component notification kinds (Notification).
+enum TNeloOperation { opInsert, opRemove };
+
+class TNeloMQTTKeepAliveSettings : public TNeloObject {
+ public:
+  std::string ClassName() const override { return "TNeloMQTTKeepAliveSettings"; }
+  // Copies every property from another keep-alive settings object; ignores other sources.
+  void Assign(const TNeloObject* ASource);
+
+  bool KeepConnectionAlive() const { return FKeepConnectionAlive; }
+  void SetKeepConnectionAlive(bool AValue) { FKeepConnectionAlive = AValue; }
+  uint16_t KeepAliveInterval() const { return FKeepAliveInterval; }
+  void SetKeepAliveInterval(uint16_t AValue) { FKeepAliveInterval = AValue; }
+  bool AutoReconnect() const { return FAutoReconnect; }
+  void SetAutoReconnect(bool AValue) { FAutoReconnect = AValue; }
+  uint16_t AutoReconnectInterval() const { return FAutoReconnectInterval; }
+  void SetAutoReconnectInterval(uint16_t AValue) { FAutoReconnectInterval = AValue; }
+
+ private:
+  bool FKeepConnectionAlive = true;
+  uint16_t FKeepAliveInterval = 120;
+  bool FAutoReconnect = false;
+  uint16_t FAutoReconnectInterval = 30;
+};
+
+class TNeloMQTTCredentials : public TNeloObject {
+ public:
+  std::string ClassName() const override { return "TNeloMQTTCredentials"; }
+  void Assign(const TNeloObject* ASource);
+
+  const std::string& Username() const { return FUsername; }
+  void SetUsername(const std::string& AValue) { FUsername = AValue; }
+  const std::string& Password() const { return FPassword; }
+  void SetPassword(const std::string& AValue) { FPassword = AValue; }
+
+ private:
+  std::string FUsername;
+  std::string FPassword;
+};
+
+class TNeloMQTTLastWillSettings : public TNeloObject {
+ public:
+  std::string ClassName() const override { return "TNeloMQTTLastWillSettings"; }
+  void Assign(const TNeloObject* ASource);
+
+  const std::string& Topic() const { return FTopic; }
+  void SetTopic(const std::string& AValue) { FTopic = AValue; }
+  const std::string& WillMessage() const { return FWillMessage; }
+  void SetWillMessage(const std::string& AValue) { FWillMessage = AValue; }
+  bool Retain() const { return FRetain; }
+  void SetRetain(bool AValue) { FRetain = AValue; }
+  TNeloMQTTQoS QoS() const { return FQoS; }
+  void SetQoS(TNeloMQTTQoS AValue) { FQoS = AValue; }
+
+ private:
+  std::string FTopic;
+  std::string FWillMessage;
+  bool FRetain = false;
+  TNeloMQTTQoS FQoS = qosAtMostOnce;
+};
+
+class TNeloMQTTClient : public TNeloObject {
+ public:
+  explicit TNeloMQTTClient(TNeloObject* AOwner = nullptr);
+  // Terminates and awaits the keep-alive, writer and reader threads (serving
+  // their hand-offs meanwhile), then frees the transport and the session.
+  // Sends no DISCONNECT.
+  ~TNeloMQTTClient() override;
+  TNeloMQTTClient(const TNeloMQTTClient&) = delete;
+  TNeloMQTTClient& operator=(const TNeloMQTTClient&) = delete;
+
+  std::string ClassName() const override { return "TNeloMQTTClient"; }
+  TNeloObject* Owner() const { return FOwner; }
+
+  // Copies ClientID, BrokerHostName, BrokerPort, UseSSL and the contents of
+  // the three settings objects from another client; ignores other sources.
+  void Assign(const TNeloObject* ASource);
+  // A removal of the linked logger unlinks it.
+  void Notification(TNeloObject* AComponent, TNeloOperation AOperation);
+
+  // Opens the transport and queues a CONNECT; returns without waiting for
+  // the CONNACK (status csConnecting). Network failures end in
+  // csConnectionRejected_ServerUnavailable, they are not raised.
+  void Connect(bool ACleanSession);
+  // In csConnected: sends DISCONNECT at once, closes the transport, status
+  // csConnectionLost then csNotConnected. Otherwise does nothing.
+  void Disconnect();
+  bool IsConnected() const;
+  void Ping();
+
+  // Return the packet id used (0 for QoS 0). Raise ENeloMQTTAssertionFailed
+  // when not connected or for an invalid topic name or filter.
+  uint16_t Publish(const std::string& ATopic, const std::string& APayload, TNeloMQTTQoS AQos, bool ARetain);
+  uint16_t Publish(const std::string& ATopic, const TNeloMQTTBytes& APayload, TNeloMQTTQoS AQos, bool ARetain);
+  uint16_t Subscribe(const std::string& ATopic, TNeloMQTTQoS ATopicQosLevel);
+  uint16_t Subscribe(const TNeloStringArray& ATopics, const TNeloQosArray& ATopicQosLevels);
+  uint16_t Unsubscribe(const std::string& ATopic);
+  uint16_t Unsubscribe(const TNeloStringArray& ATopics);
+
+  // Properties
+  const std::string& ClientID() const { return FClientID; }
+  void SetClientID(const std::string& AValue) { FClientID = AValue; }
+  const std::string& BrokerHostName() const { return FBrokerHostName; }
+  void SetBrokerHostName(const std::string& AValue) { FBrokerHostName = AValue; }
+  int32_t BrokerPort() const { return FBrokerPort; }
+  void SetBrokerPort(int32_t AValue) { FBrokerPort = AValue; }
+  TIdIPVersion IPVersion() const { return FIPVersion; }
+  void SetIPVersion(TIdIPVersion AValue) { FIPVersion = AValue; }
+  bool UseSSL() const { return FUseSSL; }
+  void SetUseSSL(bool AValue) { FUseSSL = AValue; }
+  TNeloMQTTKeepAliveSettings* KeepAliveSettings() const { return FKeepAliveSettings.get(); }
+  TNeloMQTTCredentials* Credentials() const { return FCredentials.get(); }
+  TNeloMQTTLastWillSettings* LastWillSettings() const { return FLastWillSettings.get(); }
+  TNeloMQTTLogger* Logger() const { return FLogger; }
+  void SetLogger(TNeloMQTTLogger* ALogger);
+  // "1.1.0.2"; writing is accepted and ignored.
+  std::string Version() const;
+  void SetVersion(const std::string& AValue);
+  TNeloMQTTNeloMQTTClientSession* Session() const { return FSession.get(); }
+  TNeloMQTTConnectionStatus ConnectionStatus() const { return FConnectionStatus.load(); }
+  TNeloMQTTNetworkConnection* Connection() const { return FConnection.get(); }
+
+  // Whether the writer hands every send over to the main thread to raise
+  // OnPacketSent (on by default). Off, sends cost no hand-off and raise no
+  // OnPacketSent; bulk senders that do not listen for them turn it off.
+  bool PacketSentNotifications() const { return FPacketSentNotifications; }
+  void SetPacketSentNotifications(bool AValue);
+
+  // Events (first argument: the client). Assign them on the main thread,
+  // before connecting.
+  TNeloMQTTOnConnectedStatusChangedEvent OnConnectedStatusChanged;
+  TNeloMQTTPacketEvent OnPacketReceived;
+  TNeloMQTTPacketEvent OnPacketSent;
+  TNeloMQTTNotifyEvent OnPingRequest;
+  TNeloMQTTNotifyEvent OnPingResponse;
+  TNeloMQTTOnPublishReceivedEvent OnPublishReceived;
+  TNeloMQTTOnPublishReceivedExEvent OnPublishReceivedEx;
+  TNeloMQTTOnSubscriptionAcknowledgedEvent OnSubscriptionAcknowledged;
+
+  void SetOnConnectedStatusChanged(TNeloMQTTOnConnectedStatusChangedEvent AEvent) {
+    OnConnectedStatusChanged = std::move(AEvent);
+  }
+  void SetOnPacketReceived(TNeloMQTTPacketEvent AEvent) { OnPacketReceived = std::move(AEvent); }
+  void SetOnPacketSent(TNeloMQTTPacketEvent AEvent) { OnPacketSent = std::move(AEvent); }
+  void SetOnPingRequest(TNeloMQTTNotifyEvent AEvent) { OnPingRequest = std::move(AEvent); }
+  void SetOnPingResponse(TNeloMQTTNotifyEvent AEvent) { OnPingResponse = std::move(AEvent); }
+  void SetOnPublishReceived(TNeloMQTTOnPublishReceivedEvent AEvent) { OnPublishReceived = std::move(AEvent); }
+  void SetOnPublishReceivedEx(TNeloMQTTOnPublishReceivedExEvent AEvent) { OnPublishReceivedEx = std::move(AEvent); }
+  void SetOnSubscriptionAcknowledged(TNeloMQTTOnSubscriptionAcknowledgedEvent AEvent) {
+    OnSubscriptionAcknowledged = std::move(AEvent);
+  }
+
+ protected:
+  // Packed version: major 1, minor 1, release 0, build 2, one byte each from
+  // the most significant.
+  virtual uint32_t GetVersionNr() const;
+  virtual void DoPingRequest();
+  virtual void DoPingResponse();
+  virtual void DoPacketReceived(const TNeloMQTTPacketInfo& APacketInfo);
+  virtual void DoPacketSent(const TNeloMQTTPacketInfo& APacketInfo);
+  virtual void DoPublishReceived(uint16_t APacketID, const std::string& ATopic, const TNeloMQTTBytes& APayload);
+  virtual void DoConnectedStatusChanged(bool AConnected, TNeloMQTTConnectionStatus AStatus);
+  virtual void DoSubscriptionAcknowledged(uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions);
+
+ private:
+  void EnsureConnected() const;
+  void SetConnectionStatus(TNeloMQTTConnectionStatus AStatus);
+  void InternalConnect(bool AClean);
+  void InternalDisconnect();
+  void HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APacket, bool ASendDirectly);
+  void HandleNetworkConnected();
+  void HandleNetworkDisconnected();
+  void NetworkLost();
+  void HandlePacketSent();
+  void HandlePingRequest();
+  void HandleReconnectRequest();
+  void BindWriterEvents();
+  // Receiving side
+  void HandlePacketsReceived();
+  void HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APacket);
+  void HandleConnAck(TNeloMQTTPacket& APacket);
+  void HandleIncomingPublish(TNeloMQTTPacket& APacket);
+  void HandleSubAck(TNeloMQTTPacket& APacket);
+  void SendPubRel(TNeloMQTTPacket& APacket);
+  void SendPubComp(TNeloMQTTPacket& APacket);
+
+  TNeloObject* FOwner;
+  std::string FClientID;
+  std::string FBrokerHostName;
+  int32_t FBrokerPort = 1883;
+  bool FUseSSL = false;
+  TIdIPVersion FIPVersion = Id_IPv4;
+  std::unique_ptr<TNeloMQTTLastWillSettings> FLastWillSettings;
+  std::unique_ptr<TNeloMQTTKeepAliveSettings> FKeepAliveSettings;
+  std::unique_ptr<TNeloMQTTCredentials> FCredentials;
+  std::unique_ptr<TNeloMQTTNeloMQTTClientSession> FSession;
+  std::unique_ptr<TNeloMQTTNetworkConnection> FConnection;
+  std::unique_ptr<TNeloMQTTWriterThread> FWriterThread;
+  std::unique_ptr<TNeloMQTTReaderThread> FReaderThread;
+  std::unique_ptr<TNeloMQTTKeepAliveThread> FKeepAliveThread;
+  TNeloMQTTLogger* FLogger = nullptr;
+  std::atomic<TNeloMQTTConnectionStatus> FConnectionStatus{csNotConnected};
+  bool FPacketSentNotifications = true;
+  std::atomic<bool> FDestroying{false};
+};
