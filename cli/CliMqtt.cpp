@@ -82,7 +82,7 @@ const char* CliConnectOptionsHelp() {
          "  --cafile FILE      trust this CA file (implies --tls)\n"
          "  --capath DIR       trust the CA certificates in DIR (implies --tls)\n"
          "  --cert FILE --key FILE  client certificate (implies --tls)\n"
-         "  --insecure         do not verify the broker's certificate\n"
+         "  --insecure         do not check the host name in the broker's certificate\n"
          "  --will-topic T --will-payload P --will-qos Q --will-retain  last will\n";
 }
 
@@ -153,7 +153,10 @@ TCliSession::TCliSession(const std::string& ACommand, const TCliConnectOptions& 
     tls->CAPath = AOptions.CAPath;
     tls->CertFile = AOptions.CertFile;
     tls->KeyFile = AOptions.KeyFile;
-    tls->VerifyPeer = !AOptions.Insecure;
+    // As with mosquitto_pub: --insecure skips the host-name check only; the
+    // chain is still verified.
+    tls->VerifyPeer = true;
+    tls->VerifyHostName = !AOptions.Insecure;
   }
 }
 

@@ -1,10 +1,14 @@
 // tessiva-cli pub: publishes one message, a repeated message, standard input
 // or one message per input line, and waits until every QoS 1/2 message is
 // acknowledged. Exit status 0 only when everything was delivered.
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iostream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <unordered_map>
@@ -108,10 +112,13 @@ class TMessageSource {
     return true;
   }
 
-  bool Next(TNeloMQTTBytes& AMessage) {
+  // AIdle runs while a line is awaited, so that the engine's hand-offs
+  // (acknowledgements, keep-alive pings) are served however slowly the lines
+  // come in (`tail -f log | tessiva-cli pub -l`).
+  bool Next(TNeloMQTTBytes& AMessage, const std::function<void()>& AIdle) {
     if (FOptions.Source == msLines) {
       std::string line;
-      if (!std::getline(std::cin, line)) return false;
+      if (!NextLine(line, AIdle)) return false;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       AMessage.assign(line.begin(), line.end());
       return true;
@@ -123,9 +130,45 @@ class TMessageSource {
   }
 
  private:
+  // The next line of standard input without its '\n' (a last line without
+  // one counts too); false at the end of input or on a stop signal.
+  bool NextLine(std::string& ALine, const std::function<void()>& AIdle) {
+    for (;;) {
+      const std::size_t end = FLines.find('\n');
+      if (end != std::string::npos) {
+        ALine.assign(FLines, 0, end);
+        FLines.erase(0, end + 1);
+        return true;
+      }
+      if (FInputEnded) {
+        if (FLines.empty()) return false;
+        ALine.swap(FLines);
+        FLines.clear();
+        return true;
+      }
+      if (CliStopRequested()) return false;
+      pollfd input{STDIN_FILENO, POLLIN, 0};
+      const int ready = ::poll(&input, 1, 20);
+      if (ready > 0) {
+        char buffer[65536];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n > 0) {
+          FLines.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+          FInputEnded = true;
+        }
+      } else if (ready < 0 && errno != EINTR) {
+        FInputEnded = true;
+      }
+      AIdle();
+    }
+  }
+
   const TPubOptions& FOptions;
   TNeloMQTTBytes FMessage;
   long FSent = 0;
+  std::string FLines;
+  bool FInputEnded = false;
 };
 
 int RunPub(const std::vector<std::string>& AArgs) {
@@ -134,7 +177,7 @@ int RunPub(const std::vector<std::string>& AArgs) {
   try {
     o = ParsePub(AArgs, help);
   } catch (const ECliUsage& e) {
-    std::fprintf(stderr, "tessiva-cli pub: %s\n%s%s", e.what(), kPubHelp, CliConnectOptionsHelp());
+    std::fprintf(stderr, "tessiva-cli pub: %s (see tessiva-cli pub --help)\n", e.what());
     return 2;
   }
   if (help) {
@@ -179,7 +222,7 @@ int RunPub(const std::vector<std::string>& AArgs) {
   long published = 0;
   bool lost = false;
   TNeloMQTTBytes message;
-  while (!CliStopRequested() && source.Next(message)) {
+  while (!CliStopRequested() && source.Next(message, [] { NeloCheckSynchronize(0); })) {
     if (state.OutstandingPackets() >= queueLimit) {
       session.PumpUntil([&] { return state.OutstandingPackets() < queueLimit || !client.IsConnected(); },
                         CliNoDeadline(), 1);
@@ -199,13 +242,9 @@ int RunPub(const std::vector<std::string>& AArgs) {
 
   const auto deadline =
       o.WaitSeconds > 0 ? std::chrono::steady_clock::now() + std::chrono::seconds(o.WaitSeconds) : CliNoDeadline();
-  // Everything written, acknowledged or given up by the writer.
-  session.PumpUntil(
-      [&] {
-        if (!client.IsConnected()) return true;
-        return state.OutstandingPackets() == 0 && waiting == 0;
-      },
-      deadline, 1);
+  // Until everything is written, acknowledged or given up by the writer
+  // (a QoS 1/2 message the writer gave up still counts in `waiting`).
+  session.PumpUntil([&] { return !client.IsConnected() || state.OutstandingPackets() == 0; }, deadline, 1);
   if (!client.IsConnected()) lost = true;
   const bool allWritten = state.OutstandingPackets() == 0 || (o.Qos != qosAtMostOnce && waiting == 0);
   session.Disconnect();

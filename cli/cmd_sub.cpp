@@ -53,7 +53,7 @@ int RunSub(const std::vector<std::string>& AArgs) {
   try {
     o = ParseSub(AArgs, help);
   } catch (const ECliUsage& e) {
-    std::fprintf(stderr, "tessiva-cli sub: %s\n%s%s", e.what(), kSubHelp, CliConnectOptionsHelp());
+    std::fprintf(stderr, "tessiva-cli sub: %s (see tessiva-cli sub --help)\n", e.what());
     return 2;
   }
   if (help) {

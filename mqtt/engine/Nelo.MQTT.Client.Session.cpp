@@ -131,6 +131,17 @@ void TNeloMQTTNeloMQTTClientSession::RequeueOutgoingPacket(std::unique_ptr<TQueu
   guard->AddFirst(std::move(APacket));
 }
 
+void TNeloMQTTNeloMQTTClientSession::HoldUntilConnect() {
+  TNeloMQTTListGuard guard(FOutGoingPacketsQueue);
+  FConnectPacket.reset();
+  FConnectPending.store(true);
+}
+
+void TNeloMQTTNeloMQTTClientSession::ConnectPacketWritten() {
+  TNeloMQTTListGuard guard(FOutGoingPacketsQueue);
+  if (!FConnectPacket) FConnectPending.store(false);
+}
+
 std::unique_ptr<TQueuedOutPacket> TNeloMQTTNeloMQTTClientSession::TakeConnectPacket() {
   TNeloMQTTListGuard guard(FOutGoingPacketsQueue);
   return std::move(FConnectPacket);

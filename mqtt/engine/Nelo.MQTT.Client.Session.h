@@ -118,11 +118,15 @@ class TNeloMQTTNeloMQTTClientSession {
   void RequeueOutgoingPacket(std::unique_ptr<TQueuedOutPacket> APacket);
 
   // Connect ordering: from HoldUntilConnect until the queued CONNECT has been
-  // written, the writer sends nothing else on the connection.
-  void HoldUntilConnect() { FConnectPending.store(true); }
+  // written, the writer sends nothing else on the connection. HoldUntilConnect
+  // discards a CONNECT of an earlier attempt that was never written, so only
+  // the CONNECT queued for the new connection can open it.
+  void HoldUntilConnect();
   bool ConnectPending() const { return FConnectPending.load(); }
   std::unique_ptr<TQueuedOutPacket> TakeConnectPacket();
-  void ConnectPacketWritten() { FConnectPending.store(false); }
+  // The CONNECT taken last was written. The hold stays when a newer CONNECT
+  // was queued meanwhile (a new attempt started while the old one was sent).
+  void ConnectPacketWritten();
   void ReturnConnectPacket(std::unique_ptr<TQueuedOutPacket> APacket);
 
   // Records an acknowledgement under the type of the packet it acknowledges.

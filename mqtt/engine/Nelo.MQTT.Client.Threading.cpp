@@ -515,6 +515,8 @@ void TNeloMQTTWriterThread::DoWork() {
     FSession->ConnectPacketWritten();
     connect.reset();
     NotifyPacketSent();
+    // A new attempt queued its own CONNECT meanwhile: that one goes first.
+    if (FSession->ConnectPending()) return;
   }
   FSession->StartOutgoingPacketsCycle();
   while (!Terminated() && !Paused()) {

@@ -245,11 +245,17 @@ void TNeloMQTTClient::InternalConnect(bool AClean) {
     auto connect = std::make_unique<TNeloMQTTConnectPacket>(FClientID);
     connect->SetCleanSession(AClean);
     connect->SetUserName(FCredentials->Username());
-    connect->SetPassword(FCredentials->Password());
+    // MQTT 3.1.1 allows a password only together with a user name, and will
+    // QoS and will retain only together with a will: brokers close the
+    // connection on a CONNECT that breaks either rule, so a password without
+    // user name, or a will QoS or retain without will topic, is left out.
+    if (!connect->UserName().empty()) connect->SetPassword(FCredentials->Password());
     connect->SetWillTopic(FLastWillSettings->Topic());
     connect->SetWillMessage(FLastWillSettings->WillMessage());
-    connect->SetWillRetain(FLastWillSettings->Retain());
-    connect->SetWillQoS(FLastWillSettings->QoS());
+    if (!connect->WillTopic().empty()) {
+      connect->SetWillRetain(FLastWillSettings->Retain());
+      connect->SetWillQoS(FLastWillSettings->QoS());
+    }
     connect->SetKeepAlive(FKeepAliveSettings->KeepAliveInterval());
     HandleOutgoingPacket(std::move(connect), false);
   } catch (const std::exception& e) {
@@ -353,6 +359,11 @@ void TNeloMQTTClient::HandlePacketSent() {
 void TNeloMQTTClient::HandlePingRequest() { Ping(); }
 
 void TNeloMQTTClient::HandleReconnectRequest() {
+  // The client is going away: no new connection.
+  if (FDestroying.load()) return;
+  // The keep-alive thread saw the transport down before the notice of the
+  // loss reached this thread: report the loss first, as it happened.
+  if (FConnectionStatus.load() == csConnected && !FSession->HasActiveNetworkConnection()) NetworkLost();
   SetConnectionStatus(csReconnecting);
   try {
     InternalConnect(false);

@@ -66,6 +66,8 @@ std::string TlsErrorText() {
   return text.empty() ? std::string("unknown TLS error") : text;
 }
 
+int NoPassphrase(char*, int, int, void*) { return 0; }
+
 bool IsAddressLiteral(const std::string& AName) {
   in6_addr address6{};
   in_addr address4{};
@@ -357,6 +359,9 @@ void TNeloMQTTNetworkConnection::Open() {
         SSL_CTX_set_verify(link->Ctx, SSL_VERIFY_NONE, nullptr);
       }
       if (!settings.CertFile.empty()) {
+        // A passphrase-protected key is refused instead of prompting on a
+        // terminal (which would stall the connecting thread indefinitely).
+        SSL_CTX_set_default_passwd_cb(link->Ctx, NoPassphrase);
         const std::string& keyFile = settings.KeyFile.empty() ? settings.CertFile : settings.KeyFile;
         if (SSL_CTX_use_certificate_chain_file(link->Ctx, settings.CertFile.c_str()) != 1 ||
             SSL_CTX_use_PrivateKey_file(link->Ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
@@ -374,7 +379,7 @@ void TNeloMQTTNetworkConnection::Open() {
       const std::string serverName = settings.ServerName.empty() ? client->HostName : settings.ServerName;
       const bool literal = IsAddressLiteral(serverName);
       if (!literal && !serverName.empty()) SSL_set_tlsext_host_name(link->Ssl, serverName.c_str());
-      if (settings.VerifyPeer) {
+      if (settings.VerifyPeer && settings.VerifyHostName) {
         X509_VERIFY_PARAM* param = SSL_get0_param(link->Ssl);
         X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         const int set = literal ? X509_VERIFY_PARAM_set1_ip_asc(param, serverName.c_str())

@@ -27,6 +27,7 @@ class TNeloMQTTTlsSettings {
   std::string CertFile, KeyFile;  // client certificate, optional
   bool VerifyPeer = true;         // false: chain and host name unchecked (explicit opt-out)
   std::string ServerName;         // SNI and host-name check; empty: the transport's HostName
+  bool VerifyHostName = true;     // false (with VerifyPeer): the chain is checked, the name is not
 };
 
 // Errors of the socket layer: resolution, connect, connect time-out, TLS and

@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "ChildProcess.h"
+#include "FakeBroker.h"
 #include "MosquittoBroker.h"
 #include "TempDir.h"
 #include "TestWait.h"
@@ -24,10 +25,16 @@ class CliPubSubTest : public ::testing::Test {
     TBrokerOptions secured;
     secured.Users = {{"printer", "pa55"}};
     FSecured = new TMosquittoBroker(secured);
+    TBrokerOptions wrongHost;
+    wrongHost.Plain = false;
+    wrongHost.Tls = true;
+    wrongHost.ServerCert = TBrokerOptions::scWrongHost;
+    FWrongHost = new TMosquittoBroker(wrongHost);
   }
   static void TearDownTestSuite() {
     delete FBroker;
     delete FSecured;
+    delete FWrongHost;
   }
 
   static std::vector<std::string> Cli(const std::string& ACommand, const std::vector<std::string>& AArgs) {
@@ -43,10 +50,12 @@ class CliPubSubTest : public ::testing::Test {
 
   static TMosquittoBroker* FBroker;
   static TMosquittoBroker* FSecured;
+  static TMosquittoBroker* FWrongHost;
 };
 
 TMosquittoBroker* CliPubSubTest::FBroker = nullptr;
 TMosquittoBroker* CliPubSubTest::FSecured = nullptr;
+TMosquittoBroker* CliPubSubTest::FWrongHost = nullptr;
 
 TEST_F(CliPubSubTest, PubDeliversAtEveryQoS) {
   for (const std::string qos : {"0", "1", "2"}) {
@@ -99,6 +108,42 @@ TEST_F(CliPubSubTest, PubFileOfOneMebibyteAndLinesAndRepeat) {
   EXPECT_EQ(payloads, (std::vector<std::string>{"eins", "zwei", "drei", "again", "again", "again"}));
 }
 
+// While pub -l waits for its next input line it still serves the engine:
+// the keep-alive ping goes out and the connection stays up.
+TEST_F(CliPubSubTest, PubLinesKeepsTheConnectionAliveWhileWaitingForInput) {
+  TFakeBroker broker;
+  TChildProcess::TOptions options;
+  options.KeepStdinOpen = true;
+  TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t", "cli/slow", "-l",
+                     "-k", "1"},
+                    options);
+  auto peer = broker.Accept();
+  ASSERT_TRUE(peer);
+  const auto connect = peer->ReadFrame();
+  ASSERT_TRUE(connect);
+  ASSERT_EQ(connect->Type(), 1);
+  ASSERT_TRUE(peer->Send(TByteVector{0x20, 0x02, 0x00, 0x00}));
+  pub.WriteStdin("first\n");
+  const auto first = peer->ReadFrame();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->Raw, MakeFrame(0x30, {0x00, 0x08, 'c', 'l', 'i', '/', 's', 'l', 'o', 'w', 'f', 'i', 'r', 's', 't'}));
+  // No more input for now: the next packet must be the keep-alive ping.
+  const auto ping = peer->ReadFrame();
+  ASSERT_TRUE(ping) << "no keep-alive ping while waiting for input";
+  EXPECT_EQ(ping->Raw, (TByteVector{0xC0, 0x00}));
+  ASSERT_TRUE(peer->Send(TByteVector{0xD0, 0x00}));
+  pub.WriteStdin("second\n");
+  pub.CloseStdin();
+  const auto second = peer->ReadFrame();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->Type(), 3);
+  const auto disconnect = peer->ReadFrame();
+  ASSERT_TRUE(disconnect);
+  EXPECT_EQ(disconnect->Raw, (TByteVector{0xE0, 0x00}));
+  ASSERT_TRUE(pub.Wait(kWaitLong));
+  EXPECT_EQ(pub.ExitCode(), 0) << pub.Stderr();
+}
+
 TEST_F(CliPubSubTest, SubPrintsWhatMosquittoPubSends) {
   TChildProcess sub(Cli("sub", {"-t", "cli/in/#", "-q", "2", "-v", "-C", "3"}));
   // Ready once a retained marker has come through.
@@ -140,6 +185,7 @@ TEST_F(CliPubSubTest, ErrorsGiveOneLineAndAFailureStatus) {
   }
   const std::string securedPort = std::to_string(FSecured->Port());
   const std::string tlsPort = std::to_string(FBroker->TlsPort());
+  const std::string wrongHostPort = std::to_string(FWrongHost->TlsPort());
   const TTestCertificates& certs = FBroker->Certificates();
   struct TCase {
     std::string Name;
@@ -157,6 +203,16 @@ TEST_F(CliPubSubTest, ErrorsGiveOneLineAndAFailureStatus) {
       {"untrusted broker",
        {kCli, "pub", "-h", "localhost", "-p", tlsPort, "--cafile", certs.OtherCAFile(), "-t", "a", "-m", "x"},
        "cannot connect"},
+      // As with mosquitto_pub, --insecure skips the host-name check only.
+      {"untrusted broker, --insecure",
+       {kCli, "pub", "-h", "localhost", "-p", tlsPort, "--cafile", certs.OtherCAFile(), "--insecure", "-t", "a",
+        "-m", "x"},
+       "certificate verification"},
+      {"wrong host name", {kCli, "pub", "-h", "localhost", "-p", wrongHostPort, "--cafile", certs.CAFile(), "-t", "a",
+                           "-m", "x"},
+       "hostname mismatch"},
+      {"unknown option", {kCli, "pub", "-t", "a", "-m", "x", "--bogus"}, "unknown option --bogus"},
+      {"option without its value", {kCli, "sub", "-t"}, "needs a value"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -174,6 +230,46 @@ TEST_F(CliPubSubTest, ErrorsGiveOneLineAndAFailureStatus) {
       {kCli, "pub", "-h", "localhost", "-p", tlsPort, "--cafile", certs.CAFile(), "-t", "cli/tls", "-m", "x", "-r"});
   EXPECT_EQ(tls.ExitCode, 0) << tls.Stderr;
   EXPECT_EQ(Retained("cli/tls"), "x");
+  const TRunResult insecure = RunProcess({kCli, "pub", "-h", "localhost", "-p", wrongHostPort, "--cafile",
+                                          certs.CAFile(), "--insecure", "-t", "cli/tls", "-m", "y", "-q", "1"});
+  EXPECT_EQ(insecure.ExitCode, 0) << insecure.Stderr;
+}
+
+// A broker that accepts the connection but withholds the final
+// acknowledgement: pub names the unacknowledged message and fails.
+TEST_F(CliPubSubTest, PubReportsMessagesThatWereNotAcknowledged) {
+  for (const std::string qos : {"1", "2"}) {
+    SCOPED_TRACE(qos);
+    TFakeBroker broker;
+    TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t", "cli/unacked",
+                       "-m", "lost", "-q", qos, "-W", "1"});
+    auto peer = broker.Accept();
+    ASSERT_TRUE(peer);
+    const auto connect = peer->ReadFrame();
+    ASSERT_TRUE(connect);
+    ASSERT_EQ(connect->Type(), 1);
+    ASSERT_TRUE(peer->Send(TByteVector{0x20, 0x02, 0x00, 0x00}));
+    const auto publish = peer->ReadFrame();
+    ASSERT_TRUE(publish);
+    ASSERT_EQ(publish->Type(), 3);
+    const uint16_t topicLength = publish->Word(0);
+    const uint16_t id = publish->Word(2u + topicLength);
+    if (qos == "2") {
+      // PUBREC is answered with PUBREL; the PUBCOMP never comes.
+      ASSERT_TRUE(peer->Send(TByteVector{0x50, 0x02, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)}));
+      const auto pubrel = peer->ReadFrame();
+      ASSERT_TRUE(pubrel);
+      EXPECT_EQ(pubrel->FirstByte, 0x62);
+      EXPECT_EQ(pubrel->Word(0), id);
+    }
+    ASSERT_TRUE(pub.Wait(kWaitLong)) << pub.Stderr();
+    EXPECT_EQ(pub.ExitCode(), 1);
+    const std::string err = pub.Stderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("1 of 1 message(s) not acknowledged (packet ids " + std::to_string(id) + ")"),
+              std::string::npos)
+        << err;
+  }
 }
 
 TEST_F(CliPubSubTest, LastWillIsDeliveredWhenTheCliIsKilled) {

@@ -3,6 +3,8 @@
 // credentials, TLS, the last will and auto-reconnect.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "EngineTestSupport.h"
 #include "MosquittoBroker.h"
 
@@ -169,6 +171,30 @@ TEST_F(ClientBrokerTest, ReconnectsAfterTheBrokerComesBack) {
   FClient->Publish("back/again", std::string("hello again"), qosAtLeastOnce, false);
   ASSERT_TRUE(PumpUntil([&] { return !sub.Messages().empty(); }));
   EXPECT_EQ(sub.Messages()[0].Payload, "hello again");
+}
+
+TEST_F(ClientBrokerTest, LeftoverPasswordOrWillSettingsDoNotBreakTheConnect) {
+  // Settings that MQTT 3.1.1 allows only with a user name or a will topic;
+  // the broker must still accept the CONNECT.
+  struct TCase {
+    const char* Name;
+    std::function<void(TNeloMQTTClient&)> Set;
+  };
+  const TCase cases[] = {
+      {"password without user name", [](TNeloMQTTClient& c) { c.Credentials()->SetPassword("stale"); }},
+      {"will QoS and retain without topic",
+       [](TNeloMQTTClient& c) {
+         c.LastWillSettings()->SetQoS(qosExactlyOnce);
+         c.LastWillSettings()->SetRetain(true);
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto client = MakeClient();
+    c.Set(*client);
+    ConnectAndWait(*client);
+    client->Disconnect();
+  }
 }
 
 TEST_F(ClientBrokerTest, TlsConnectsOnlyToATrustedBroker) {

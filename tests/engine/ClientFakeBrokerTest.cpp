@@ -29,6 +29,60 @@ TEST_F(ClientFakeBrokerTest, ConnectSendsSettingsAndConnAckConnects) {
   EXPECT_EQ(FClient->ConnectionStatus(), csConnected);
 }
 
+TEST_F(ClientFakeBrokerTest, ConnectFlagsAndPayloadFollowTheSettings) {
+  // Length-prefixed texts, as in the CONNECT payload.
+  auto texts = [](std::initializer_list<std::string> AValues) {
+    TByteVector out;
+    for (const std::string& v : AValues) {
+      out.push_back(static_cast<uint8_t>(v.size() >> 8));
+      out.push_back(static_cast<uint8_t>(v.size() & 0xFF));
+      out.insert(out.end(), v.begin(), v.end());
+    }
+    return out;
+  };
+  struct TCase {
+    const char* Name;
+    bool Clean;
+    std::string User, Password, WillTopic, WillMessage;
+    TNeloMQTTQoS WillQos;
+    bool WillRetain;
+    uint8_t Flags;
+    TByteVector Payload;
+  };
+  const TCase cases[] = {
+      {"user and password", true, "u", "p", "", "", qosAtMostOnce, false, 0xC2, texts({"cid", "u", "p"})},
+      {"no clean session", false, "", "", "", "", qosAtMostOnce, false, 0x00, texts({"cid"})},
+      // A broker closes the connection on a password without user name.
+      {"password alone", true, "", "p", "", "", qosAtMostOnce, false, 0x02, texts({"cid"})},
+      // ... and on will QoS or retain without a will.
+      {"will settings without topic", true, "", "", "", "bye", qosExactlyOnce, true, 0x02, texts({"cid"})},
+      {"will", true, "u", "", "w", "bye", qosAtLeastOnce, true, 0xAE, texts({"cid", "w", "bye", "u"})},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TNeloMQTTClient client;
+    client.SetBrokerHostName(FBroker.Host());
+    client.SetBrokerPort(FBroker.Port());
+    client.SetClientID("cid");
+    client.Credentials()->SetUsername(c.User);
+    client.Credentials()->SetPassword(c.Password);
+    client.LastWillSettings()->SetTopic(c.WillTopic);
+    client.LastWillSettings()->SetWillMessage(c.WillMessage);
+    client.LastWillSettings()->SetQoS(c.WillQos);
+    client.LastWillSettings()->SetRetain(c.WillRetain);
+    client.Connect(c.Clean);
+    auto conn = FBroker.Accept();
+    ASSERT_TRUE(conn);
+    auto connect = conn->ReadFrame();
+    ASSERT_TRUE(connect);
+    ASSERT_EQ(connect->Type(), mtCONNECT);
+    ASSERT_GE(connect->Body.size(), 10u);
+    EXPECT_EQ(connect->Body[7], c.Flags);
+    EXPECT_EQ(connect->Word(8), 120);
+    EXPECT_EQ(TByteVector(connect->Body.begin() + 10, connect->Body.end()), c.Payload);
+  }
+}
+
 TEST_F(ClientFakeBrokerTest, ConnAckReturnCodesSetTheStatus) {
   struct TCase {
     uint8_t Code;
@@ -64,7 +118,8 @@ TEST_F(ClientFakeBrokerTest, ConnAckReturnCodesSetTheStatus) {
 
 TEST_F(ClientFakeBrokerTest, WithheldPubAckGivesTenSendsTenSecondsApartThenGivesUp) {
   ConnectAccepted();
-  const uint16_t id = FClient->Publish("t/1", std::string("hello"), qosAtLeastOnce, false);
+  FSent.clear();
+  const uint16_t id = FClient->Publish("t/1", std::string("hello"), qosAtLeastOnce, true);
   std::vector<TMqttFrame> sends;
   auto first = ReadFrame();
   ASSERT_TRUE(first);
@@ -83,6 +138,18 @@ TEST_F(ClientFakeBrokerTest, WithheldPubAckGivesTenSendsTenSecondsApartThenGives
     EXPECT_EQ(sends[i].Type(), mtPUBLISH);
     EXPECT_EQ(sends[i].FirstByte & kDup, i == 0 ? 0 : kDup) << "send " << i;
     EXPECT_EQ(sends[i].Word(5), id);  // after the 2+3 bytes of the topic field
+    EXPECT_EQ(sends[i].FirstByte & 0x01, 0x01) << "retain flag, send " << i;
+  }
+  // One OnPacketSent per write: a duplicate from the second on, and never
+  // marked retained (the writer does not track the retain flag).
+  ASSERT_TRUE(PumpUntil([this] { return FSent.size() >= 10; }));
+  ASSERT_EQ(FSent.size(), 10u);
+  for (size_t i = 0; i < FSent.size(); ++i) {
+    EXPECT_EQ(FSent[i].PacketType, mtPUBLISH);
+    EXPECT_EQ(FSent[i].PacketId, id);
+    EXPECT_EQ(FSent[i].PacketQos, qosAtLeastOnce);
+    EXPECT_EQ(FSent[i].IsDuplicate, i > 0) << "send " << i;
+    EXPECT_FALSE(FSent[i].IsRetained);
   }
   const std::string failed = "OUT - Packet: " + std::to_string(id) + " Qos:1 - PACKET FAILED TO SEND ------------- ";
   FClock.Advance(10000);
@@ -269,8 +336,13 @@ TEST_F(ClientFakeBrokerTest, PacketsAClientMustNotReceiveAreLoggedAndIgnored) {
 TEST_F(ClientFakeBrokerTest, PingsOnAnIdleLinkOnlyWhenKeptAlive) {
   FClient->KeepAliveSettings()->SetKeepAliveInterval(5);
   ConnectAccepted();
-  // Idle for interval + 1 s: a PINGREQ; the PINGRESP is reported.
-  FClock.Advance(6000);
+  // Received traffic does not count as activity: interval + 1 s after the
+  // last write a PINGREQ goes out; the PINGRESP is reported.
+  FClock.Advance(3000);
+  FConnection->Send(MakeFrame(0x30, PublishBody("in", 0, 0, Text("x"))));
+  ASSERT_TRUE(PumpUntil([this] { return FPublishes.size() == 1; }));
+  EXPECT_TRUE(NoFrameFor(std::chrono::milliseconds(40)));
+  FClock.Advance(3000);
   auto ping = ReadFrame();
   ASSERT_TRUE(ping);
   EXPECT_EQ(ping->Raw, Bytes({0xC0, 0x00}));
@@ -399,6 +471,95 @@ TEST_F(ClientFakeBrokerTest, ConnectIsTheFirstPacketAfterAReconnect) {
   }
   EXPECT_TRUE(resent);
   EXPECT_TRUE(ping);
+}
+
+TEST_F(ClientFakeBrokerTest, ConnectWhileConnectedChangesNothingAndTheMadeUpIdIsKept) {
+  FClient->SetClientID("");
+  const TMqttFrame connect = ConnectAccepted();
+  const std::string id = FClient->ClientID();
+  ASSERT_EQ(id.size(), 23u);
+  // Payload: the client id as a length-prefixed string right after the
+  // 10-byte variable header.
+  ASSERT_GE(connect.Body.size(), 12u + id.size());
+  EXPECT_EQ(connect.Word(10), id.size());
+  EXPECT_EQ(std::string(connect.Body.begin() + 12, connect.Body.begin() + 12 + id.size()), id);
+  const auto statuses = FStatuses;
+  FClient->Connect(true);
+  EXPECT_FALSE(FBroker.Accept(std::chrono::milliseconds(100)));
+  EXPECT_TRUE(NoFrameFor(std::chrono::milliseconds(40)));
+  EXPECT_EQ(FStatuses, statuses);
+  EXPECT_TRUE(FClient->IsConnected());
+  // After a disconnect the next connect announces the same id.
+  FClient->Disconnect();
+  FClient->Connect(true);
+  auto conn = FBroker.Accept();
+  ASSERT_TRUE(conn);
+  FConnection = std::move(conn);
+  auto again = ReadFrame();
+  ASSERT_TRUE(again);
+  ASSERT_EQ(again->Type(), mtCONNECT);
+  EXPECT_EQ(again->Body, connect.Body);
+}
+
+TEST_F(ClientFakeBrokerTest, ALossSeenFirstByTheKeepAliveIsReportedBeforeTheReconnect) {
+  FClient->KeepAliveSettings()->SetAutoReconnect(true);
+  FClient->KeepAliveSettings()->SetAutoReconnectInterval(0);
+  ConnectAccepted();
+  FStatuses.clear();
+  // The state between the transport finding the loss and its notice reaching
+  // the main thread: the flag is down, the status still says connected.
+  FClient->Session()->SetHasActiveNetworkConnection(false);
+  ASSERT_TRUE(PumpUntil([this] { return FClient->ConnectionStatus() == csReconnecting; }));
+  auto conn = FBroker.Accept();
+  ASSERT_TRUE(conn);
+  EXPECT_TRUE(FConnection->WaitForPeerClose());
+  FConnection = std::move(conn);
+  auto connect = ReadFrame();
+  ASSERT_TRUE(connect);
+  EXPECT_EQ(connect->Type(), mtCONNECT);
+  FConnection->Send(MakeFrame(0x20, Bytes({0, 0})));
+  ASSERT_TRUE(PumpUntil([this] { return FClient->IsConnected(); }));
+  const std::vector<std::pair<bool, TNeloMQTTConnectionStatus>> expected{
+      {false, csConnectionLost}, {false, csReconnecting}, {true, csConnected}};
+  EXPECT_EQ(FStatuses, expected);
+}
+
+TEST_F(ClientFakeBrokerTest, ARemovedLoggerIsNoLongerUsed) {
+  ConnectAccepted();
+  FClient->Notification(&FLog, opRemove);
+  EXPECT_EQ(FClient->Logger(), nullptr);
+  // A linked logger that is freed unlinks itself.
+  {
+    TRecordingLogger other;
+    FClient->SetLogger(&other);
+    EXPECT_EQ(FClient->Logger(), &other);
+  }
+  EXPECT_EQ(FClient->Logger(), nullptr);
+  const std::size_t before = FLog.Count("CLIENT- Handeling Outgoing Packet --------------------------- ");
+  FClient->Publish("t", std::string("x"), qosAtMostOnce, false);
+  EXPECT_TRUE(ReadFrame());
+  FClient->Disconnect();
+  EXPECT_EQ(FClient->ConnectionStatus(), csNotConnected);
+  EXPECT_EQ(FLog.Count("CLIENT- Handeling Outgoing Packet --------------------------- "), before);
+  EXPECT_EQ(FLog.Count("CLIENT- Disconnecting --------------------------- "), 0u);
+}
+
+TEST_F(ClientFakeBrokerTest, DestroyedWhileTrafficFlowsItEndsWithoutDisconnect) {
+  ConnectAccepted();
+  for (uint16_t id = 1; id <= 300; ++id) FConnection->Send(MakeFrame(0x32, PublishBody("in", id, 1, Text("x"))));
+  ASSERT_TRUE(PumpUntil([this] { return FPublishes.size() >= 20; }));
+  // The reader is busy handing packets over and the writer sending PUBACKs:
+  // the destructor must still end both and send nothing more.
+  FClient.reset();
+  std::size_t pubAcks = 0;
+  while (auto frame = FConnection->ReadFrame()) {
+    EXPECT_NE(frame->Type(), mtDISCONNECT);
+    if (frame->Type() == mtPUBACK) ++pubAcks;
+  }
+  EXPECT_TRUE(FConnection->PeerClosed());
+  EXPECT_GE(pubAcks, 1u);
+  // What was delivered came once each, in order.
+  for (std::size_t i = 0; i < FPublishes.size(); ++i) ASSERT_EQ(FPublishes[i].Id, i + 1);
 }
 
 TEST_F(ClientFakeBrokerTest, WriterSurvivesARefusedPacketAndAFailingHandler) {

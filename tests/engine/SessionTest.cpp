@@ -153,6 +153,26 @@ TEST(SessionTest, ConnectIsHeldInItsOwnSlot) {
   session.ConnectPacketWritten();
   EXPECT_FALSE(session.ConnectPending());
   EXPECT_EQ(session.OutstandingPackets(), 1);  // the PINGREQ; the CONNECT is not counted
+
+  // A CONNECT of an attempt that never got written does not open the next
+  // connection: a new hold discards it.
+  session.QueueOutgoingPacket(Packet(0, qosAtMostOnce, mtCONNECT, {0x10, 0x01}));
+  session.HoldUntilConnect();
+  EXPECT_TRUE(session.ConnectPending());
+  EXPECT_FALSE(session.TakeConnectPacket());
+  // A CONNECT queued while the previous one was being written keeps the hold
+  // and is the next one taken.
+  session.QueueOutgoingPacket(Packet(0, qosAtMostOnce, mtCONNECT, {0x10, 0x02}));
+  auto older = session.TakeConnectPacket();
+  ASSERT_TRUE(older);
+  session.QueueOutgoingPacket(Packet(0, qosAtMostOnce, mtCONNECT, {0x10, 0x03}));
+  session.ConnectPacketWritten();
+  EXPECT_TRUE(session.ConnectPending());
+  auto newer = session.TakeConnectPacket();
+  ASSERT_TRUE(newer);
+  EXPECT_EQ(newer->Packet(), (TNeloMQTTBytes{0x10, 0x03}));
+  session.ConnectPacketWritten();
+  EXPECT_FALSE(session.ConnectPending());
 }
 
 TEST(SessionTest, RegisterAttemptMarksOnlyPublishAsDuplicate) {

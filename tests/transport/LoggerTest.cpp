@@ -194,6 +194,27 @@ TEST(Logger, ByteForms) {
   EXPECT_TRUE(std::regex_match(text, groups));
 }
 
+// Without an override, each line that passes goes to standard error,
+// newline-terminated; filtered calls write nothing there.
+TEST(Logger, DefaultOutputIsStandardError) {
+  TSender sender;
+  TNeloMQTTLogger logger;
+  std::string seen;
+  logger.OnLog = [&](TNeloObject*, TNeloMQTTLogLevel, const std::string& AMessage) { seen = AMessage; };
+  const std::runtime_error error("Connection refused");
+  ::testing::internal::CaptureStderr();
+  logger.Info(&sender, "Connection opened");
+  logger.Debug(&sender, "filtered");
+  logger.Error(&sender, "Exception while connecting ...", &error);
+  const std::string written = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(seen, "Exception while connecting ...");
+  const std::regex shape(
+      "^[^\n]+: INFO - TNeloMQTTNetworkConnection -- Connection opened\n"
+      "[^\n]+: ERROR - TNeloMQTTNetworkConnection -- Exception while connecting \\.\\.\\.\r\n"
+      "Connection refused\r\n\n$");
+  EXPECT_TRUE(std::regex_match(written, shape)) << written;
+}
+
 TEST(Logger, FreeNotificationRunsOnDestruction) {
   int first = 0, second = 0;
   TNeloMQTTLogger* seen = nullptr;

@@ -6,9 +6,11 @@
 #include <memory>
 #include <optional>
 
+#include "ChildProcess.h"
 #include "MosquittoBroker.h"
 #include "Nelo.MQTT.Connection.h"
 #include "RecordingLogger.h"
+#include "TempDir.h"
 #include "TestWait.h"
 
 namespace {
@@ -119,6 +121,7 @@ TEST_F(TlsTest, VerificationDecidesWhichBrokersAreAccepted) {
     bool Verify;
     const char* ServerName;
     bool Accepted;
+    bool CheckName = true;  // VerifyHostName
   };
   const TCase cases[] = {
       {"valid chain, host name", &TlsTest::Valid, "localhost", trCAFile, true, "", true},
@@ -133,6 +136,9 @@ TEST_F(TlsTest, VerificationDecidesWhichBrokersAreAccepted) {
        "other.invalid", false},
       {"unknown issuer", &TlsTest::Untrusted, "localhost", trCAFile, true, "", false},
       {"unknown issuer, verification off", &TlsTest::Untrusted, "localhost", trSystem, false, "", true},
+      {"wrong host name, name check off", &TlsTest::WrongHost, "localhost", trCAFile, true, "", true, false},
+      {"unknown issuer, name check off: the chain still counts", &TlsTest::Untrusted, "localhost", trCAFile,
+       true, "", false, false},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -143,6 +149,7 @@ TEST_F(TlsTest, VerificationDecidesWhichBrokersAreAccepted) {
     if (c.Trust == trCAPath) tls.CAPath = Certs().CADir();
     tls.VerifyPeer = c.Verify;
     tls.ServerName = c.ServerName;
+    tls.VerifyHostName = c.CheckName;
     Target(**c.Broker, c.Host);
     if (c.Accepted) {
       ASSERT_NO_THROW(Connection.Open());
@@ -216,11 +223,29 @@ TEST_F(TlsTest, ClientCertificate) {
     }
     Log.Clear();
   }
-  // A key that does not belong to the certificate is refused before connecting.
-  TNeloMQTTTlsSettings& tls = *Connection.SSLIOHandler();
-  tls.CertFile = Certs().ClientCertFile();
-  tls.KeyFile = Certs().ServerKeyFile();
-  EXPECT_THROW(Connection.Open(), ENeloMQTTSocketError);
+  // A key that does not belong to the certificate, or one that needs a
+  // passphrase (never asked for on a terminal), is refused before connecting.
+  TTempDir dir;
+  const std::string encrypted = dir.File("encrypted.key");
+  const TRunResult made = RunProcess({"openssl", "pkey", "-in", Certs().ClientKeyFile(), "-aes256",
+                                      "-passout", "pass:secret", "-out", encrypted});
+  ASSERT_EQ(made.ExitCode, 0) << made.Stderr;
+  for (const std::string& key : {Certs().ServerKeyFile(), encrypted}) {
+    SCOPED_TRACE(key);
+    Log.Clear();
+    TNeloMQTTTlsSettings& tls = *Connection.SSLIOHandler();
+    tls.CertFile = Certs().ClientCertFile();
+    tls.KeyFile = key;
+    try {
+      Connection.Open();
+      ADD_FAILURE() << "the key was accepted";
+      Connection.Close();
+    } catch (const ENeloMQTTSocketError& error) {
+      EXPECT_NE(std::string(error.what()).find("Could not load the client certificate"), std::string::npos)
+          << error.what();
+    }
+    EXPECT_EQ(Log.Count("Connection opened"), 0u);
+  }
 }
 
 // Over TLS the broker's close is reported through HasData like over TCP:
