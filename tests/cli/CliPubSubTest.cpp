@@ -16,6 +16,26 @@ namespace {
 
 const std::string kCli = TESSIVA_CLI_PATH;
 
+// Takes the CLI's connection on the fake broker, expects its CONNECT first and
+// accepts it; null (with the failure recorded) when any step goes wrong.
+std::unique_ptr<TFakeConnection> AcceptConnected(TFakeBroker& ABroker) {
+  auto peer = ABroker.Accept();
+  if (!peer) {
+    ADD_FAILURE() << "the CLI did not connect";
+    return nullptr;
+  }
+  const auto connect = peer->ReadFrame();
+  if (!connect || connect->Type() != 1) {
+    ADD_FAILURE() << "the first frame was not a CONNECT";
+    return nullptr;
+  }
+  if (!peer->Send(TByteVector{0x20, 0x02, 0x00, 0x00})) {
+    ADD_FAILURE() << "could not send the CONNACK";
+    return nullptr;
+  }
+  return peer;
+}
+
 class CliPubSubTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -117,12 +137,8 @@ TEST_F(CliPubSubTest, PubLinesKeepsTheConnectionAliveWhileWaitingForInput) {
   TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t", "cli/slow", "-l",
                      "-k", "1"},
                     options);
-  auto peer = broker.Accept();
+  auto peer = AcceptConnected(broker);
   ASSERT_TRUE(peer);
-  const auto connect = peer->ReadFrame();
-  ASSERT_TRUE(connect);
-  ASSERT_EQ(connect->Type(), 1);
-  ASSERT_TRUE(peer->Send(TByteVector{0x20, 0x02, 0x00, 0x00}));
   pub.WriteStdin("first\n");
   const auto first = peer->ReadFrame();
   ASSERT_TRUE(first);
@@ -243,12 +259,8 @@ TEST_F(CliPubSubTest, PubReportsMessagesThatWereNotAcknowledged) {
     TFakeBroker broker;
     TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t", "cli/unacked",
                        "-m", "lost", "-q", qos, "-W", "1"});
-    auto peer = broker.Accept();
+    auto peer = AcceptConnected(broker);
     ASSERT_TRUE(peer);
-    const auto connect = peer->ReadFrame();
-    ASSERT_TRUE(connect);
-    ASSERT_EQ(connect->Type(), 1);
-    ASSERT_TRUE(peer->Send(TByteVector{0x20, 0x02, 0x00, 0x00}));
     const auto publish = peer->ReadFrame();
     ASSERT_TRUE(publish);
     ASSERT_EQ(publish->Type(), 3);
