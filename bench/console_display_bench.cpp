@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTemporaryDir>
-
 #include <string>
 
 #include "SFunc.h"
@@ -15,7 +14,8 @@
 namespace {
 
 std::string Payload(int ASeq) {
-  std::string s = "{\"dvsno\":\"A1B2C3\",\"kind\":\"PRINT_RESULT\",\"seq\":\"" + std::to_string(ASeq) + "\",\"pad\":\"";
+  std::string s =
+      "{\"dvsno\":\"A1B2C3\",\"kind\":\"PRINT_RESULT\",\"seq\":\"" + std::to_string(ASeq) + "\",\"pad\":\"";
   s.append(200 - s.size() - 2, 'x');
   return s + "\"}";
 }

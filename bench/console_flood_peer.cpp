@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
   const double took = std::chrono::duration<double>(clock::now() - start).count();
-  std::fprintf(stderr, "peer: %ld lines in %.2f s (%.0f/s)\n", total, took, static_cast<double>(total) / took);
+  std::fprintf(stderr, "peer: %ld lines in %.2f s (%.0f/s)\n", total, took,
+               static_cast<double>(total) / took);
   return 0;
 }

@@ -31,8 +31,8 @@ int TCliArgs::TakeInt(int AMin, int AMax) {
   char* end = nullptr;
   const long value = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || value < AMin || value > AMax)
-    throw ECliUsage("option " + option + ": '" + text + "' is not a number from " + std::to_string(AMin) + " to " +
-                    std::to_string(AMax));
+    throw ECliUsage("option " + option + ": '" + text + "' is not a number from " + std::to_string(AMin) +
+                    " to " + std::to_string(AMax));
   return static_cast<int>(value);
 }
 
@@ -45,26 +45,50 @@ TNeloMQTTQoS ParseQos(const std::string& AText) {
 
 bool TCliArgs::ConnectOption(TCliConnectOptions& AOptions) {
   const std::string& a = Current();
-  if (a == "-h" || a == "--host") AOptions.Host = Take();
-  else if (a == "-p" || a == "--port") AOptions.Port = TakeInt(1, 65535);
-  else if (a == "-u" || a == "--username") AOptions.Username = Take();
-  else if (a == "-P" || a == "--pw") AOptions.Password = Take();
-  else if (a == "-i" || a == "--id") AOptions.ClientId = Take();
-  else if (a == "-c" || a == "--disable-clean-session") AOptions.CleanSession = false;
-  else if (a == "-k" || a == "--keepalive") AOptions.KeepAlive = TakeInt(0, 65535);
-  else if (a == "-d" || a == "--debug") AOptions.Debug = true;
-  else if (a == "-6") AOptions.IPv6 = true;
-  else if (a == "--tls") AOptions.Tls = true;
-  else if (a == "--cafile") { AOptions.CAFile = Take(); AOptions.Tls = true; }
-  else if (a == "--capath") { AOptions.CAPath = Take(); AOptions.Tls = true; }
-  else if (a == "--cert") { AOptions.CertFile = Take(); AOptions.Tls = true; }
-  else if (a == "--key") { AOptions.KeyFile = Take(); AOptions.Tls = true; }
-  else if (a == "--insecure") AOptions.Insecure = true;
-  else if (a == "--will-topic") AOptions.WillTopic = Take();
-  else if (a == "--will-payload") AOptions.WillPayload = Take();
-  else if (a == "--will-qos") AOptions.WillQos = ParseQos(Take());
-  else if (a == "--will-retain") AOptions.WillRetain = true;
-  else return false;
+  if (a == "-h" || a == "--host")
+    AOptions.Host = Take();
+  else if (a == "-p" || a == "--port")
+    AOptions.Port = TakeInt(1, 65535);
+  else if (a == "-u" || a == "--username")
+    AOptions.Username = Take();
+  else if (a == "-P" || a == "--pw")
+    AOptions.Password = Take();
+  else if (a == "-i" || a == "--id")
+    AOptions.ClientId = Take();
+  else if (a == "-c" || a == "--disable-clean-session")
+    AOptions.CleanSession = false;
+  else if (a == "-k" || a == "--keepalive")
+    AOptions.KeepAlive = TakeInt(0, 65535);
+  else if (a == "-d" || a == "--debug")
+    AOptions.Debug = true;
+  else if (a == "-6")
+    AOptions.IPv6 = true;
+  else if (a == "--tls")
+    AOptions.Tls = true;
+  else if (a == "--cafile") {
+    AOptions.CAFile = Take();
+    AOptions.Tls = true;
+  } else if (a == "--capath") {
+    AOptions.CAPath = Take();
+    AOptions.Tls = true;
+  } else if (a == "--cert") {
+    AOptions.CertFile = Take();
+    AOptions.Tls = true;
+  } else if (a == "--key") {
+    AOptions.KeyFile = Take();
+    AOptions.Tls = true;
+  } else if (a == "--insecure")
+    AOptions.Insecure = true;
+  else if (a == "--will-topic")
+    AOptions.WillTopic = Take();
+  else if (a == "--will-payload")
+    AOptions.WillPayload = Take();
+  else if (a == "--will-qos")
+    AOptions.WillQos = ParseQos(Take());
+  else if (a == "--will-retain")
+    AOptions.WillRetain = true;
+  else
+    return false;
   return true;
 }
 
@@ -181,8 +205,8 @@ void TCliSession::Pump(int AMs) {
   while (std::chrono::steady_clock::now() < deadline) NeloCheckSynchronize(5);
 }
 
-bool TCliSession::PumpUntil(const std::function<bool()>& ADone, std::chrono::steady_clock::time_point ADeadline,
-                            int AStepMs) {
+bool TCliSession::PumpUntil(const std::function<bool()>& ADone,
+                            std::chrono::steady_clock::time_point ADeadline, int AStepMs) {
   for (;;) {
     if (ADone()) return true;
     if (CliStopRequested() || std::chrono::steady_clock::now() >= ADeadline) return ADone();

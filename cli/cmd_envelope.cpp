@@ -32,15 +32,24 @@ int UsageError(const std::string& AMessage) {
 }
 
 bool PresetEnvelope(const std::string& AName, std::string& AEnvelope) {
-  if (AName == "buzzer") AEnvelope = BuzzerEnvelope();
-  else if (AName == "cutter") AEnvelope = CutterEnvelope();
-  else if (AName == "receipt-mode") AEnvelope = PrintModeEnvelope(0);
-  else if (AName == "label-mode") AEnvelope = PrintModeEnvelope(1);
-  else if (AName == "gbk") AEnvelope = CharsetEnvelope(0);
-  else if (AName == "utf8") AEnvelope = CharsetEnvelope(1);
-  else if (AName == "receipt-sample") AEnvelope = SampleEnvelope(0);
-  else if (AName == "label-sample") AEnvelope = SampleEnvelope(1);
-  else return false;
+  if (AName == "buzzer")
+    AEnvelope = BuzzerEnvelope();
+  else if (AName == "cutter")
+    AEnvelope = CutterEnvelope();
+  else if (AName == "receipt-mode")
+    AEnvelope = PrintModeEnvelope(0);
+  else if (AName == "label-mode")
+    AEnvelope = PrintModeEnvelope(1);
+  else if (AName == "gbk")
+    AEnvelope = CharsetEnvelope(0);
+  else if (AName == "utf8")
+    AEnvelope = CharsetEnvelope(1);
+  else if (AName == "receipt-sample")
+    AEnvelope = SampleEnvelope(0);
+  else if (AName == "label-sample")
+    AEnvelope = SampleEnvelope(1);
+  else
+    return false;
   return true;
 }
 
@@ -63,12 +72,18 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
     if (!takesValue) return UsageError("unknown option '" + a + "'");
     if (i + 1 >= AArgs.size()) return UsageError(a + " needs a value");
     const std::string& v = AArgs[++i];
-    if (a == "--preset") preset = v, havePreset = true;
-    else if (a == "--image") image = v, haveImage = true;
-    else if (a == "--width") settings.PaperWidth = v;
-    else if (a == "--label-width") settings.LabelWidth = v, haveLabelSize = true;
-    else if (a == "--label-height") settings.LabelHeight = v, haveLabelSize = true;
-    else settings.DumpDir = v;
+    if (a == "--preset")
+      preset = v, havePreset = true;
+    else if (a == "--image")
+      image = v, haveImage = true;
+    else if (a == "--width")
+      settings.PaperWidth = v;
+    else if (a == "--label-width")
+      settings.LabelWidth = v, haveLabelSize = true;
+    else if (a == "--label-height")
+      settings.LabelHeight = v, haveLabelSize = true;
+    else
+      settings.DumpDir = v;
   }
   if (havePreset == haveImage) return UsageError("give either --preset or --image");
   if (havePreset && (tspl || haveLabelSize || settings.PaperWidth != "576" || !settings.DumpDir.empty()))
@@ -88,7 +103,8 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
     }
   }
   // Nothing reaches standard output before the whole envelope is ready.
-  if (std::fwrite(envelope.data(), 1, envelope.size(), stdout) != envelope.size() || std::fflush(stdout) != 0) {
+  if (std::fwrite(envelope.data(), 1, envelope.size(), stdout) != envelope.size() ||
+      std::fflush(stdout) != 0) {
     std::perror("tessiva-cli envelope: standard output");
     return 1;
   }

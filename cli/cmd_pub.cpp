@@ -59,18 +59,32 @@ TPubOptions ParsePub(const std::vector<std::string>& AArgs, bool& AHelp) {
   while (args.Next()) {
     const std::string a = args.Current();
     if (args.ConnectOption(o.Connect)) continue;
-    if (a == "--help") AHelp = true;
-    else if (a == "-t" || a == "--topic") o.Topic = args.Take();
-    else if (a == "-m" || a == "--message") { SetSource(o, msText); o.Text = args.Take(); }
-    else if (a == "-f" || a == "--file") { SetSource(o, msFile); o.File = args.Take(); }
-    else if (a == "-s" || a == "--stdin-file") SetSource(o, msStdin);
-    else if (a == "-l" || a == "--stdin-line") SetSource(o, msLines);
-    else if (a == "-n" || a == "--null-message") SetSource(o, msEmpty);
-    else if (a == "-q" || a == "--qos") o.Qos = ParseQos(args.Take());
-    else if (a == "-r" || a == "--retain") o.Retain = true;
-    else if (a == "--repeat") o.Repeat = args.TakeInt(1, 100000000);
-    else if (a == "-W") o.WaitSeconds = args.TakeInt(1, 86400);
-    else throw ECliUsage("unknown option " + a);
+    if (a == "--help")
+      AHelp = true;
+    else if (a == "-t" || a == "--topic")
+      o.Topic = args.Take();
+    else if (a == "-m" || a == "--message") {
+      SetSource(o, msText);
+      o.Text = args.Take();
+    } else if (a == "-f" || a == "--file") {
+      SetSource(o, msFile);
+      o.File = args.Take();
+    } else if (a == "-s" || a == "--stdin-file")
+      SetSource(o, msStdin);
+    else if (a == "-l" || a == "--stdin-line")
+      SetSource(o, msLines);
+    else if (a == "-n" || a == "--null-message")
+      SetSource(o, msEmpty);
+    else if (a == "-q" || a == "--qos")
+      o.Qos = ParseQos(args.Take());
+    else if (a == "-r" || a == "--retain")
+      o.Retain = true;
+    else if (a == "--repeat")
+      o.Repeat = args.TakeInt(1, 100000000);
+    else if (a == "-W")
+      o.WaitSeconds = args.TakeInt(1, 86400);
+    else
+      throw ECliUsage("unknown option " + a);
   }
   if (AHelp) return o;
   if (o.Topic.empty()) throw ECliUsage("a topic is needed (-t)");
@@ -103,7 +117,8 @@ class TMessageSource {
         // Byte for byte: no newline handling, no text conversion.
         char buffer[65536];
         size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) FMessage.insert(FMessage.end(), buffer, buffer + n);
+        while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
+          FMessage.insert(FMessage.end(), buffer, buffer + n);
         break;
       }
       default:
@@ -240,8 +255,9 @@ int RunPub(const std::vector<std::string>& AArgs) {
     if ((published & 63) == 0) NeloCheckSynchronize(0);
   }
 
-  const auto deadline =
-      o.WaitSeconds > 0 ? std::chrono::steady_clock::now() + std::chrono::seconds(o.WaitSeconds) : CliNoDeadline();
+  const auto deadline = o.WaitSeconds > 0
+                            ? std::chrono::steady_clock::now() + std::chrono::seconds(o.WaitSeconds)
+                            : CliNoDeadline();
   // Until everything is written, acknowledged or given up by the writer
   // (a QoS 1/2 message the writer gave up still counts in `waiting`).
   session.PumpUntil([&] { return !client.IsConnected() || state.OutstandingPackets() == 0; }, deadline, 1);

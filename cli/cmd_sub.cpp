@@ -35,13 +35,20 @@ TSubOptions ParseSub(const std::vector<std::string>& AArgs, bool& AHelp) {
   while (args.Next()) {
     const std::string a = args.Current();
     if (args.ConnectOption(o.Connect)) continue;
-    if (a == "--help") AHelp = true;
-    else if (a == "-t" || a == "--topic") o.Topics.push_back(args.Take());
-    else if (a == "-q" || a == "--qos") o.Qos = ParseQos(args.Take());
-    else if (a == "-C") o.Count = args.TakeInt(1, 2000000000);
-    else if (a == "-W") o.WaitSeconds = args.TakeInt(1, 86400);
-    else if (a == "-v" || a == "--verbose") o.Verbose = true;
-    else throw ECliUsage("unknown option " + a);
+    if (a == "--help")
+      AHelp = true;
+    else if (a == "-t" || a == "--topic")
+      o.Topics.push_back(args.Take());
+    else if (a == "-q" || a == "--qos")
+      o.Qos = ParseQos(args.Take());
+    else if (a == "-C")
+      o.Count = args.TakeInt(1, 2000000000);
+    else if (a == "-W")
+      o.WaitSeconds = args.TakeInt(1, 86400);
+    else if (a == "-v" || a == "--verbose")
+      o.Verbose = true;
+    else
+      throw ECliUsage("unknown option " + a);
   }
   if (!AHelp && o.Topics.empty()) throw ECliUsage("at least one topic filter is needed (-t)");
   return o;
@@ -76,7 +83,8 @@ int RunSub(const std::vector<std::string>& AArgs) {
   client.KeepAliveSettings()->SetAutoReconnectInterval(1);
 
   long received = 0;
-  client.OnPublishReceived = [&](TNeloObject*, uint16_t, const std::string& ATopic, const TNeloMQTTBytes& APayload) {
+  client.OnPublishReceived = [&](TNeloObject*, uint16_t, const std::string& ATopic,
+                                 const TNeloMQTTBytes& APayload) {
     if (o.Count > 0 && received >= o.Count) return;
     ++received;
     if (o.Verbose) {
@@ -89,7 +97,8 @@ int RunSub(const std::vector<std::string>& AArgs) {
   };
   bool acknowledged = false;
   size_t refused = 0;
-  client.OnSubscriptionAcknowledged = [&](TNeloObject*, uint16_t, const TNeloMQTTSubscriptions& ASubscriptions) {
+  client.OnSubscriptionAcknowledged = [&](TNeloObject*, uint16_t,
+                                          const TNeloMQTTSubscriptions& ASubscriptions) {
     acknowledged = true;
     refused = 0;
     for (const TNeloMQTTSubscription& s : ASubscriptions) {
@@ -120,8 +129,9 @@ int RunSub(const std::vector<std::string>& AArgs) {
     return 1;
   }
 
-  const auto deadline =
-      o.WaitSeconds > 0 ? std::chrono::steady_clock::now() + std::chrono::seconds(o.WaitSeconds) : CliNoDeadline();
+  const auto deadline = o.WaitSeconds > 0
+                            ? std::chrono::steady_clock::now() + std::chrono::seconds(o.WaitSeconds)
+                            : CliNoDeadline();
   const bool done = session.PumpUntil(
       [&] {
         if (resubscribe && client.IsConnected()) {

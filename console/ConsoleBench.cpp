@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -47,7 +46,11 @@ long PeakRssKb() {
 class TBenchProbe : public QObject {
  public:
   TBenchProbe(Tmain& AMain, QString AHost, int APort, QString ATopic, int ASeconds)
-      : QObject(&AMain), FMain(AMain), FHost(std::move(AHost)), FPort(APort), FTopic(std::move(ATopic)),
+      : QObject(&AMain),
+        FMain(AMain),
+        FHost(std::move(AHost)),
+        FPort(APort),
+        FTopic(std::move(ATopic)),
         FSeconds(ASeconds) {}
 
   void Start() {
@@ -109,8 +112,9 @@ class TBenchProbe : public QObject {
       FPhaseShown[phase] += shown;
       FPhaseRss[phase][ASecond % FSeconds] = RssKb();
     }
-    std::printf("second %d mode %s shown %lld stall_ms %lld rss_kb %ld lines %d\n", ASecond, phase ? "JSON" : "TEXT",
-                shown, static_cast<long long>(FSecondStall), RssKb(), FMain.RecvLineCount());
+    std::printf("second %d mode %s shown %lld stall_ms %lld rss_kb %ld lines %d\n", ASecond,
+                phase ? "JSON" : "TEXT", shown, static_cast<long long>(FSecondStall), RssKb(),
+                FMain.RecvLineCount());
     std::fflush(stdout);
   }
 

@@ -96,7 +96,8 @@ void TListBox::mousePressEvent(QMouseEvent* AEvent) {
   if (onSelected && ItemIndex() == row(under)) emit ItemClick();
 }
 
-QItemSelectionModel::SelectionFlags TListBox::selectionCommand(const QModelIndex& AIndex, const QEvent* AEvent) const {
+QItemSelectionModel::SelectionFlags TListBox::selectionCommand(const QModelIndex& AIndex,
+                                                               const QEvent* AEvent) const {
   if (!AIndex.isValid()) return QItemSelectionModel::NoUpdate;
   const QItemSelectionModel::SelectionFlags flags = QListWidget::selectionCommand(AIndex, AEvent);
   if (flags & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle | QItemSelectionModel::Clear)) {
@@ -190,7 +191,8 @@ void PrepareDialog(QDialog* ADialog, QLabel* ATitle, QWidget* AOver) {
   ADialog->setWindowModality(Qt::ApplicationModal);
   ADialog->setWindowTitle(ATitle->text());
   QFont f = ATitle->font();
-  f.setFamilies({QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"), QStringLiteral("WenQuanYi Micro Hei")});
+  f.setFamilies(
+      {QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"), QStringLiteral("WenQuanYi Micro Hei")});
   f.setPixelSize(13);
   f.setBold(true);
   ATitle->setFont(f);

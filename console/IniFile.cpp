@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
-
 #include <optional>
 
 namespace {
@@ -72,7 +71,8 @@ bool SameName(const QString& AStored, const QString& AAsked) {
 }
 
 // Index range [first, end) of a section's lines after its heading; nullopt when absent.
-std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<TIniLine>& ALines, const QString& ASection) {
+std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<TIniLine>& ALines,
+                                                     const QString& ASection) {
   for (size_t i = 0; i < ALines.size(); ++i) {
     if (ALines[i].IsHeading && SameName(ALines[i].Section, ASection)) {
       size_t end = i + 1;
@@ -83,7 +83,8 @@ std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<TIniLine>
   return std::nullopt;
 }
 
-std::optional<size_t> FindKey(const std::vector<TIniLine>& ALines, const QString& ASection, const QString& AKey) {
+std::optional<size_t> FindKey(const std::vector<TIniLine>& ALines, const QString& ASection,
+                              const QString& AKey) {
   const auto range = FindSection(ALines, ASection);
   if (!range) return std::nullopt;
   for (size_t i = range->first; i < range->second; ++i) {
@@ -116,7 +117,8 @@ bool Store(const QString& AFileName, const std::vector<TIniLine>& ALines) {
 }
 
 [[noreturn]] void RaiseWriteError(const QString& AFileName) {
-  throw EIniFileError(QStringLiteral("Unable to write to %1").arg(QFileInfo(AFileName).absoluteFilePath()).toStdString());
+  throw EIniFileError(
+      QStringLiteral("Unable to write to %1").arg(QFileInfo(AFileName).absoluteFilePath()).toStdString());
 }
 
 }  // namespace
@@ -126,7 +128,8 @@ QString TIniFile::ReadString(const QString& ASection, const QString& AKey, const
   const auto at = FindKey(lines, ASection, AKey);
   if (!at) return ADefault;
   QString v = lines[*at].Value.trimmed();
-  if (v.size() >= 2 && (v.front() == QLatin1Char('"') || v.front() == QLatin1Char('\'')) && v.back() == v.front()) {
+  if (v.size() >= 2 && (v.front() == QLatin1Char('"') || v.front() == QLatin1Char('\'')) &&
+      v.back() == v.front()) {
     v = v.mid(1, v.size() - 2);
   }
   return v.left(kIniMaxValueLength);
@@ -200,10 +203,12 @@ bool TryStrToInt(const QString& AText, int& AValue) {
     ++i;
   }
   bool hex = false;
-  if (i < n && (AText[i] == QLatin1Char('$') || AText[i] == QLatin1Char('x') || AText[i] == QLatin1Char('X'))) {
+  if (i < n &&
+      (AText[i] == QLatin1Char('$') || AText[i] == QLatin1Char('x') || AText[i] == QLatin1Char('X'))) {
     hex = true;
     ++i;
-  } else if (i + 1 < n && AText[i] == QLatin1Char('0') && (AText[i + 1] == QLatin1Char('x') || AText[i + 1] == QLatin1Char('X'))) {
+  } else if (i + 1 < n && AText[i] == QLatin1Char('0') &&
+             (AText[i + 1] == QLatin1Char('x') || AText[i + 1] == QLatin1Char('X'))) {
     hex = true;
     i += 2;
   }
@@ -212,10 +217,14 @@ bool TryStrToInt(const QString& AText, int& AValue) {
   for (; i < n; ++i) {
     const char16_t c = AText[i].unicode();
     int digit;
-    if (c >= u'0' && c <= u'9') digit = c - u'0';
-    else if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
-    else if (hex && c >= u'A' && c <= u'F') digit = c - u'A' + 10;
-    else return false;
+    if (c >= u'0' && c <= u'9')
+      digit = c - u'0';
+    else if (hex && c >= u'a' && c <= u'f')
+      digit = c - u'a' + 10;
+    else if (hex && c >= u'A' && c <= u'F')
+      digit = c - u'A' + 10;
+    else
+      return false;
     value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
     // Hexadecimal text may fill all 32 bits; decimal text must fit the sign.
     if (value > (hex ? 0xFFFFFFFFull : 0x80000000ull)) return false;

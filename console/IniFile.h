@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QString>
-
 #include <stdexcept>
 
 // A write the file system refused: "Unable to write to <full path>".

@@ -12,7 +12,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUuid>
-
 #include <exception>
 
 namespace {
@@ -68,7 +67,7 @@ int MsgBox(int AKind, const QString& ACaption, const QString& ABody) {
     box.setWindowTitle(caption);
     box.setText(ABody);
     box.setTextFormat(Qt::PlainText);
-    static const QMessageBox::Icon icons[] = {QMessageBox::NoIcon,  QMessageBox::Information,
+    static const QMessageBox::Icon icons[] = {QMessageBox::NoIcon,   QMessageBox::Information,
                                               QMessageBox::Question, QMessageBox::Warning,
                                               QMessageBox::Critical, QMessageBox::Critical};
     box.setIcon(icons[AKind]);
@@ -129,7 +128,8 @@ int ShowModal(QDialog* ADialog) {
 
 QString OpenPictureFile(QWidget* AParent) {
   if (OpenPictureHandler()) return OpenPictureHandler()(AParent);
-  QFileDialog dlg(AParent, QString(), QString(), QStringLiteral("Pictures (*.jpg *.JPG *.png *.PNG);;All files (*)"));
+  QFileDialog dlg(AParent, QString(), QString(),
+                  QStringLiteral("Pictures (*.jpg *.JPG *.png *.PNG);;All files (*)"));
   dlg.setFileMode(QFileDialog::ExistingFile);
   dlg.setAcceptMode(QFileDialog::AcceptOpen);
   // The preview pane needs the toolkit's own dialog, not the desktop's.
@@ -138,7 +138,8 @@ QString OpenPictureFile(QWidget* AParent) {
   if (auto* grid = qobject_cast<QGridLayout*>(dlg.layout())) {
     grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
   }
-  QObject::connect(&dlg, &QFileDialog::currentChanged, preview, [preview](const QString& AFile) { preview->ShowFile(AFile); });
+  QObject::connect(&dlg, &QFileDialog::currentChanged, preview,
+                   [preview](const QString& AFile) { preview->ShowFile(AFile); });
   // A typed name previews too.
   if (auto* name = dlg.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
     QObject::connect(name, &QLineEdit::textChanged, preview, [preview, &dlg](const QString& AName) {
@@ -166,6 +167,8 @@ void SetMsgBoxHandler(std::function<int(int, const QString&, const QString&)> AH
   MsgBoxHandler() = std::move(AHandler);
 }
 void SetModalHandler(std::function<int(QDialog*)> AHandler) { ModalHandler() = std::move(AHandler); }
-void SetOpenPictureHandler(std::function<QString(QWidget*)> AHandler) { OpenPictureHandler() = std::move(AHandler); }
+void SetOpenPictureHandler(std::function<QString(QWidget*)> AHandler) {
+  OpenPictureHandler() = std::move(AHandler);
+}
 void SetExePathOverride(const QString& APath) { ExePathOverride() = APath; }
 }  // namespace SFuncSeams

@@ -3,21 +3,23 @@
 #include <QApplication>
 #include <QFile>
 
+#include "BitmapPrintJob.h"
 #include "ConsoleWidgets.h"
 #include "IniFile.h"
 #include "SFunc.h"
 #include "ui_f_bitmap_print.h"
 
-#include "BitmapPrintJob.h"
-
 Tbitmap_print::Tbitmap_print(QWidget* AOver) : QDialog(nullptr), ui(std::make_unique<Ui::Tbitmap_print>()) {
   EnsureConsoleResources();
   ui->setupUi(this);
   PrepareDialog(this, ui->lbl_title, AOver);
-  connect(ui->btn_close, &QAbstractButton::clicked, this, [this] { RunCommand([this] { btn_closeClick(); }); });
+  connect(ui->btn_close, &QAbstractButton::clicked, this,
+          [this] { RunCommand([this] { btn_closeClick(); }); });
   connect(ui->btn3, &QPushButton::clicked, this, [this] { RunCommand([this] { btn3Click(); }); });
-  connect(ui->rb_recpet_escpos, &QRadioButton::clicked, this, [this] { RunCommand([this] { rb_recpet_escposClick(); }); });
-  connect(ui->rb_recpet_tspl, &QRadioButton::clicked, this, [this] { RunCommand([this] { rb_recpet_tsplClick(); }); });
+  connect(ui->rb_recpet_escpos, &QRadioButton::clicked, this,
+          [this] { RunCommand([this] { rb_recpet_escposClick(); }); });
+  connect(ui->rb_recpet_tspl, &QRadioButton::clicked, this,
+          [this] { RunCommand([this] { rb_recpet_tsplClick(); }); });
 }
 
 Tbitmap_print::~Tbitmap_print() = default;

@@ -14,19 +14,17 @@
 #include <QTextDocument>
 #include <QThread>
 #include <QTimer>
-
 #include <stdexcept>
 
 #include "ConfigFile.h"
 #include "ConsoleWidgets.h"
+#include "Nelo.MQTT.Client.Threading.h"
+#include "PrintPresets.h"
 #include "SFunc.h"
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
 #include "ui_f_main.h"
-
-#include "Nelo.MQTT.Client.Threading.h"
-#include "PrintPresets.h"
 
 namespace {
 const QString cInputError = QStringLiteral("输入错误");
@@ -90,10 +88,12 @@ QString FormatJson(const QString& AIndentUnit, const QString& ASource) {
 
 QString DecodePayloadUtf8(const std::string& APayload) {
   // A byte-order mark at the start is text like any other character.
-  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+  QStringDecoder decoder(QStringDecoder::Utf8,
+                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
   QString text = decoder.decode(QByteArrayView(APayload.data(), static_cast<qsizetype>(APayload.size())));
   if (decoder.hasError()) {
-    throw std::runtime_error("No mapping for the Unicode character exists in the target multi-byte code page");
+    throw std::runtime_error(
+        "No mapping for the Unicode character exists in the target multi-byte code page");
   }
   return text;
 }
@@ -127,19 +127,22 @@ Tmain::Tmain(QWidget* AParent) : QWidget(AParent), ui(std::make_unique<Ui::Tmain
   ui->edt_atopic->lineEdit()->setPlaceholderText(QStringLiteral("输入需要发布的主题"));
   ui->edt_atopic->setCurrentIndex(-1);
   ui->edt_atopic->setEditText(QString());
-  QAction* clear = ui->edt_atopic->lineEdit()->addAction(style()->standardIcon(QStyle::SP_LineEditClearButton),
-                                                         QLineEdit::LeadingPosition);
+  QAction* clear = ui->edt_atopic->lineEdit()->addAction(
+      style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::LeadingPosition);
   clear->setObjectName(QStringLiteral("edt_atopicLeftButton"));
   connect(clear, &QAction::triggered, this, [this] { RunCommand([this] { edt_atopicLeftButtonClick(); }); });
 
   // Worker threads hand steps to this thread through the Qt event loop.
   NeloSetMainThread();
   NeloSetWakeMainThread([] {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { NeloCheckSynchronize(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { NeloCheckSynchronize(0); }, Qt::QueuedConnection);
   });
   FLogger = std::make_unique<TNeloMQTTLogger>(nullptr);
   FLogger->SetVerbosity(vINFO);
-  FLogger->OnLog = [this](TNeloObject*, TNeloMQTTLogLevel, const std::string& AMessage) { nelomqtlgr1Log(AMessage); };
+  FLogger->OnLog = [this](TNeloObject*, TNeloMQTTLogLevel, const std::string& AMessage) {
+    nelomqtlgr1Log(AMessage);
+  };
   FClient = std::make_unique<TNeloMQTTClient>(nullptr);
   // Replaced from the selected profile before every connect.
   FClient->SetBrokerHostName("localhost");
@@ -164,7 +167,8 @@ Tmain::~Tmain() {
 
 void Tmain::WireHandlers() {
   auto bind = [this](auto* ASender, auto ASignal, void (Tmain::*AHandler)()) {
-    connect(ASender, ASignal, this, [this, AHandler] { RunCommand([this, AHandler] { (this->*AHandler)(); }); });
+    connect(ASender, ASignal, this,
+            [this, AHandler] { RunCommand([this, AHandler] { (this->*AHandler)(); }); });
   };
   bind(ui->btn1, &QPushButton::clicked, &Tmain::btn1Click);
   bind(ui->lst_server, &TListBox::ItemClick, &Tmain::lst_serverItemClick);
@@ -182,7 +186,8 @@ void Tmain::WireHandlers() {
   // Context menus; their commands act on the row selected before the right click.
   auto* pm_server = new QMenu(this);
   pm_server->setObjectName(QStringLiteral("pm_server"));
-  auto addItem = [this, &bind](QMenu* AMenu, const char* AName, const QString& AText, int AIcon, void (Tmain::*AHandler)()) {
+  auto addItem = [this, &bind](QMenu* AMenu, const char* AName, const QString& AText, int AIcon,
+                               void (Tmain::*AHandler)()) {
     QAction* a = AMenu->addAction(ConsoleIcon(AIcon), AText);
     a->setObjectName(QString::fromLatin1(AName));
     bind(a, &QAction::triggered, AHandler);
@@ -192,8 +197,9 @@ void Tmain::WireHandlers() {
   pm_server->addSeparator()->setObjectName(QStringLiteral("N2"));
   addItem(pm_server, "N3", QStringLiteral("服务器属性"), 4, &Tmain::N3Click);
   addItem(pm_server, "N4", QStringLiteral("删除服务器档案"), 9, &Tmain::N4Click);
-  connect(ui->lst_server, &QWidget::customContextMenuRequested, this,
-          [this, pm_server](const QPoint& APos) { pm_server->popup(ui->lst_server->viewport()->mapToGlobal(APos)); });
+  connect(ui->lst_server, &QWidget::customContextMenuRequested, this, [this, pm_server](const QPoint& APos) {
+    pm_server->popup(ui->lst_server->viewport()->mapToGlobal(APos));
+  });
 
   auto* pm_topic = new QMenu(this);
   pm_topic->setObjectName(QStringLiteral("pm_topic"));
@@ -201,8 +207,9 @@ void Tmain::WireHandlers() {
   addItem(pm_topic, "N6", QStringLiteral("取消订阅"), 3, &Tmain::N6Click);
   pm_topic->addSeparator()->setObjectName(QStringLiteral("N7"));
   addItem(pm_topic, "N8", QStringLiteral("删除主题"), 9, &Tmain::N8Click);
-  connect(ui->lst_topic, &QWidget::customContextMenuRequested, this,
-          [this, pm_topic](const QPoint& APos) { pm_topic->popup(ui->lst_topic->viewport()->mapToGlobal(APos)); });
+  connect(ui->lst_topic, &QWidget::customContextMenuRequested, this, [this, pm_topic](const QPoint& APos) {
+    pm_topic->popup(ui->lst_topic->viewport()->mapToGlobal(APos));
+  });
 }
 
 void Tmain::showEvent(QShowEvent* AEvent) {
@@ -300,16 +307,15 @@ void Tmain::MQTT1Click() {
   FClient->Connect(true);
 }
 
-void Tmain::N1Click() {
-  FClient->Disconnect();
-}
+void Tmain::N1Click() { FClient->Disconnect(); }
 
 // ---------------------------------------------------------------------------
 // Topics
 
 void Tmain::WriteTopicList() {
   if (!HasSelectedProfile()) return;
-  ConfigFile().WriteString(SelectedProfile(), QStringLiteral("topic"), JoinCommaList(ui->lst_topic->Captions()));
+  ConfigFile().WriteString(SelectedProfile(), QStringLiteral("topic"),
+                           JoinCommaList(ui->lst_topic->Captions()));
 }
 
 void Tmain::scGPButton1Click() {
@@ -321,7 +327,8 @@ void Tmain::scGPButton1Click() {
 
 void Tmain::N5Click() {
   if (ui->lst_topic->count() == 0 || ui->lst_topic->ItemIndex() < 0) return;
-  const uint16_t id = FClient->Subscribe(ui->lst_topic->Caption(ui->lst_topic->ItemIndex()).toStdString(), qosAtMostOnce);
+  const uint16_t id =
+      FClient->Subscribe(ui->lst_topic->Caption(ui->lst_topic->ItemIndex()).toStdString(), qosAtMostOnce);
   AppendRecv(QStringLiteral("Subscribe:") + QString::number(id));
 }
 
@@ -453,7 +460,8 @@ void Tmain::AppendRecv(const QString& AText) {
   // they count as line breaks too and the line count stays exact.
   QString text = AText;
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  for (const char16_t brk : {u'\r', u'\u2029', u'\uFDD0', u'\uFDD1'}) text.replace(QChar(brk), QLatin1Char('\n'));
+  for (const char16_t brk : {u'\r', u'\u2029', u'\uFDD0', u'\uFDD1'})
+    text.replace(QChar(brk), QLatin1Char('\n'));
   FRecvLines += static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
   FPendingRecv << text;
   if (!FRecvFlush->isActive()) FRecvFlush->start();
@@ -491,25 +499,15 @@ void Tmain::btn5Click() { ui->mmo_send->clear(); }
 // ---------------------------------------------------------------------------
 // Print row
 
-void Tmain::btn33Click() {
-  SetSendText(BuzzerEnvelope());
-}
+void Tmain::btn33Click() { SetSendText(BuzzerEnvelope()); }
 
-void Tmain::btn34Click() {
-  SetSendText(CutterEnvelope());
-}
+void Tmain::btn34Click() { SetSendText(CutterEnvelope()); }
 
-void Tmain::cbb_print_modeClick() {
-  SetSendText(PrintModeEnvelope(ui->cbb_print_mode->currentIndex()));
-}
+void Tmain::cbb_print_modeClick() { SetSendText(PrintModeEnvelope(ui->cbb_print_mode->currentIndex())); }
 
-void Tmain::cbb_charsetChange() {
-  SetSendText(CharsetEnvelope(ui->cbb_charset->currentIndex()));
-}
+void Tmain::cbb_charsetChange() { SetSendText(CharsetEnvelope(ui->cbb_charset->currentIndex())); }
 
-void Tmain::cbb_print_demoClick() {
-  SetSendText(SampleEnvelope(ui->cbb_print_demo->currentIndex()));
-}
+void Tmain::cbb_print_demoClick() { SetSendText(SampleEnvelope(ui->cbb_print_demo->currentIndex())); }
 
 void Tmain::btn32Click() {
   Tbitmap_print dlg(this);

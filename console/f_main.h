@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -65,7 +64,8 @@ class Tmain : public QWidget {
   void PutMessage(const QString& AMsg);
   // A received publication (user-interface thread); throws when the payload
   // is not UTF-8.
-  void nelomqtclnt1PublishReceived(uint16_t APacketID, const std::string& ATopic, const std::string& APayload);
+  void nelomqtclnt1PublishReceived(uint16_t APacketID, const std::string& ATopic,
+                                   const std::string& APayload);
   // A log line, from any thread; appended on the user-interface thread in order.
   void nelomqtlgr1Log(const std::string& AMessage);
   // Print row

@@ -1,7 +1,6 @@
 // tessiva: the printer test console.
 #include <QApplication>
 #include <QTimer>
-
 #include <cstdio>
 
 #include "ConsoleBench.h"

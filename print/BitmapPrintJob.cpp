@@ -9,7 +9,9 @@
 
 namespace {
 
-void Append(TPrintBytes& AOut, const std::string& AText) { AOut.insert(AOut.end(), AText.begin(), AText.end()); }
+void Append(TPrintBytes& AOut, const std::string& AText) {
+  AOut.insert(AOut.end(), AText.begin(), AText.end());
+}
 
 // TSPL line breaks are LF CR.
 const std::string cTsplBreak = "\n\r";
@@ -72,7 +74,8 @@ TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage) {
 
 TPrintBytes MakeTsplBitmapJob(const TMonoBitmap& AImage, int ALabelWidth, int ALabelHeight) {
   TPrintBytes job;
-  Append(job, "SIZE " + std::to_string(ALabelWidth) + " mm," + std::to_string(ALabelHeight) + " mm" + cTsplBreak);
+  Append(job,
+         "SIZE " + std::to_string(ALabelWidth) + " mm," + std::to_string(ALabelHeight) + " mm" + cTsplBreak);
   Append(job, "CLS" + cTsplBreak);
   Append(job, "BITMAP 0,0," + std::to_string(AImage.RowBytes) + "," + std::to_string(AImage.Height) + ",1,");
   for (int y = 0; y < AImage.Height; ++y) {

@@ -140,7 +140,8 @@ TMonoBitmap DitherPicture(TPictureFormat AFormat, const TPictureInput& AInput, i
   // Nearest neighbour at pixel centres: target x takes source column
   // floor((x + 1/2) * sw / w), target y source row floor((y + 1/2) * sh / h).
   std::vector<int> sourceColumn(static_cast<size_t>(w));
-  for (int x = 0; x < w; ++x) sourceColumn[static_cast<size_t>(x)] = static_cast<int>((2LL * x + 1) * sw / (2LL * w));
+  for (int x = 0; x < w; ++x)
+    sourceColumn[static_cast<size_t>(x)] = static_cast<int>((2LL * x + 1) * sw / (2LL * w));
   std::vector<int> sourceRow(static_cast<size_t>(h));
   std::vector<bool> needed(static_cast<size_t>(sh), false);
   for (int y = 0; y < h; ++y) {
@@ -218,9 +219,9 @@ TPrintBytes MonoBitmapToBmp(const TMonoBitmap& AImage) {
   PutLE32(out, 14, 40);
   PutLE32(out, 18, static_cast<uint32_t>(AImage.Width));
   PutLE32(out, 22, static_cast<uint32_t>(AImage.Height));  // positive: bottom-up rows
-  PutLE16(out, 26, 1);                                      // planes
-  PutLE16(out, 28, 1);                                      // bits per pixel
-  PutLE32(out, 30, 0);                                      // BI_RGB
+  PutLE16(out, 26, 1);                                     // planes
+  PutLE16(out, 28, 1);                                     // bits per pixel
+  PutLE32(out, 30, 0);                                     // BI_RGB
   PutLE32(out, 34, static_cast<uint32_t>(pixels));
   PutLE32(out, 46, 2);  // colours used
   // Palette: index 0 black, index 1 white (blue, green, red, reserved).

@@ -20,7 +20,9 @@ struct TMonoBitmap {
   int RowBytes = 0;
   std::vector<uint8_t> Bits;
 
-  const uint8_t* Row(int AY) const { return Bits.data() + static_cast<size_t>(AY) * static_cast<size_t>(RowBytes); }
+  const uint8_t* Row(int AY) const {
+    return Bits.data() + static_cast<size_t>(AY) * static_cast<size_t>(RowBytes);
+  }
   uint8_t* Row(int AY) { return Bits.data() + static_cast<size_t>(AY) * static_cast<size_t>(RowBytes); }
   bool IsWhite(int AX, int AY) const { return (Row(AY)[AX / 8] >> (7 - AX % 8)) & 1; }
 };

@@ -1,7 +1,7 @@
 #include "PictureDecoder.h"
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 #include <png.h>
 
 #include <csetjmp>
@@ -143,7 +143,8 @@ class TJpegDecoder : public TPictureDecoder {
         const unsigned k = inverted ? p[3] : 255u - p[3];
         for (int c = 0; c < 3; ++c) {
           const unsigned v = inverted ? p[c] : 255u - p[c];
-          rgb[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] = static_cast<uint8_t>((v * k + 127) / 255);
+          rgb[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] =
+              static_cast<uint8_t>((v * k + 127) / 255);
         }
       }
       ASink(y, rgb.data());
@@ -193,9 +194,9 @@ int PngStart(TPngState* S) {
   else
     png_set_read_fn(S->Png, S, PngReadMemory);
   png_read_info(S->Png, S->Info);
-  if (S->Input->MaxPixels != 0 && static_cast<uint64_t>(png_get_image_width(S->Png, S->Info)) *
-                                          png_get_image_height(S->Png, S->Info) >
-                                      S->Input->MaxPixels)
+  if (S->Input->MaxPixels != 0 &&
+      static_cast<uint64_t>(png_get_image_width(S->Png, S->Info)) * png_get_image_height(S->Png, S->Info) >
+          S->Input->MaxPixels)
     png_error(S->Png, "Picture too large");
   const png_byte colour = png_get_color_type(S->Png, S->Info);
   const png_byte depth = png_get_bit_depth(S->Png, S->Info);
@@ -222,7 +223,8 @@ bool PngReadRow(TPngState* S, png_bytep ARow) {
 void CompositeOverWhite(const uint8_t* ARgba, uint8_t* ARgb, int AWidth) {
   for (int x = 0; x < AWidth; ++x, ARgba += 4, ARgb += 3) {
     const unsigned a = ARgba[3];
-    for (int c = 0; c < 3; ++c) ARgb[c] = static_cast<uint8_t>((ARgba[c] * a + 255u * (255u - a) + 127u) / 255u);
+    for (int c = 0; c < 3; ++c)
+      ARgb[c] = static_cast<uint8_t>((ARgba[c] * a + 255u * (255u - a) + 127u) / 255u);
   }
 }
 

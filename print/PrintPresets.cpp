@@ -12,9 +12,13 @@ TPrintBytes BuzzerCommand() { return {0x1B, 0x42, 0x03, 0x01, 0x00, 0x00, 0x00, 
 
 TPrintBytes CutterCommand() { return {0x1D, 0x53, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}; }
 
-TPrintBytes PrintModeCommand(int AItemIndex) { return MakeSwitchFrame(cSwitchPrintMode, AItemIndex == 0 ? 0 : 1); }
+TPrintBytes PrintModeCommand(int AItemIndex) {
+  return MakeSwitchFrame(cSwitchPrintMode, AItemIndex == 0 ? 0 : 1);
+}
 
-TPrintBytes CharsetCommand(int AItemIndex) { return MakeSwitchFrame(cSwitchCharset, AItemIndex == 0 ? 0 : 1); }
+TPrintBytes CharsetCommand(int AItemIndex) {
+  return MakeSwitchFrame(cSwitchCharset, AItemIndex == 0 ? 0 : 1);
+}
 
 // Checkout receipt for a 48-column printer, GBK text with GS ! 11, ESC a 1
 // and ESC @; every line ends with CR LF, four empty lines feed the paper.
@@ -48,14 +52,20 @@ const std::string& SampleLabelBase64() {
   return text;
 }
 
-const std::string& SampleBase64(int AItemIndex) { return AItemIndex == 0 ? SampleReceiptBase64() : SampleLabelBase64(); }
+const std::string& SampleBase64(int AItemIndex) {
+  return AItemIndex == 0 ? SampleReceiptBase64() : SampleLabelBase64();
+}
 
 std::string BuzzerEnvelope() { return MakePrintTaskEnvelopeFromBytes(BuzzerCommand()); }
 
 std::string CutterEnvelope() { return MakePrintTaskEnvelopeFromBytes(CutterCommand()); }
 
-std::string PrintModeEnvelope(int AItemIndex) { return MakePrintTaskEnvelopeFromBytes(PrintModeCommand(AItemIndex)); }
+std::string PrintModeEnvelope(int AItemIndex) {
+  return MakePrintTaskEnvelopeFromBytes(PrintModeCommand(AItemIndex));
+}
 
-std::string CharsetEnvelope(int AItemIndex) { return MakePrintTaskEnvelopeFromBytes(CharsetCommand(AItemIndex)); }
+std::string CharsetEnvelope(int AItemIndex) {
+  return MakePrintTaskEnvelopeFromBytes(CharsetCommand(AItemIndex));
+}
 
 std::string SampleEnvelope(int AItemIndex) { return MakePrintTaskEnvelope(SampleBase64(AItemIndex)); }

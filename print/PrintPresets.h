@@ -34,8 +34,8 @@ const std::string& SampleLabelBase64();
 const std::string& SampleBase64(int AItemIndex);
 
 // The envelopes the print row puts into the send memo.
-std::string BuzzerEnvelope();                     // btn33
-std::string CutterEnvelope();                     // btn34
-std::string PrintModeEnvelope(int AItemIndex);    // cbb_print_mode
-std::string CharsetEnvelope(int AItemIndex);      // cbb_charset
-std::string SampleEnvelope(int AItemIndex);       // cbb_print_demo
+std::string BuzzerEnvelope();                   // btn33
+std::string CutterEnvelope();                   // btn34
+std::string PrintModeEnvelope(int AItemIndex);  // cbb_print_mode
+std::string CharsetEnvelope(int AItemIndex);    // cbb_charset
+std::string SampleEnvelope(int AItemIndex);     // cbb_print_demo

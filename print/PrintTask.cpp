@@ -43,14 +43,17 @@ std::string EncodePrintBase64(const uint8_t* AData, size_t ASize) {
     const size_t n = (ASize - done > cSlice) ? cSlice : ASize - done;
     const size_t at = out.size();
     out.resize(at + (n + 2) / 3 * 4 + 1);
-    const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[at]), AData + done, static_cast<int>(n));
+    const int written =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[at]), AData + done, static_cast<int>(n));
     out.resize(at + static_cast<size_t>(written));
     done += n;
   }
   return out;
 }
 
-std::string EncodePrintBase64(const TPrintBytes& ABytes) { return EncodePrintBase64(ABytes.data(), ABytes.size()); }
+std::string EncodePrintBase64(const TPrintBytes& ABytes) {
+  return EncodePrintBase64(ABytes.data(), ABytes.size());
+}
 
 TPrintBytes DecodePrintBase64(const std::string& AText) {
   if (AText.size() % 4 != 0 || AText.size() / 4 * 3 > static_cast<size_t>(INT_MAX))
@@ -59,7 +62,8 @@ TPrintBytes DecodePrintBase64(const std::string& AText) {
   for (size_t i = AText.size(); i > 0 && AText[i - 1] == '=' && pad < 2; --i) ++pad;
   for (size_t i = 0; i + pad < AText.size(); ++i) {
     const char c = AText[i];
-    const bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+    const bool alphabet =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
     if (!alphabet) throw EPrintError("Invalid Base64 text");
   }
   TPrintBytes out(AText.size() / 4 * 3 + 1);

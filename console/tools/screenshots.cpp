@@ -12,7 +12,6 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <cstdio>
 
 #include "ConsoleWidgets.h"
@@ -36,8 +35,10 @@ void Save(QWidget* AWidget, const QString& AName) {
   Settle();
   const QPixmap shot = AWidget->grab();
   const QString file = GOut + QLatin1Char('/') + AName + QStringLiteral(".png");
-  if (!shot.save(file)) std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-  else std::printf("%s\n", qPrintable(file));
+  if (!shot.save(file))
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+  else
+    std::printf("%s\n", qPrintable(file));
 }
 
 // A popup menu over the window it belongs to.
@@ -68,10 +69,11 @@ int main(int argc, char** argv) {
   SFuncSeams::SetExePathOverride(dir.path());
   QFile cfg(dir.filePath(QStringLiteral("config.ini")));
   cfg.open(QIODevice::WriteOnly);
-  cfg.write(QStringLiteral("[system]\r\nlist=办公室,lab,\r\n"
-                           "[办公室]\r\nserver=127.0.0.1\r\nport=1883\r\nusername=printer\r\npassword=secret\r\n"
-                           "topic=printer/001/status,printer/001/ack,printer/+/event,\r\ndvsno=printer/001/task,\r\n"
-                           "[lab]\r\nserver=127.0.0.1\r\nport=1884\r\n")
+  cfg.write(QStringLiteral(
+                "[system]\r\nlist=办公室,lab,\r\n"
+                "[办公室]\r\nserver=127.0.0.1\r\nport=1883\r\nusername=printer\r\npassword=secret\r\n"
+                "topic=printer/001/status,printer/001/ack,printer/+/event,\r\ndvsno=printer/001/task,\r\n"
+                "[lab]\r\nserver=127.0.0.1\r\nport=1884\r\n")
                 .toUtf8());
   cfg.close();
 
@@ -82,15 +84,18 @@ int main(int argc, char** argv) {
   Ui::Tmain* f = main.Form();
   main.PutMessage(QStringLiteral("CLIENT- Connecting --------------------------- "));
   main.PutMessage(QStringLiteral("Subscribe:1"));
-  main.PutMessage(FormatJson(QStringLiteral("  "),
-                             QStringLiteral("{\"dvsno\":\"A1B2C3\",\"kind\":\"PRINT_RESULT\",\"list\":[{\"task_id\":"
-                                            "\"C147956F-C688-40CB-B0C5-A68E9677AA41\",\"status\":\"ok\"}]}")));
+  main.PutMessage(
+      FormatJson(QStringLiteral("  "),
+                 QStringLiteral("{\"dvsno\":\"A1B2C3\",\"kind\":\"PRINT_RESULT\",\"list\":[{\"task_id\":"
+                                "\"C147956F-C688-40CB-B0C5-A68E9677AA41\",\"status\":\"ok\"}]}")));
   f->btn33->click();
   f->edt_atopic->setEditText(QStringLiteral("printer/001/task"));
   f->cbb_publish_qos->setCurrentIndex(1);
   Save(&main, QStringLiteral("main"));
-  SaveMenu(main, main.findChild<QMenu*>(QStringLiteral("pm_server")), f->lst_server, QStringLiteral("menu-server"));
-  SaveMenu(main, main.findChild<QMenu*>(QStringLiteral("pm_topic")), f->lst_topic, QStringLiteral("menu-topic"));
+  SaveMenu(main, main.findChild<QMenu*>(QStringLiteral("pm_server")), f->lst_server,
+           QStringLiteral("menu-server"));
+  SaveMenu(main, main.findChild<QMenu*>(QStringLiteral("pm_topic")), f->lst_topic,
+           QStringLiteral("menu-topic"));
 
   // Dialogs: each is shown, photographed and closed.
   SFuncSeams::SetMsgBoxHandler([](int, const QString&, const QString&) { return 1; });
@@ -102,10 +107,10 @@ int main(int argc, char** argv) {
     Save(ADialog, QStringLiteral("dialog-") + name);
     return static_cast<int>(QDialog::Rejected);
   });
-  f->btn1->click();                                              // add profile
-  main.findChild<QAction*>(QStringLiteral("N3"))->trigger();     // edit profile
-  f->scGPButton1->click();                                       // add topic
-  f->btn32->click();                                             // picture dialog
+  f->btn1->click();                                           // add profile
+  main.findChild<QAction*>(QStringLiteral("N3"))->trigger();  // edit profile
+  f->scGPButton1->click();                                    // add topic
+  f->btn32->click();                                          // picture dialog
 
   // The picture picker with its preview, on a sample picture.
   QImage sample(320, 200, QImage::Format_RGB32);
@@ -127,7 +132,8 @@ int main(int argc, char** argv) {
     // Select once the folder is listed, so the preview follows the selection.
     QTimer::singleShot(1200, dlg, [dlg, picture] {
       dlg->selectFile(QFileInfo(picture).fileName());
-      if (auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(QFileInfo(picture).fileName());
+      if (auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(QFileInfo(picture).fileName());
       QTimer::singleShot(600, dlg, [dlg] {
         Save(dlg, QStringLiteral("dialog-open-picture"));
         dlg->reject();

@@ -41,7 +41,8 @@ TNeloMQTTNeloMQTTClientSession::TAckList& TNeloMQTTNeloMQTTClientSession::GetAck
 }
 
 bool TNeloMQTTNeloMQTTClientSession::IsIdHeld(uint16_t APacketID) {
-  for (TAckList* list : {&FAcknowledgedPublishPackets, &FAcknowledgedPubRecPackets, &FAcknowledgedPubRelPackets}) {
+  for (TAckList* list :
+       {&FAcknowledgedPublishPackets, &FAcknowledgedPubRecPackets, &FAcknowledgedPubRelPackets}) {
     TNeloMQTTListGuard guard(list->Marks);
     auto it = list->Waiting.find(APacketID);
     if (it != list->Waiting.end() && it->second > 0) return true;
@@ -250,7 +251,8 @@ void TNeloMQTTNeloMQTTClientSession::Clear() {
   ClearIncomingPackets();
 }
 
-void TNeloMQTTNeloMQTTClientSession::AddSubscriptionRequest(std::unique_ptr<TNeloMQTTRequestedSubscription> ARequest) {
+void TNeloMQTTNeloMQTTClientSession::AddSubscriptionRequest(
+    std::unique_ptr<TNeloMQTTRequestedSubscription> ARequest) {
   if (ARequest) FRequestedSubscriptions.push_back(std::move(*ARequest));
 }
 

@@ -22,7 +22,8 @@
 // bookkeeping of its sends. Times are milliseconds of the engine clock.
 class TQueuedOutPacket {
  public:
-  TQueuedOutPacket(uint16_t APacketID, TNeloMQTTQoS AQos, TNeloMQTTPacketType APacketType, TNeloMQTTBytes APacket);
+  TQueuedOutPacket(uint16_t APacketID, TNeloMQTTQoS AQos, TNeloMQTTPacketType APacketType,
+                   TNeloMQTTBytes APacket);
 
   const TNeloMQTTBytes& Packet() const { return FPacket; }
   TNeloMQTTQoS Qos() const { return FQos; }
@@ -50,7 +51,8 @@ class TQueuedOutPacket {
 // remaining-length field.
 class TQueuedInPacket {
  public:
-  TQueuedInPacket(uint8_t AFirstByte, TNeloMQTTBytes ABuffer) : FFirstByte(AFirstByte), FBuffer(std::move(ABuffer)) {}
+  TQueuedInPacket(uint8_t AFirstByte, TNeloMQTTBytes ABuffer)
+      : FFirstByte(AFirstByte), FBuffer(std::move(ABuffer)) {}
   uint8_t FirstByte() const { return FFirstByte; }
   const TNeloMQTTBytes& Buffer() const { return FBuffer; }
   void SetBuffer(TNeloMQTTBytes ABuffer) { FBuffer = std::move(ABuffer); }

@@ -176,7 +176,8 @@ int64_t NeloNowMs() {
     }
     if (now) return (*now)();
   }
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -199,7 +200,9 @@ TNeloMQTTWorkerThread::TNeloMQTTWorkerThread(TNeloMQTTNetworkConnection* AConnec
 
 TNeloMQTTWorkerThread::~TNeloMQTTWorkerThread() { Stop(); }
 
-void TNeloMQTTWorkerThread::Start() { FThread = std::thread([this] { Execute(); }); }
+void TNeloMQTTWorkerThread::Start() {
+  FThread = std::thread([this] { Execute(); });
+}
 
 void TNeloMQTTWorkerThread::Terminate() {
   {
@@ -243,8 +246,8 @@ void TNeloMQTTWorkerThread::Execute() {
   using TClockType = std::chrono::steady_clock;
   const auto interval = std::chrono::milliseconds(FRunInterval);
   const auto sinceEpoch = TClockType::now().time_since_epoch();
-  TClockType::time_point next = TClockType::time_point(sinceEpoch - sinceEpoch % interval) +
-                                std::chrono::milliseconds(FPhaseMs);
+  TClockType::time_point next =
+      TClockType::time_point(sinceEpoch - sinceEpoch % interval) + std::chrono::milliseconds(FPhaseMs);
   bool woken = false;
   while (!Terminated()) {
     if (!Paused()) {
@@ -339,8 +342,8 @@ void TNeloMQTTReaderThread::DoWork() {
         if (length > 0) {
           TNeloMQTTLogHelper::Debug(log, this, "IN - Start reading " + std::to_string(length) + " bytes");
           FConnection->Read(buffer, static_cast<std::size_t>(length), false);
-          TNeloMQTTLogHelper::Debug(log, this,
-                                    "IN - End reading bytes. Resulting length: " + std::to_string(buffer.size()));
+          TNeloMQTTLogHelper::Debug(
+              log, this, "IN - End reading bytes. Resulting length: " + std::to_string(buffer.size()));
         } else {
           buffer.clear();
         }
@@ -375,7 +378,8 @@ TNeloMQTTWriterThread::~TNeloMQTTWriterThread() {
 }
 
 int TNeloMQTTWriterThread::PauseAfterPass() {
-  const bool idle = !FSession->ConnectPending() && !FSession->HasInflightPackets() && !FSession->HasOutgoingPackets();
+  const bool idle =
+      !FSession->ConnectPending() && !FSession->HasInflightPackets() && !FSession->HasOutgoingPackets();
   return idle ? kIdlePauseMs : RunInterval();
 }
 
@@ -441,7 +445,8 @@ bool TNeloMQTTWriterThread::WritePacket(const TQueuedOutPacket& APacket) {
   }
 }
 
-TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoS0Packet(std::unique_ptr<TQueuedOutPacket>& APacket) {
+TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoS0Packet(
+    std::unique_ptr<TQueuedOutPacket>& APacket) {
   TNeloMQTTLogHelper::Debug(Logger(), this, "OUT - Packet Qos:0 - SENDING", APacket->Packet());
   if (!WritePacket(*APacket)) return srTransportFailed;
   FSession->ReleaseOutPacket(std::move(APacket));
@@ -449,7 +454,8 @@ TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoS0Packet(std::un
   return srDone;
 }
 
-TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoSnPacket(std::unique_ptr<TQueuedOutPacket>& APacket) {
+TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoSnPacket(
+    std::unique_ptr<TQueuedOutPacket>& APacket) {
   const std::string qosText = APacket->Qos() == qosExactlyOnce ? " Qos:2" : " Qos:1";
   const std::string idText = std::to_string(APacket->PacketId());
   if (FSession->IsAcknowlegded(APacket->PacketId(), APacket->PacketType(), true)) {
@@ -463,17 +469,19 @@ TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoSnPacket(std::un
   }
   if (APacket->Attempt() >= kMaxAttempts) {
     if (APacket->Qos() == qosExactlyOnce)
-      TNeloMQTTLogHelper::Error(Logger(), this,
-                                "OUT - Packet: " + idText + " Qos:2 - PACKET FAILED TO SEND: TODO EVENT ------------- ");
+      TNeloMQTTLogHelper::Error(
+          Logger(), this,
+          "OUT - Packet: " + idText + " Qos:2 - PACKET FAILED TO SEND: TODO EVENT ------------- ");
     else
-      TNeloMQTTLogHelper::Error(Logger(), this, "OUT - Packet: " + idText + " Qos:1 - PACKET FAILED TO SEND ------------- ");
+      TNeloMQTTLogHelper::Error(Logger(), this,
+                                "OUT - Packet: " + idText + " Qos:1 - PACKET FAILED TO SEND ------------- ");
     FSession->ReleaseOutPacket(std::move(APacket));
     return srDone;
   }
-  TNeloMQTTLogHelper::Debug(Logger(), this,
-                            "OUT - Packet: " + idText + qosText + " - SENDING - attempt: " +
-                                std::to_string(APacket->Attempt()),
-                            APacket->Packet());
+  TNeloMQTTLogHelper::Debug(
+      Logger(), this,
+      "OUT - Packet: " + idText + qosText + " - SENDING - attempt: " + std::to_string(APacket->Attempt()),
+      APacket->Packet());
   if (!WritePacket(*APacket)) return srTransportFailed;
   APacket->RegisterAttempt(LastSentTime());
   NotifyPacketSent();
@@ -481,7 +489,8 @@ TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoSnPacket(std::un
   return srDone;
 }
 
-TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendPacket(std::unique_ptr<TQueuedOutPacket>& APacket) {
+TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendPacket(
+    std::unique_ptr<TQueuedOutPacket>& APacket) {
   SetLastSentPacketInfo(*APacket);
   switch (APacket->Qos()) {
     case qosAtMostOnce:
@@ -539,7 +548,8 @@ void TNeloMQTTWriterThread::DoWork() {
 // Keep-alive
 
 TNeloMQTTKeepAliveThread::TNeloMQTTKeepAliveThread(TNeloMQTTNetworkConnection* AConnection,
-                                                   TNeloMQTTNeloMQTTClientSession* ASession, TNeloMQTTLogger* ALog)
+                                                   TNeloMQTTNeloMQTTClientSession* ASession,
+                                                   TNeloMQTTLogger* ALog)
     : TNeloMQTTWorkerThread(AConnection, ASession, ALog) {
   Start();
 }
@@ -587,9 +597,11 @@ void TNeloMQTTKeepAliveThread::DoWork() {
     FSession->SetLastWriteCommunicationTime(now);
   }
   if (FSession->HasActiveNetworkConnection() && ShouldKeepConnectionAlive() &&
-      FSession->LastWriteCommunicationTime() + (static_cast<int64_t>(KeepAliveInterval()) + 1) * 1000 <= now) {
+      FSession->LastWriteCommunicationTime() + (static_cast<int64_t>(KeepAliveInterval()) + 1) * 1000 <=
+          now) {
     TNeloMQTTLogHelper::Debug(
-        Logger(), this, "KEEP ALIVE - No activity within the given interval. Requesting Ping to keep connection alive.");
+        Logger(), this,
+        "KEEP ALIVE - No activity within the given interval. Requesting Ping to keep connection alive.");
     try {
       NeloSynchronize([this] { RequestPing(); });
     } catch (const std::exception& e) {

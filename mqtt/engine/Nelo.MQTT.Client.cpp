@@ -105,7 +105,8 @@ void TNeloMQTTClient::SetLogger(TNeloMQTTLogger* ALogger) {
   if (FLogger == ALogger) return;
   if (FLogger) FLogger->RemoveFreeNotification(this);
   FLogger = ALogger;
-  if (FLogger) FLogger->FreeNotification(this, [this](TNeloMQTTLogger* ALog) { Notification(ALog, opRemove); });
+  if (FLogger)
+    FLogger->FreeNotification(this, [this](TNeloMQTTLogger* ALog) { Notification(ALog, opRemove); });
   if (FReaderThread) FReaderThread->SetLogger(ALogger);
   if (FWriterThread) FWriterThread->SetLogger(ALogger);
   if (FKeepAliveThread) FKeepAliveThread->SetLogger(ALogger);
@@ -157,7 +158,8 @@ void TNeloMQTTClient::DoPacketSent(const TNeloMQTTPacketInfo& APacketInfo) {
   if (OnPacketSent) OnPacketSent(this, APacketInfo);
 }
 
-void TNeloMQTTClient::DoPublishReceived(uint16_t APacketID, const std::string& ATopic, const TNeloMQTTBytes& APayload) {
+void TNeloMQTTClient::DoPublishReceived(uint16_t APacketID, const std::string& ATopic,
+                                        const TNeloMQTTBytes& APayload) {
   if (OnPublishReceived) OnPublishReceived(this, APacketID, ATopic, APayload);
   if (OnPublishReceivedEx) OnPublishReceivedEx(this, APacketID, ATopic, APayload);
 }
@@ -166,7 +168,8 @@ void TNeloMQTTClient::DoConnectedStatusChanged(bool AConnected, TNeloMQTTConnect
   if (OnConnectedStatusChanged) OnConnectedStatusChanged(this, AConnected, AStatus);
 }
 
-void TNeloMQTTClient::DoSubscriptionAcknowledged(uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions) {
+void TNeloMQTTClient::DoSubscriptionAcknowledged(uint16_t APacketID,
+                                                 const TNeloMQTTSubscriptions& ASubscriptions) {
   if (OnSubscriptionAcknowledged) {
     const TNeloMQTTSubscriptions copy = ASubscriptions;
     OnSubscriptionAcknowledged(this, APacketID, copy);
@@ -220,7 +223,8 @@ void TNeloMQTTClient::InternalConnect(bool AClean) {
     // connection: the writer holds everything else back until it is out.
     FSession->HoldUntilConnect();
     if (FConnection->IsReady()) {
-      TNeloMQTTLogHelper::Info(FLogger, this, "CLIENT- Closing previous connection --------------------------- ");
+      TNeloMQTTLogHelper::Info(FLogger, this,
+                               "CLIENT- Closing previous connection --------------------------- ");
       FConnection->Close();
     }
     FConnection->SetHostName(FBrokerHostName);
@@ -313,7 +317,8 @@ void TNeloMQTTClient::Disconnect() {
   FKeepAliveThread->SetPaused(true);
   FKeepAliveThread->SetShouldTryReconnect(false);
   FKeepAliveThread->SetShouldKeepConnectionAlive(false);
-  if (FSession->HasActiveMqttConnection()) HandleOutgoingPacket(std::make_unique<TNeloMQTTDisconnectPacket>(), true);
+  if (FSession->HasActiveMqttConnection())
+    HandleOutgoingPacket(std::make_unique<TNeloMQTTDisconnectPacket>(), true);
   InternalDisconnect();
   // The reader may have noticed the close first; its notice reaches this
   // thread later. The connection is gone all the same.
@@ -326,7 +331,8 @@ void TNeloMQTTClient::Ping() {
 
 void TNeloMQTTClient::HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APacket, bool ASendDirectly) {
   try {
-    TNeloMQTTLogHelper::Debug(FLogger, this, "CLIENT- Handeling Outgoing Packet --------------------------- ");
+    TNeloMQTTLogHelper::Debug(FLogger, this,
+                              "CLIENT- Handeling Outgoing Packet --------------------------- ");
     if (ASendDirectly) {
       TNeloMQTTLogHelper::Debug(FLogger, this,
                                 "CLIENT- Sending packet directly to Connection --------------------------- ");
@@ -339,9 +345,10 @@ void TNeloMQTTClient::HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APac
       info.IsRetained = APacket->IsRetained();
       DoPacketSent(info);
     } else {
-      TNeloMQTTLogHelper::Debug(FLogger, this, "CLIENT- Sending packet to WriterThread --------------------------- ");
-      FSession->QueueOutgoingPacket(std::make_unique<TQueuedOutPacket>(APacket->PacketId(), APacket->QoS(),
-                                                                       APacket->PacketType(), APacket->GetBytes()));
+      TNeloMQTTLogHelper::Debug(FLogger, this,
+                                "CLIENT- Sending packet to WriterThread --------------------------- ");
+      FSession->QueueOutgoingPacket(std::make_unique<TQueuedOutPacket>(
+          APacket->PacketId(), APacket->QoS(), APacket->PacketType(), APacket->GetBytes()));
       TNeloMQTTLogHelper::Debug(FLogger, this, "CLIENT- Packet added to queue --------------------------- ");
     }
   } catch (const std::exception& e) {
@@ -380,8 +387,8 @@ uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const std::string& 
   return Publish(ATopic, TNeloMQTTBytes(APayload.begin(), APayload.end()), AQos, ARetain);
 }
 
-uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const TNeloMQTTBytes& APayload, TNeloMQTTQoS AQos,
-                                  bool ARetain) {
+uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const TNeloMQTTBytes& APayload,
+                                  TNeloMQTTQoS AQos, bool ARetain) {
   EnsureConnected();
   const uint16_t id = AQos > qosAtMostOnce ? FSession->GetNextPacketId() : 0;
   NELO_ASSERT(TNeloMQTTTopic::ValidateTopicName(ATopic), "This is not a valid topic name");
@@ -397,7 +404,8 @@ uint16_t TNeloMQTTClient::Subscribe(const TNeloStringArray& ATopics, const TNelo
   EnsureConnected();
   for (const std::string& topic : ATopics)
     NELO_ASSERT(TNeloMQTTTopic::ValidateTopicFilter(topic), "This is not a valid topic filter");
-  auto packet = std::make_unique<TNeloMQTTSubscribePacket>(FSession->GetNextPacketId(), ATopics, ATopicQosLevels);
+  auto packet =
+      std::make_unique<TNeloMQTTSubscribePacket>(FSession->GetNextPacketId(), ATopics, ATopicQosLevels);
   const uint16_t id = packet->PacketId();
   auto request = std::make_unique<TNeloMQTTRequestedSubscription>();
   request->PacketId = id;
@@ -412,7 +420,9 @@ uint16_t TNeloMQTTClient::Subscribe(const TNeloStringArray& ATopics, const TNelo
   return id;
 }
 
-uint16_t TNeloMQTTClient::Unsubscribe(const std::string& ATopic) { return Unsubscribe(TNeloStringArray{ATopic}); }
+uint16_t TNeloMQTTClient::Unsubscribe(const std::string& ATopic) {
+  return Unsubscribe(TNeloStringArray{ATopic});
+}
 
 uint16_t TNeloMQTTClient::Unsubscribe(const TNeloStringArray& ATopics) {
   EnsureConnected();
@@ -557,7 +567,8 @@ void TNeloMQTTClient::SendPubComp(TNeloMQTTPacket& APacket) {
 }
 
 void TNeloMQTTClient::HandleSubAck(TNeloMQTTPacket& APacket) {
-  std::unique_ptr<TNeloMQTTRequestedSubscription> request = FSession->GetSubscriptionRequest(APacket.PacketId());
+  std::unique_ptr<TNeloMQTTRequestedSubscription> request =
+      FSession->GetSubscriptionRequest(APacket.PacketId());
   if (!request) return;
   auto* subAck = dynamic_cast<TNeloMQTTSubAckPacket*>(&APacket);
   TNeloMQTTSubscriptions subscriptions;

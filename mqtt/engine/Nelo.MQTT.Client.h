@@ -24,13 +24,14 @@ class TNeloMQTTPacket;
 
 using TNeloMQTTOnConnectedStatusChangedEvent =
     std::function<void(TNeloObject* ASender, bool AConnected, TNeloMQTTConnectionStatus AStatus)>;
-using TNeloMQTTOnPublishReceivedEvent = std::function<void(TNeloObject* ASender, uint16_t APacketID,
-                                                           const std::string& ATopic, const TNeloMQTTBytes& APayload)>;
+using TNeloMQTTOnPublishReceivedEvent = std::function<void(
+    TNeloObject* ASender, uint16_t APacketID, const std::string& ATopic, const TNeloMQTTBytes& APayload)>;
 using TNeloMQTTOnPublishReceivedExEvent = std::function<void(
     TNeloObject* ASender, uint16_t APacketID, const std::string& ATopic, const TNeloMQTTBytes& APayload)>;
-using TNeloMQTTOnSubscriptionAcknowledgedEvent =
-    std::function<void(TNeloObject* ASender, uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions)>;
-using TNeloMQTTPacketEvent = std::function<void(TNeloObject* ASender, const TNeloMQTTPacketInfo& APacketInfo)>;
+using TNeloMQTTOnSubscriptionAcknowledgedEvent = std::function<void(
+    TNeloObject* ASender, uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions)>;
+using TNeloMQTTPacketEvent =
+    std::function<void(TNeloObject* ASender, const TNeloMQTTPacketInfo& APacketInfo)>;
 
 // Component notification kinds (Notification).
 enum TNeloOperation { opInsert, opRemove };
@@ -125,7 +126,8 @@ class TNeloMQTTClient : public TNeloObject {
   // Return the packet id used (0 for QoS 0). Raise ENeloMQTTAssertionFailed
   // when not connected or for an invalid topic name or filter.
   uint16_t Publish(const std::string& ATopic, const std::string& APayload, TNeloMQTTQoS AQos, bool ARetain);
-  uint16_t Publish(const std::string& ATopic, const TNeloMQTTBytes& APayload, TNeloMQTTQoS AQos, bool ARetain);
+  uint16_t Publish(const std::string& ATopic, const TNeloMQTTBytes& APayload, TNeloMQTTQoS AQos,
+                   bool ARetain);
   uint16_t Subscribe(const std::string& ATopic, TNeloMQTTQoS ATopicQosLevel);
   uint16_t Subscribe(const TNeloStringArray& ATopics, const TNeloQosArray& ATopicQosLevels);
   uint16_t Unsubscribe(const std::string& ATopic);
@@ -179,7 +181,9 @@ class TNeloMQTTClient : public TNeloObject {
   void SetOnPingRequest(TNeloMQTTNotifyEvent AEvent) { OnPingRequest = std::move(AEvent); }
   void SetOnPingResponse(TNeloMQTTNotifyEvent AEvent) { OnPingResponse = std::move(AEvent); }
   void SetOnPublishReceived(TNeloMQTTOnPublishReceivedEvent AEvent) { OnPublishReceived = std::move(AEvent); }
-  void SetOnPublishReceivedEx(TNeloMQTTOnPublishReceivedExEvent AEvent) { OnPublishReceivedEx = std::move(AEvent); }
+  void SetOnPublishReceivedEx(TNeloMQTTOnPublishReceivedExEvent AEvent) {
+    OnPublishReceivedEx = std::move(AEvent);
+  }
   void SetOnSubscriptionAcknowledged(TNeloMQTTOnSubscriptionAcknowledgedEvent AEvent) {
     OnSubscriptionAcknowledged = std::move(AEvent);
   }
@@ -192,7 +196,8 @@ class TNeloMQTTClient : public TNeloObject {
   virtual void DoPingResponse();
   virtual void DoPacketReceived(const TNeloMQTTPacketInfo& APacketInfo);
   virtual void DoPacketSent(const TNeloMQTTPacketInfo& APacketInfo);
-  virtual void DoPublishReceived(uint16_t APacketID, const std::string& ATopic, const TNeloMQTTBytes& APayload);
+  virtual void DoPublishReceived(uint16_t APacketID, const std::string& ATopic,
+                                 const TNeloMQTTBytes& APayload);
   virtual void DoConnectedStatusChanged(bool AConnected, TNeloMQTTConnectionStatus AStatus);
   virtual void DoSubscriptionAcknowledged(uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions);
 

@@ -62,8 +62,8 @@ class CliPubSubTest : public ::testing::Test {
   }
   // The retained message of ATopic, exactly as mosquitto_sub receives it.
   static std::string Retained(const std::string& ATopic) {
-    const TRunResult r =
-        RunProcess(Concat(Concat({"mosquitto_sub"}, FBroker->ClientArgs()), {"-t", ATopic, "-C", "1", "-N", "-W", "10"}));
+    const TRunResult r = RunProcess(Concat(Concat({"mosquitto_sub"}, FBroker->ClientArgs()),
+                                           {"-t", ATopic, "-C", "1", "-N", "-W", "10"}));
     EXPECT_EQ(r.ExitCode, 0) << r.Stderr;
     return r.Stdout;
   }
@@ -118,9 +118,11 @@ TEST_F(CliPubSubTest, PubFileOfOneMebibyteAndLinesAndRepeat) {
   EXPECT_TRUE(Retained("cli/file") == big);
 
   TMosquittoSub sub(Concat(FBroker->ClientArgs(), {"-t", "cli/lines", "-q", "1"}));
-  const TRunResult lines = RunProcess(Cli("pub", {"-t", "cli/lines", "-l", "-q", "1"}), "eins\nzwei\r\ndrei\n");
+  const TRunResult lines =
+      RunProcess(Cli("pub", {"-t", "cli/lines", "-l", "-q", "1"}), "eins\nzwei\r\ndrei\n");
   ASSERT_EQ(lines.ExitCode, 0) << lines.Stderr;
-  const TRunResult repeat = RunProcess(Cli("pub", {"-t", "cli/lines", "-m", "again", "--repeat", "3", "-q", "1"}));
+  const TRunResult repeat =
+      RunProcess(Cli("pub", {"-t", "cli/lines", "-m", "again", "--repeat", "3", "-q", "1"}));
   ASSERT_EQ(repeat.ExitCode, 0) << repeat.Stderr;
   ASSERT_TRUE(sub.WaitForMessages(6, kWaitLong));
   std::vector<std::string> payloads;
@@ -134,15 +136,16 @@ TEST_F(CliPubSubTest, PubLinesKeepsTheConnectionAliveWhileWaitingForInput) {
   TFakeBroker broker;
   TChildProcess::TOptions options;
   options.KeepStdinOpen = true;
-  TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t", "cli/slow", "-l",
-                     "-k", "1"},
+  TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t", "cli/slow",
+                     "-l", "-k", "1"},
                     options);
   auto peer = AcceptConnected(broker);
   ASSERT_TRUE(peer);
   pub.WriteStdin("first\n");
   const auto first = peer->ReadFrame();
   ASSERT_TRUE(first);
-  EXPECT_EQ(first->Raw, MakeFrame(0x30, {0x00, 0x08, 'c', 'l', 'i', '/', 's', 'l', 'o', 'w', 'f', 'i', 'r', 's', 't'}));
+  EXPECT_EQ(first->Raw,
+            MakeFrame(0x30, {0x00, 0x08, 'c', 'l', 'i', '/', 's', 'l', 'o', 'w', 'f', 'i', 'r', 's', 't'}));
   // No more input for now: the next packet must be the keep-alive ping.
   const auto ping = peer->ReadFrame();
   ASSERT_TRUE(ping) << "no keep-alive ping while waiting for input";
@@ -163,10 +166,13 @@ TEST_F(CliPubSubTest, PubLinesKeepsTheConnectionAliveWhileWaitingForInput) {
 TEST_F(CliPubSubTest, SubPrintsWhatMosquittoPubSends) {
   TChildProcess sub(Cli("sub", {"-t", "cli/in/#", "-q", "2", "-v", "-C", "3"}));
   // Ready once a retained marker has come through.
-  ASSERT_EQ(MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", "cli/in/ready", "-r", "-m", "ready"})).ExitCode, 0);
+  ASSERT_EQ(MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", "cli/in/ready", "-r", "-m", "ready"})).ExitCode,
+            0);
   ASSERT_TRUE(sub.WaitForStdoutText("cli/in/ready ready\n", kWaitLong)) << sub.Stderr();
   for (const auto& [qos, text] : {std::pair<std::string, std::string>{"1", "öne"}, {"2", "двa"}})
-    ASSERT_EQ(MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", "cli/in/q" + qos, "-q", qos, "-m", text})).ExitCode, 0);
+    ASSERT_EQ(
+        MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", "cli/in/q" + qos, "-q", qos, "-m", text})).ExitCode,
+        0);
   ASSERT_TRUE(sub.Wait(kWaitLong));
   EXPECT_EQ(sub.ExitCode(), 0) << sub.Stderr();
   EXPECT_EQ(sub.Stdout(), "cli/in/ready ready\ncli/in/q1 öne\ncli/in/q2 двa\n");
@@ -209,23 +215,30 @@ TEST_F(CliPubSubTest, ErrorsGiveOneLineAndAFailureStatus) {
     std::string Expected;  // part of the error line
   };
   const TCase cases[] = {
-      {"unreachable", {kCli, "pub", "-h", "127.0.0.1", "-p", std::to_string(closedPort), "-t", "a", "-m", "x"},
+      {"unreachable",
+       {kCli, "pub", "-h", "127.0.0.1", "-p", std::to_string(closedPort), "-t", "a", "-m", "x"},
        "cannot connect"},
       {"wrong password",
-       {kCli, "pub", "-h", "127.0.0.1", "-p", securedPort, "-u", "printer", "-P", "nope", "-t", "a", "-m", "x"},
+       {kCli, "pub", "-h", "127.0.0.1", "-p", securedPort, "-u", "printer", "-P", "nope", "-t", "a", "-m",
+        "x"},
        "connection refused"},
-      {"bad topic", {kCli, "pub", "-h", "127.0.0.1", "-p", securedPort, "-t", "a/#", "-m", "x"}, "not a valid topic"},
-      {"bad filter", {kCli, "sub", "-h", "127.0.0.1", "-p", securedPort, "-t", "a#"}, "not a valid topic filter"},
+      {"bad topic",
+       {kCli, "pub", "-h", "127.0.0.1", "-p", securedPort, "-t", "a/#", "-m", "x"},
+       "not a valid topic"},
+      {"bad filter",
+       {kCli, "sub", "-h", "127.0.0.1", "-p", securedPort, "-t", "a#"},
+       "not a valid topic filter"},
       {"untrusted broker",
        {kCli, "pub", "-h", "localhost", "-p", tlsPort, "--cafile", certs.OtherCAFile(), "-t", "a", "-m", "x"},
        "cannot connect"},
       // As with mosquitto_pub, --insecure skips the host-name check only.
       {"untrusted broker, --insecure",
-       {kCli, "pub", "-h", "localhost", "-p", tlsPort, "--cafile", certs.OtherCAFile(), "--insecure", "-t", "a",
-        "-m", "x"},
+       {kCli, "pub", "-h", "localhost", "-p", tlsPort, "--cafile", certs.OtherCAFile(), "--insecure", "-t",
+        "a", "-m", "x"},
        "certificate verification"},
-      {"wrong host name", {kCli, "pub", "-h", "localhost", "-p", wrongHostPort, "--cafile", certs.CAFile(), "-t", "a",
-                           "-m", "x"},
+      {"wrong host name",
+       {kCli, "pub", "-h", "localhost", "-p", wrongHostPort, "--cafile", certs.CAFile(), "-t", "a", "-m",
+        "x"},
        "hostname mismatch"},
       {"unknown option", {kCli, "pub", "-t", "a", "-m", "x", "--bogus"}, "unknown option --bogus"},
       {"option without its value", {kCli, "sub", "-t"}, "needs a value"},
@@ -238,16 +251,17 @@ TEST_F(CliPubSubTest, ErrorsGiveOneLineAndAFailureStatus) {
     EXPECT_NE(r.Stderr.find(c.Expected), std::string::npos) << r.Stderr;
   }
   // The right password and a trusted TLS broker work.
-  EXPECT_EQ(RunProcess({kCli, "pub", "-h", "127.0.0.1", "-p", securedPort, "-u", "printer", "-P", "pa55", "-t", "a",
-                        "-m", "x", "-q", "1"})
+  EXPECT_EQ(RunProcess({kCli, "pub", "-h", "127.0.0.1", "-p", securedPort, "-u", "printer", "-P", "pa55",
+                        "-t", "a", "-m", "x", "-q", "1"})
                 .ExitCode,
             0);
-  const TRunResult tls = RunProcess(
-      {kCli, "pub", "-h", "localhost", "-p", tlsPort, "--cafile", certs.CAFile(), "-t", "cli/tls", "-m", "x", "-r"});
+  const TRunResult tls = RunProcess({kCli, "pub", "-h", "localhost", "-p", tlsPort, "--cafile",
+                                     certs.CAFile(), "-t", "cli/tls", "-m", "x", "-r"});
   EXPECT_EQ(tls.ExitCode, 0) << tls.Stderr;
   EXPECT_EQ(Retained("cli/tls"), "x");
-  const TRunResult insecure = RunProcess({kCli, "pub", "-h", "localhost", "-p", wrongHostPort, "--cafile",
-                                          certs.CAFile(), "--insecure", "-t", "cli/tls", "-m", "y", "-q", "1"});
+  const TRunResult insecure =
+      RunProcess({kCli, "pub", "-h", "localhost", "-p", wrongHostPort, "--cafile", certs.CAFile(),
+                  "--insecure", "-t", "cli/tls", "-m", "y", "-q", "1"});
   EXPECT_EQ(insecure.ExitCode, 0) << insecure.Stderr;
 }
 
@@ -257,8 +271,8 @@ TEST_F(CliPubSubTest, PubReportsMessagesThatWereNotAcknowledged) {
   for (const std::string qos : {"1", "2"}) {
     SCOPED_TRACE(qos);
     TFakeBroker broker;
-    TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t", "cli/unacked",
-                       "-m", "lost", "-q", qos, "-W", "1"});
+    TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t",
+                       "cli/unacked", "-m", "lost", "-q", qos, "-W", "1"});
     auto peer = AcceptConnected(broker);
     ASSERT_TRUE(peer);
     const auto publish = peer->ReadFrame();
@@ -268,7 +282,8 @@ TEST_F(CliPubSubTest, PubReportsMessagesThatWereNotAcknowledged) {
     const uint16_t id = publish->Word(2u + topicLength);
     if (qos == "2") {
       // PUBREC is answered with PUBREL; the PUBCOMP never comes.
-      ASSERT_TRUE(peer->Send(TByteVector{0x50, 0x02, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)}));
+      ASSERT_TRUE(
+          peer->Send(TByteVector{0x50, 0x02, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)}));
       const auto pubrel = peer->ReadFrame();
       ASSERT_TRUE(pubrel);
       EXPECT_EQ(pubrel->FirstByte, 0x62);
@@ -287,8 +302,8 @@ TEST_F(CliPubSubTest, PubReportsMessagesThatWereNotAcknowledged) {
 TEST_F(CliPubSubTest, LastWillIsDeliveredWhenTheCliIsKilled) {
   TMosquittoSub will(Concat(FBroker->ClientArgs(), {"-t", "cli/will", "-q", "1"}));
   ASSERT_EQ(MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", "cli/alive", "-r", "-m", "up"})).ExitCode, 0);
-  TChildProcess sub(Cli("sub", {"-t", "cli/alive", "--will-topic", "cli/will", "--will-payload", "printer gone",
-                                "--will-qos", "1"}));
+  TChildProcess sub(Cli("sub", {"-t", "cli/alive", "--will-topic", "cli/will", "--will-payload",
+                                "printer gone", "--will-qos", "1"}));
   ASSERT_TRUE(sub.WaitForStdoutText("up\n", kWaitLong)) << sub.Stderr();
   sub.Kill(SIGKILL);
   ASSERT_TRUE(sub.Wait(kWaitLong));

@@ -9,8 +9,8 @@
 #include "ConsoleFixture.h"
 #include "ConsoleWidgets.h"
 #include "MosquittoBroker.h"
-#include "TestWait.h"
 #include "SFunc.h"
+#include "TestWait.h"
 #include "ui_f_main.h"
 
 using namespace tessiva::test;
@@ -115,13 +115,16 @@ TEST_F(ConsoleBrokerTest, PayloadsFromMosquittoPubShowAsPlainTextOrTheDecodingFa
     Pump();
     return Shows(QStringLiteral("<b>probe</b>"));
   }));
-  const TRunResult bad = MosquittoPub(Concat(Broker->ClientArgs(), {"-t", Topic.toStdString(), "-s"}), "\xff\xfe" "A");
+  const TRunResult bad = MosquittoPub(Concat(Broker->ClientArgs(), {"-t", Topic.toStdString(), "-s"}),
+                                      "\xff\xfe"
+                                      "A");
   ASSERT_EQ(bad.ExitCode, 0) << bad.Stderr;
   ASSERT_TRUE(PumpUntil([&] { return Shows(QStringLiteral("Failed to process incoming publish packet")); }))
       << w.RecvLines().join(QLatin1Char('\n')).toStdString();
   // Nothing of that payload was shown, not even with replacement characters.
   for (const QString& line : w.RecvLines()) {
-    EXPECT_FALSE(line.contains(QChar(QChar::ReplacementCharacter)) || line.endsWith(QLatin1Char('A'))) << line.toStdString();
+    EXPECT_FALSE(line.contains(QChar(QChar::ReplacementCharacter)) || line.endsWith(QLatin1Char('A')))
+        << line.toStdString();
   }
   // Later publications still arrive.
   MosquittoPub(Concat(Broker->ClientArgs(), {"-t", Topic.toStdString(), "-m", "after"}));
@@ -180,7 +183,8 @@ TEST_F(ConsoleBrokerTest, PublishChecksItsInputAndKeepsTheHistoryRules) {
   f->edt_atopic->setEditText(QStringLiteral("a/+"));
   f->btn_send->click();
   ASSERT_EQ(Failures().size(), 1);
-  EXPECT_TRUE(Failures()[0].startsWith(QStringLiteral("This is not a valid topic name ("))) << Failures()[0].toStdString();
+  EXPECT_TRUE(Failures()[0].startsWith(QStringLiteral("This is not a valid topic name (")))
+      << Failures()[0].toStdString();
   EXPECT_EQ(w.History(), (QStringList{"b", "a"}));
 
   // "other" has no topics: the history stays and is written into its dvsno.
@@ -236,7 +240,8 @@ TEST_F(ConsoleBrokerTest, AProfileWithoutAHostIsRefusedByTheClient) {
   Window();
   Trigger("MQTT1");
   ASSERT_EQ(Failures().size(), 1);
-  EXPECT_TRUE(Failures()[0].startsWith(QStringLiteral("Please provide the hostname of the broker"))) << Failures()[0].toStdString();
+  EXPECT_TRUE(Failures()[0].startsWith(QStringLiteral("Please provide the hostname of the broker")))
+      << Failures()[0].toStdString();
 }
 
 }  // namespace

@@ -60,7 +60,9 @@ Tmain& ConsoleTest::Window() {
   return *FWindow;
 }
 
-void ConsoleTest::AnswerDialogs(std::vector<std::function<int(QDialog*)>> AAnswers) { FAnswers = std::move(AAnswers); }
+void ConsoleTest::AnswerDialogs(std::vector<std::function<int(QDialog*)>> AAnswers) {
+  FAnswers = std::move(AAnswers);
+}
 
 QStringList ConsoleTest::Failures() const {
   QStringList all;

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <functional>
 #include <memory>
 #include <vector>

@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
-
 #include <thread>
 
 #include "ConsoleFixture.h"
@@ -76,8 +75,8 @@ TEST_F(ConsoleTest, ReceivedPayloadsShowAsTextOrFormattedJsonByTheModeAtArrival)
   w.nelomqtclnt1PublishReceived(0, "t", "<b>not html</b>");
   w.Form()->cbb_format_recv->setCurrentIndex(0);
   w.nelomqtclnt1PublishReceived(0, "t", "cr\rlf\nsep\u2029end");
-  EXPECT_EQ(w.RecvLines(), (QStringList{"{\"a\":1}", "", "{", "  \"a\": \"中文\"", "}", "nobrace", "<b>not html</b>", "cr",
-                                        "lf", "sep", "end"}));
+  EXPECT_EQ(w.RecvLines(), (QStringList{"{\"a\":1}", "", "{", "  \"a\": \"中文\"", "}", "nobrace",
+                                        "<b>not html</b>", "cr", "lf", "sep", "end"}));
   // The cap counts the lines the display really shows.
   EXPECT_EQ(w.RecvLineCount(), w.RecvLines().size());
 }
@@ -91,7 +90,8 @@ TEST_F(ConsoleTest, PayloadsThatAreNotUtf8FailAndShowNothing) {
       w.nelomqtclnt1PublishReceived(0, "t", bad);
       ADD_FAILURE() << "decoded without failure";
     } catch (const std::exception& e) {
-      EXPECT_STREQ(e.what(), "No mapping for the Unicode character exists in the target multi-byte code page");
+      EXPECT_STREQ(e.what(),
+                   "No mapping for the Unicode character exists in the target multi-byte code page");
     }
   }
   EXPECT_EQ(w.RecvLineCount(), 0);

@@ -25,20 +25,35 @@ class FormatJsonTest : public ::testing::TestWithParam<TJsonCase> {};
 
 TEST_P(FormatJsonTest, LaysOutTheSourceExactly) {
   const TJsonCase& c = GetParam();
-  EXPECT_EQ(FormatJson(QStringLiteral("  "), QString::fromUtf8(c.Source)).toStdString(), Joined(c.Lines).toStdString());
+  EXPECT_EQ(FormatJson(QStringLiteral("  "), QString::fromUtf8(c.Source)).toStdString(),
+            Joined(c.Lines).toStdString());
 }
 
 const char* const cEnvelopeCompact =
-    "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":\"1\",\"list\":[{\"task_id\":\"C147956F-C688-40CB-B0C5-"
+    "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":\"1\",\"list\":[{\"task_id\":\"C147956F-C688-40CB-"
+    "B0C5-"
     "A68E9677AA41\",\"usbidx\":\"0\",\"file_size\":\"8\",\"target_file\":\"xxx\"}]}";
 const char* const cEnvelopeLaidOut =
-    "{\r\n    \"dvsno\":\"xxx\",\r\n    \"kind\":\"PRINT_TASK\",\r\n    \"count\":\"1\",\r\n    \"list\":[\r\n"
-    "        {\r\n            \"task_id\":\"C147956F-C688-40CB-B0C5-A68E9677AA41\",\r\n            \"usbidx\":\"0\",\r\n"
-    "            \"file_size\":\"8\",\r\n            \"target_file\":\"xxx\"\r\n            }\r\n    ]\r\n}\r\n";
+    "{\r\n    \"dvsno\":\"xxx\",\r\n    \"kind\":\"PRINT_TASK\",\r\n    \"count\":\"1\",\r\n    "
+    "\"list\":[\r\n"
+    "        {\r\n            \"task_id\":\"C147956F-C688-40CB-B0C5-A68E9677AA41\",\r\n            "
+    "\"usbidx\":\"0\",\r\n"
+    "            \"file_size\":\"8\",\r\n            \"target_file\":\"xxx\"\r\n            }\r\n    "
+    "]\r\n}\r\n";
 const std::vector<const char*> cEnvelopeFormatted = {
-    "{", "  \"dvsno\": \"xxx\",", "  \"kind\": \"PRINT_TASK\",", "  \"count\": \"1\",", "  \"list\": [", "    {",
-    "      \"task_id\": \"C147956F-C688-40CB-B0C5-A68E9677AA41\",", "      \"usbidx\": \"0\",",
-    "      \"file_size\": \"8\",", "      \"target_file\": \"xxx\"", "    }", "  ]", "}"};
+    "{",
+    "  \"dvsno\": \"xxx\",",
+    "  \"kind\": \"PRINT_TASK\",",
+    "  \"count\": \"1\",",
+    "  \"list\": [",
+    "    {",
+    "      \"task_id\": \"C147956F-C688-40CB-B0C5-A68E9677AA41\",",
+    "      \"usbidx\": \"0\",",
+    "      \"file_size\": \"8\",",
+    "      \"target_file\": \"xxx\"",
+    "    }",
+    "  ]",
+    "}"};
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, FormatJsonTest,
@@ -56,8 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "{\"kind\":\"a\\\"b\",\"list\":\"c\\\\\"}",
                   {"{", "  \"kind\": \"a\\\"b\",", "  \"list\": \"c\\\\\"", "}"}},
         TJsonCase{"NoBraceOnlyLosesCrLfAndTabs", "a\tb\r\nc d\re\nf", {"abc d\re\nf"}},
-        TJsonCase{"Empty", "", {""}},
-        TJsonCase{"EmptyObject", "{}", {"{", "", "}"}},
+        TJsonCase{"Empty", "", {""}}, TJsonCase{"EmptyObject", "{}", {"{", "", "}"}},
         TJsonCase{"TabInsideStringRemoved", "{\"k\":\"x\ty\"}", {"{", "  \"k\": \"xy\"", "}"}},
         TJsonCase{"LoneLfAtEndCopied", "{\"k\":1}\n", {"{", "  \"k\": 1", "}\n"}},
         TJsonCase{"CrTabLfInStringBecomesCrLf", "{\"k\":\"a\r\t\nb\"}", {"{", "  \"k\": \"a", "b\"", "}"}},

@@ -14,7 +14,7 @@
 namespace {
 
 struct TListCase {
-  const char* Value;             // the stored `list` value (the line after "list=")
+  const char* Value;              // the stored `list` value (the line after "list=")
   std::vector<const char*> Rows;  // the profile rows the console shows
 };
 
@@ -64,8 +64,9 @@ TEST_F(ConsoleTest, ValuesAreCutAt2047CharactersBeforeTheListIsSplit) {
 }
 
 TEST_F(ConsoleTest, NamesMatchWithoutCaseAndValuesAreTrimmedAndUnquoted) {
-  WriteConfig(QStringLiteral("; hand-written\n[Office]\n  Server = broker.local  \nPORT='1883'\nuser=\"  spaced  \"\n"
-                             "half=\"open\nempty=\n[office2]\nserver=other\n"));
+  WriteConfig(
+      QStringLiteral("; hand-written\n[Office]\n  Server = broker.local  \nPORT='1883'\nuser=\"  spaced  \"\n"
+                     "half=\"open\nempty=\n[office2]\nserver=other\n"));
   EXPECT_EQ(IniValue("office", "server"), QStringLiteral("broker.local"));
   EXPECT_EQ(IniValue("OFFICE", "port"), QStringLiteral("1883"));
   EXPECT_EQ(IniValue("office", "user"), QStringLiteral("  spaced  "));
@@ -90,14 +91,15 @@ TEST_P(IniIntegerTest, ReadsDecimalHexOrTheDefault) {
   EXPECT_EQ(ConfigFile().ReadInteger("p", "port", 1883), GetParam().Expected) << GetParam().Text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, IniIntegerTest,
-    ::testing::Values(TIntCase{"1884", 1884}, TIntCase{"0x75C", 1884}, TIntCase{"0X75c", 1884},
-                      TIntCase{"$75C", 1884}, TIntCase{"x75C", 1884}, TIntCase{"-12", -12}, TIntCase{"+12", 12},
-                      TIntCase{"abc", 1883}, TIntCase{"", 1883}, TIntCase{"0x", 1883}, TIntCase{"$", 1883},
-                      TIntCase{"12a", 1883}, TIntCase{"1 2", 1883}, TIntCase{"2147483647", 2147483647},
-                      TIntCase{"2147483648", 1883}, TIntCase{"-2147483648", -2147483647 - 1},
-                      TIntCase{"$FFFFFFFF", -1}, TIntCase{"$100000000", 1883}));
+INSTANTIATE_TEST_SUITE_P(Values, IniIntegerTest,
+                         ::testing::Values(TIntCase{"1884", 1884}, TIntCase{"0x75C", 1884},
+                                           TIntCase{"0X75c", 1884}, TIntCase{"$75C", 1884},
+                                           TIntCase{"x75C", 1884}, TIntCase{"-12", -12}, TIntCase{"+12", 12},
+                                           TIntCase{"abc", 1883}, TIntCase{"", 1883}, TIntCase{"0x", 1883},
+                                           TIntCase{"$", 1883}, TIntCase{"12a", 1883}, TIntCase{"1 2", 1883},
+                                           TIntCase{"2147483647", 2147483647}, TIntCase{"2147483648", 1883},
+                                           TIntCase{"-2147483648", -2147483647 - 1},
+                                           TIntCase{"$FFFFFFFF", -1}, TIntCase{"$100000000", 1883}));
 
 TEST_F(ConsoleTest, MissingKeyGivesTheDefault) {
   EXPECT_EQ(ConfigFile().ReadInteger("p", "port", 1883), 1883);
@@ -108,7 +110,7 @@ TEST_F(ConsoleTest, MissingKeyGivesTheDefault) {
 TEST_F(ConsoleTest, WritesKeepOtherContentAndEraseAndDeleteRemoveOnlyTheirPart) {
   WriteConfig(QStringLiteral("; note\n[system]\nlist=a,b,\n\n[A]\nserver=h1\ntopic=t,\n\n[b]\nserver=h2\n"));
   TIniFile ini = ConfigFile();
-  ini.WriteString("a", "port", "1");          // existing section, other case
+  ini.WriteString("a", "port", "1");            // existing section, other case
   ini.WriteString("SYSTEM", "LIST", "a,b,c,");  // existing key keeps its spelling
   ini.WriteInteger("new", "port", 1883);
   ini.DeleteKey("a", "topic");
@@ -128,8 +130,8 @@ TEST_F(ConsoleTest, WritesKeepOtherContentAndEraseAndDeleteRemoveOnlyTheirPart) 
 TEST_F(ConsoleTest, AwkwardNamesKeepOneSectionAndLineBreaksNeverStartALine) {
   // Profile names are typed freely: each must read back from the one section
   // its writes went to, however often it is written.
-  const QStringList names = {QStringLiteral(" lead"), QStringLiteral("trail "), QStringLiteral("a]b"),
-                             QStringLiteral("[x]"), QStringLiteral("two\nlines"), QStringLiteral("  ")};
+  const QStringList names = {QStringLiteral(" lead"), QStringLiteral("trail "),     QStringLiteral("a]b"),
+                             QStringLiteral("[x]"),   QStringLiteral("two\nlines"), QStringLiteral("  ")};
   TIniFile ini = ConfigFile();
   for (int i = 0; i < names.size(); ++i) {
     ini.WriteString(names[i], "server", QStringLiteral("first"));
@@ -173,9 +175,9 @@ TEST_F(ConsoleTest, RefusedWriteRaisesUnableToWriteWithTheFullPath) {
   const QString missing = Dir() + QStringLiteral("gone");
   SFuncSeams::SetExePathOverride(missing);
   const QString expected = QStringLiteral("Unable to write to %1/config.ini").arg(missing);
-  for (auto write : std::vector<std::function<void()>>{
-           [] { ConfigFile().WriteString("p", "k", "v"); }, [] { ConfigFile().WriteInteger("p", "k", 1); },
-           [] { ConfigFile().EraseSection("p"); }}) {
+  for (auto write : std::vector<std::function<void()>>{[] { ConfigFile().WriteString("p", "k", "v"); },
+                                                       [] { ConfigFile().WriteInteger("p", "k", 1); },
+                                                       [] { ConfigFile().EraseSection("p"); }}) {
     try {
       write();
       ADD_FAILURE() << "the write was not refused";

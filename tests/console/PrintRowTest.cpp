@@ -17,9 +17,11 @@ namespace {
 // The thirteen envelope lines around a Base64 text (CR LF after each).
 QString Envelope(const QString& AB) {
   return QStringLiteral(
-             "{\r\n    \"dvsno\":\"xxx\",\r\n    \"kind\":\"PRINT_TASK\",\r\n    \"count\":\"1\",\r\n    \"list\":[\r\n"
+             "{\r\n    \"dvsno\":\"xxx\",\r\n    \"kind\":\"PRINT_TASK\",\r\n    \"count\":\"1\",\r\n    "
+             "\"list\":[\r\n"
              "        {\r\n            \"task_id\":\"C147956F-C688-40CB-B0C5-A68E9677AA41\",\r\n"
-             "            \"usbidx\":\"0\",\r\n            \"file_size\":\"%1\",\r\n            \"target_file\":\"%2\"\r\n"
+             "            \"usbidx\":\"0\",\r\n            \"file_size\":\"%1\",\r\n            "
+             "\"target_file\":\"%2\"\r\n"
              "            }\r\n    ]\r\n}\r\n")
       .arg(AB.size())
       .arg(AB);
@@ -46,15 +48,31 @@ TEST_F(ConsoleTest, EveryPresetReplacesThePayloadWithItsEnvelope) {
       {"buzzer", [](Ui::Tmain* f) { f->btn33->click(); }, "G0IDAQAAAAA=", 12},
       {"cutter", [](Ui::Tmain* f) { f->btn34->click(); }, "HVMAAAAAAAA=", 12},
       {"receipt mode", [](Ui::Tmain* f) { emit f->cbb_print_mode->activated(0); }, "EKIBAAEAALQ=", 12},
-      {"label mode", [](Ui::Tmain* f) { f->cbb_print_mode->setCurrentIndex(1); emit f->cbb_print_mode->activated(1); },
+      {"label mode",
+       [](Ui::Tmain* f) {
+         f->cbb_print_mode->setCurrentIndex(1);
+         emit f->cbb_print_mode->activated(1);
+       },
        "EKIBAAEAAbU=", 12},
       {"label mode again", [](Ui::Tmain* f) { emit f->cbb_print_mode->activated(1); }, "EKIBAAEAAbU=", 12},
-      {"GBK", [](Ui::Tmain* f) { f->cbb_charset->setCurrentIndex(0); emit f->cbb_charset->activated(0); },
+      {"GBK",
+       [](Ui::Tmain* f) {
+         f->cbb_charset->setCurrentIndex(0);
+         emit f->cbb_charset->activated(0);
+       },
        "EKYBAAEAALg=", 12},
-      {"UTF-8", [](Ui::Tmain* f) { f->cbb_charset->setCurrentIndex(1); emit f->cbb_charset->activated(1); },
+      {"UTF-8",
+       [](Ui::Tmain* f) {
+         f->cbb_charset->setCurrentIndex(1);
+         emit f->cbb_charset->activated(1);
+       },
        "EKYBAAEAAbk=", 12},
       {"receipt sample", [](Ui::Tmain* f) { emit f->cbb_print_demo->activated(0); }, "", 1164},
-      {"label sample", [](Ui::Tmain* f) { f->cbb_print_demo->setCurrentIndex(1); emit f->cbb_print_demo->activated(1); },
+      {"label sample",
+       [](Ui::Tmain* f) {
+         f->cbb_print_demo->setCurrentIndex(1);
+         emit f->cbb_print_demo->activated(1);
+       },
        "", 220},
   };
   Tmain& w = Window();

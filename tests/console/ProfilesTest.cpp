@@ -28,8 +28,9 @@ std::function<int(QDialog*)> FillProfile(TProfileInput AInput, TProfileInput* AS
     EXPECT_NE(dlg, nullptr);
     if (!dlg) return static_cast<int>(QDialog::Rejected);
     Ui::Tadd_server* f = dlg->Form();
-    if (AShown) *AShown = {f->edt_servername->text(), f->edt_server->text(), f->edt_port->text(),
-                           f->edt_username->text(), f->edt_password->text()};
+    if (AShown)
+      *AShown = {f->edt_servername->text(), f->edt_server->text(), f->edt_port->text(),
+                 f->edt_username->text(), f->edt_password->text()};
     if (ANameEnabled) *ANameEnabled = f->edt_servername->isEnabled();
     if (f->edt_servername->isEnabled()) f->edt_servername->setText(AInput.Name);
     f->edt_server->setText(AInput.Host);
@@ -143,8 +144,8 @@ TEST_F(ConsoleTest, PortsAreSavedAsParsedWithoutARangeCheck) {
     const char* Stored;
   };
   Tmain& w = Window();
-  for (const TCase& c : {TCase{"$75B", "1883"}, TCase{"0x75b", "1883"}, TCase{"  -5", "-5"}, TCase{"70000", "70000"},
-                         TCase{"+0", "0"}}) {
+  for (const TCase& c : {TCase{"$75B", "1883"}, TCase{"0x75b", "1883"}, TCase{"  -5", "-5"},
+                         TCase{"70000", "70000"}, TCase{"+0", "0"}}) {
     AnswerDialogs({FillProfile({"p", "h", c.Typed, "", ""})});
     w.Form()->btn1->click();
     EXPECT_EQ(IniValue("p", "port"), QString::fromUtf8(c.Stored)) << c.Typed;
@@ -166,7 +167,8 @@ TEST_F(ConsoleTest, ClosingTheProfileDialogWritesNothing) {
 }
 
 TEST_F(ConsoleTest, EditingShowsTheStoredTextsAndLocksTheName) {
-  WriteConfig(QStringLiteral("[system]\nlist=lab,office,\n[office]\nserver=b.local\nport=0x75B\nusername=me\npassword=pw\n"));
+  WriteConfig(QStringLiteral(
+      "[system]\nlist=lab,office,\n[office]\nserver=b.local\nport=0x75B\nusername=me\npassword=pw\n"));
   Tmain& w = Window();
   w.Form()->lst_server->SetItemIndex(1);
   TProfileInput shown;
@@ -200,14 +202,16 @@ TEST_F(ConsoleTest, EditingAProfileWithoutKeysShowsEmptyFields) {
   }});
   w.findChild<QAction*>(QStringLiteral("N3"))->trigger();
   EXPECT_EQ(shown.Name, QStringLiteral("bare"));
-  EXPECT_TRUE(shown.Host.isEmpty() && shown.Port.isEmpty() && shown.User.isEmpty() && shown.Password.isEmpty());
+  EXPECT_TRUE(shown.Host.isEmpty() && shown.Port.isEmpty() && shown.User.isEmpty() &&
+              shown.Password.isEmpty());
 }
 
 TEST_F(ConsoleTest, SelectingAProfileLoadsItsTopicsAndHistory) {
-  WriteConfig(QStringLiteral("[system]\nlist=a,b,c,\n"
-                             "[a]\ntopic=t/1,t/2,\ndvsno=h/a1,h/a2,\n"
-                             "[b]\ndvsno=h/b,\n"
-                             "[c]\ntopic=only,\n"));
+  WriteConfig(
+      QStringLiteral("[system]\nlist=a,b,c,\n"
+                     "[a]\ntopic=t/1,t/2,\ndvsno=h/a1,h/a2,\n"
+                     "[b]\ndvsno=h/b,\n"
+                     "[c]\ntopic=only,\n"));
   Tmain& w = Window();
   Ui::Tmain* f = w.Form();
   EXPECT_EQ(Rows(f->lst_topic), (QStringList{"t/1", "t/2"}));
@@ -260,7 +264,8 @@ TEST_F(ConsoleTest, ClickingTheSelectedRowReloadsFromTheFileAndARightClickChange
 }
 
 TEST_F(ConsoleTest, DeletingAProfileErasesItsSectionAndRewritesTheList) {
-  WriteConfig(QStringLiteral("[system]\nlist=a,b,c,\n[a]\ntopic=ta,\n[b]\nserver=hb\ntopic=tb,\n[c]\ntopic=tc,\n"));
+  WriteConfig(
+      QStringLiteral("[system]\nlist=a,b,c,\n[a]\ntopic=ta,\n[b]\nserver=hb\ntopic=tb,\n[c]\ntopic=tc,\n"));
   Tmain& w = Window();
   Ui::Tmain* f = w.Form();
   QAction* del = w.findChild<QAction*>(QStringLiteral("N4"));
@@ -303,7 +308,9 @@ TEST_F(ConsoleTest, ARefusedWriteIsReportedAndKeepsTheDialogOpen) {
   Tmain& w = Window();
   SFuncSeams::SetExePathOverride(Dir() + QStringLiteral("missing"));
   int result = -1;
-  AnswerDialogs({[&](QDialog* ADialog) { return result = FillProfile({"office", "h", "1883", "", ""})(ADialog); }});
+  AnswerDialogs({[&](QDialog* ADialog) {
+    return result = FillProfile({"office", "h", "1883", "", ""})(ADialog);
+  }});
   w.Form()->btn1->click();
   EXPECT_EQ(result, QDialog::Rejected);
   EXPECT_EQ(Failures(), QStringList{QStringLiteral("Unable to write to %1missing/config.ini.").arg(Dir())});

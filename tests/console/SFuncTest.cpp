@@ -21,12 +21,14 @@ TEST_F(ConsoleTest, MsgBoxUsesTheTitleForAnEmptyCaptionAndRefusesUnknownKinds) {
 }
 
 TEST_F(ConsoleTest, MsgBoxReturnsMinusOneWhenTheBoxFails) {
-  SFuncSeams::SetMsgBoxHandler([](int, const QString&, const QString&) -> int { throw std::runtime_error("no display"); });
+  SFuncSeams::SetMsgBoxHandler(
+      [](int, const QString&, const QString&) -> int { throw std::runtime_error("no display"); });
   EXPECT_EQ(MsgBox(1, QString(), QStringLiteral("x")), -1);
 }
 
 TEST(SFunc, NewGuidStrGives38UpperCaseCharactersAndNewValues) {
-  static const QRegularExpression form(QStringLiteral("^\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}$"));
+  static const QRegularExpression form(
+      QStringLiteral("^\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}$"));
   QSet<QString> seen;
   for (int i = 0; i < 50; ++i) {
     const QString g = NewGuidStr();
@@ -52,9 +54,11 @@ TEST_F(ConsoleTest, AFailureInACommandIsReportedWithAFullStopWhenItEndsAfterTheD
     const char* Message;
     const char* Shown;
   };
-  for (const TCase& c : {TCase{"Unable to write to /x/config.ini", "Unable to write to /x/config.ini."},
-                         TCase{"Done.", "Done."}, TCase{"Needs a state (file.cpp, line 3)", "Needs a state (file.cpp, line 3)"},
-                         TCase{"Ends with a space ", "Ends with a space "}, TCase{"ends with z", "ends with z."}}) {
+  for (const TCase& c :
+       {TCase{"Unable to write to /x/config.ini", "Unable to write to /x/config.ini."},
+        TCase{"Done.", "Done."},
+        TCase{"Needs a state (file.cpp, line 3)", "Needs a state (file.cpp, line 3)"},
+        TCase{"Ends with a space ", "Ends with a space "}, TCase{"ends with z", "ends with z."}}) {
     Boxes.clear();
     bool after = false;
     RunCommand([&] {

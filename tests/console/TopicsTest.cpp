@@ -145,7 +145,8 @@ TEST_F(ConsoleTest, SubscribingWhileNotConnectedIsReportedAndAddsNoLine) {
   w.findChild<QAction*>(QStringLiteral("N6"))->trigger();
   ASSERT_EQ(Failures().size(), 2);
   for (const QString& text : Failures()) {
-    EXPECT_TRUE(text.startsWith(QStringLiteral("This action requires a connected state"))) << text.toStdString();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("This action requires a connected state")))
+        << text.toStdString();
   }
   EXPECT_EQ(w.RecvLines(), QStringList{QStringLiteral("消息显示区")});
 }

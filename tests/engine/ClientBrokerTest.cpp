@@ -85,8 +85,8 @@ TEST_F(ClientBrokerTest, EveryQoSBothWaysWithUtf8TopicsAndPayloads) {
     // mosquitto_pub → us
     FPublishes.clear();
     SubscribeAndWait(topic, level);
-    const TRunResult pub = MosquittoPub(
-        Concat(FBroker->ClientArgs(), {"-t", topic, "-q", std::to_string(qos), "-m", inbound}));
+    const TRunResult pub =
+        MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", topic, "-q", std::to_string(qos), "-m", inbound}));
     ASSERT_EQ(pub.ExitCode, 0) << pub.Stderr;
     ASSERT_TRUE(PumpUntil([&] { return !FPublishes.empty(); }));
     EXPECT_EQ(FPublishes[0].Topic, topic);
@@ -143,7 +143,8 @@ TEST_F(ClientBrokerTest, LastWillIsPublishedWhenTheClientGoesAwayUncleanly) {
   ConnectAndWait(*polite);
   polite->Disconnect();
   polite.reset();
-  const TRunResult marker = MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", "will/engine", "-m", "marker"}));
+  const TRunResult marker =
+      MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", "will/engine", "-m", "marker"}));
   ASSERT_EQ(marker.ExitCode, 0);
   ASSERT_TRUE(sub.WaitForMessages(2, kWaitLong));
   EXPECT_EQ(sub.Messages()[1].Payload, "marker");
@@ -158,8 +159,9 @@ TEST_F(ClientBrokerTest, ReconnectsAfterTheBrokerComesBack) {
   };
   ConnectAndWait(*FClient);
   FBroker->Stop();
-  ASSERT_TRUE(PumpUntil([&] { return FClient->ConnectionStatus() == csConnectionLost ||
-                                     FClient->ConnectionStatus() == csReconnecting; }));
+  ASSERT_TRUE(PumpUntil([&] {
+    return FClient->ConnectionStatus() == csConnectionLost || FClient->ConnectionStatus() == csReconnecting;
+  }));
   // Attempts while the broker is down fail and are retried.
   ASSERT_TRUE(PumpUntil([&] { return FLog.Count("PING Failed") >= 1; }));
   FBroker->Start();

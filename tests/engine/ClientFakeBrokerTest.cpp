@@ -21,10 +21,12 @@ TEST_F(ClientFakeBrokerTest, ConnectSendsSettingsAndConnAckConnects) {
   const TMqttFrame connect = ConnectAccepted(true);
   // 00 04 MQTT 04, flags: user + password + clean session, keep-alive 77.
   ASSERT_GE(connect.Body.size(), 10u);
-  EXPECT_EQ(TByteVector(connect.Body.begin(), connect.Body.begin() + 7), Bytes({0, 4, 'M', 'Q', 'T', 'T', 4}));
+  EXPECT_EQ(TByteVector(connect.Body.begin(), connect.Body.begin() + 7),
+            Bytes({0, 4, 'M', 'Q', 'T', 'T', 4}));
   EXPECT_EQ(connect.Body[7], 0xC2);
   EXPECT_EQ(connect.Word(8), 77);
-  const std::vector<std::pair<bool, TNeloMQTTConnectionStatus>> expected{{false, csConnecting}, {true, csConnected}};
+  const std::vector<std::pair<bool, TNeloMQTTConnectionStatus>> expected{{false, csConnecting},
+                                                                         {true, csConnected}};
   EXPECT_EQ(FStatuses, expected);
   EXPECT_EQ(FClient->ConnectionStatus(), csConnected);
 }
@@ -88,12 +90,10 @@ TEST_F(ClientFakeBrokerTest, ConnAckReturnCodesSetTheStatus) {
     uint8_t Code;
     TNeloMQTTConnectionStatus Status;
   };
-  const TCase cases[] = {{1, csConnectionRejected_InvalidProtocolVersion},
-                         {2, csConnectionRejected_InvalidIdentifier},
-                         {3, csConnectionRejected_ServerUnavailable},
-                         {4, csConnectionRejected_InvalidCredentials},
-                         {5, csConnectionRejected_ClientNotAuthorized},
-                         {9, csNotConnected}};
+  const TCase cases[] = {
+      {1, csConnectionRejected_InvalidProtocolVersion}, {2, csConnectionRejected_InvalidIdentifier},
+      {3, csConnectionRejected_ServerUnavailable},      {4, csConnectionRejected_InvalidCredentials},
+      {5, csConnectionRejected_ClientNotAuthorized},    {9, csNotConnected}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.Code));
     TNeloMQTTClient client;
@@ -151,15 +151,16 @@ TEST_F(ClientFakeBrokerTest, WithheldPubAckGivesTenSendsTenSecondsApartThenGives
     EXPECT_EQ(FSent[i].IsDuplicate, i > 0) << "send " << i;
     EXPECT_FALSE(FSent[i].IsRetained);
   }
-  const std::string failed = "OUT - Packet: " + std::to_string(id) + " Qos:1 - PACKET FAILED TO SEND ------------- ";
+  const std::string failed =
+      "OUT - Packet: " + std::to_string(id) + " Qos:1 - PACKET FAILED TO SEND ------------- ";
   FClock.Advance(10000);
   EXPECT_TRUE(WaitForLog(failed));
   FClock.Advance(10000);
   EXPECT_TRUE(NoFrameFor(std::chrono::milliseconds(40)));
   EXPECT_EQ(FLog.Count(failed), 1u);
   for (int attempt = 0; attempt < 10; ++attempt)
-    EXPECT_EQ(FLog.CountPrefix("OUT - Packet: " + std::to_string(id) + " Qos:1 - SENDING - attempt: " +
-                               std::to_string(attempt)),
+    EXPECT_EQ(FLog.CountPrefix("OUT - Packet: " + std::to_string(id) +
+                               " Qos:1 - SENDING - attempt: " + std::to_string(attempt)),
               1u);
   EXPECT_EQ(FClient->Session()->OutstandingPackets(), 0);
 }
@@ -265,7 +266,8 @@ TEST_F(ClientFakeBrokerTest, SubAckCodesPairWithTopicsAndMissingCodesAreRefusals
     FClient->OnSubscriptionAcknowledged = [&](TNeloObject*, uint16_t, const TNeloMQTTSubscriptions& ASubs) {
       acks.push_back(ASubs);
     };
-    const uint16_t id = FClient->Subscribe(TNeloStringArray{"a", "b/#"}, TNeloQosArray{qosAtLeastOnce, qosExactlyOnce});
+    const uint16_t id =
+        FClient->Subscribe(TNeloStringArray{"a", "b/#"}, TNeloQosArray{qosAtLeastOnce, qosExactlyOnce});
     auto subscribe = ReadFrame();
     ASSERT_TRUE(subscribe);
     EXPECT_EQ(subscribe->FirstByte, 0x82);
@@ -378,7 +380,7 @@ TEST_F(ClientFakeBrokerTest, DisconnectSendsDisconnectAndRaisesBothStatusChanges
   ASSERT_FALSE(FSent.empty());
   EXPECT_EQ(FSent.front().PacketType, mtDISCONNECT);
   const std::vector<std::pair<bool, TNeloMQTTConnectionStatus>> expected{{false, csConnectionLost},
-                                                                          {false, csNotConnected}};
+                                                                         {false, csNotConnected}};
   EXPECT_EQ(FStatuses, expected);
   auto frame = FConnection->ReadFrame();
   ASSERT_TRUE(frame);
@@ -546,7 +548,8 @@ TEST_F(ClientFakeBrokerTest, ARemovedLoggerIsNoLongerUsed) {
 
 TEST_F(ClientFakeBrokerTest, DestroyedWhileTrafficFlowsItEndsWithoutDisconnect) {
   ConnectAccepted();
-  for (uint16_t id = 1; id <= 300; ++id) FConnection->Send(MakeFrame(0x32, PublishBody("in", id, 1, Text("x"))));
+  for (uint16_t id = 1; id <= 300; ++id)
+    FConnection->Send(MakeFrame(0x32, PublishBody("in", id, 1, Text("x"))));
   ASSERT_TRUE(PumpUntil([this] { return FPublishes.size() >= 20; }));
   // The reader is busy handing packets over and the writer sending PUBACKs:
   // the destructor must still end both and send nothing more.

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "FakeBroker.h"
-#include "Nelo.MQTT.Client.h"
 #include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.Client.h"
 #include "RecordingLogger.h"
 #include "TestWait.h"
 
@@ -40,7 +40,8 @@ class TFakeEngineClock {
 };
 
 // Serves hand-offs until ACondition holds or ATimeout passes.
-inline bool PumpUntil(const std::function<bool()>& ACondition, std::chrono::milliseconds ATimeout = kWaitLong) {
+inline bool PumpUntil(const std::function<bool()>& ACondition,
+                      std::chrono::milliseconds ATimeout = kWaitLong) {
   const auto deadline = std::chrono::steady_clock::now() + ATimeout;
   for (;;) {
     if (ACondition()) return true;
@@ -63,7 +64,8 @@ inline TByteVector Bytes(std::initializer_list<int> AValues) {
 inline TByteVector Text(const std::string& AText) { return TByteVector(AText.begin(), AText.end()); }
 
 // Body of a PUBLISH: topic, id (QoS > 0) and payload.
-inline TByteVector PublishBody(const std::string& ATopic, uint16_t AId, int AQos, const TByteVector& APayload) {
+inline TByteVector PublishBody(const std::string& ATopic, uint16_t AId, int AQos,
+                               const TByteVector& APayload) {
   TByteVector body;
   body.reserve(4 + ATopic.size() + APayload.size());
   body.push_back(static_cast<uint8_t>(ATopic.size() >> 8));
@@ -98,10 +100,13 @@ class TClientFixture : public ::testing::Test {
     FClient->SetBrokerHostName(FBroker.Host());
     FClient->SetBrokerPort(FBroker.Port());
     FClient->SetClientID("tessiva-test");
-    FClient->OnConnectedStatusChanged = [this](TNeloObject*, bool AConnected, TNeloMQTTConnectionStatus AStatus) {
+    FClient->OnConnectedStatusChanged = [this](TNeloObject*, bool AConnected,
+                                               TNeloMQTTConnectionStatus AStatus) {
       FStatuses.emplace_back(AConnected, AStatus);
     };
-    FClient->OnPacketSent = [this](TNeloObject*, const TNeloMQTTPacketInfo& AInfo) { FSent.push_back(AInfo); };
+    FClient->OnPacketSent = [this](TNeloObject*, const TNeloMQTTPacketInfo& AInfo) {
+      FSent.push_back(AInfo);
+    };
     FClient->OnPacketReceived = [this](TNeloObject*, const TNeloMQTTPacketInfo& AInfo) {
       FReceived.push_back(AInfo);
     };

@@ -180,7 +180,8 @@ TEST(SessionTest, RegisterAttemptMarksOnlyPublishAsDuplicate) {
     TNeloMQTTPacketType Type;
     uint8_t Before, After;
   };
-  for (const TCase& c : {TCase{mtPUBLISH, 0x32, 0x3A}, TCase{mtPUBLISH, 0x3D, 0x3D}, TCase{mtPUBREL, 0x62, 0x62}}) {
+  for (const TCase& c :
+       {TCase{mtPUBLISH, 0x32, 0x3A}, TCase{mtPUBLISH, 0x3D, 0x3D}, TCase{mtPUBREL, 0x62, 0x62}}) {
     TQueuedOutPacket p(1, qosAtLeastOnce, c.Type, {c.Before, 0x00});
     TFakeEngineClock clock;
     clock.Advance(1234);

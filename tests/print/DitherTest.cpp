@@ -30,7 +30,8 @@ TPrintBytes TsplRaster(const TMonoBitmap& AImage) {
   const std::string tail = "PRINT 1,1\n\r";
   EXPECT_EQ(std::string(job.begin(), job.begin() + static_cast<long>(head.size())), head);
   EXPECT_EQ(std::string(job.end() - static_cast<long>(tail.size()), job.end()), tail);
-  return TPrintBytes(job.begin() + static_cast<long>(head.size()), job.end() - static_cast<long>(tail.size()));
+  return TPrintBytes(job.begin() + static_cast<long>(head.size()),
+                     job.end() - static_cast<long>(tail.size()));
 }
 
 TEST(Dither, GreyValueRoundsHalvesToEven) {
@@ -39,12 +40,13 @@ TEST(Dither, GreyValueRoundsHalvesToEven) {
     int Grey;
   };
   const TCase cases[] = {
-      {0, 0, 0, 0},       {255, 255, 255, 255}, {128, 128, 128, 128}, {255, 0, 0, 76},
-      {0, 255, 0, 150},   {0, 0, 255, 28},      {10, 20, 30, 18},
-      {15, 0, 0, 4},  // exactly 4.5 in extended precision: to the even 4
+      {0, 0, 0, 0},    {255, 255, 255, 255}, {128, 128, 128, 128}, {255, 0, 0, 76}, {0, 255, 0, 150},
+      {0, 0, 255, 28}, {10, 20, 30, 18},     {15, 0, 0, 4},  // exactly 4.5 in extended precision: to the even
+                                                             // 4
       {5, 0, 0, 2},
   };
-  for (const TCase& c : cases) EXPECT_EQ(GreyValue(c.R, c.G, c.B), c.Grey) << int(c.R) << "," << int(c.G) << "," << int(c.B);
+  for (const TCase& c : cases)
+    EXPECT_EQ(GreyValue(c.R, c.G, c.B), c.Grey) << int(c.R) << "," << int(c.G) << "," << int(c.B);
 }
 
 TEST(Dither, ErrorDiffusionVectors) {
@@ -67,7 +69,12 @@ TEST(Dither, ErrorDiffusionVectors) {
       // Row 0 is all black; its errors 127, 55 and 24 reach row 1 as
       // 5/16 + 3/16 -> +49, 1/16 + 5/16 + 3/16 -> +28, 1/16 + 5/16 -> +10,
       // which lifts every pixel of row 1 to exactly 128.
-      {"3/16, 5/16 and 1/16 below", 3, {{127, 0, 0}, {79, 100, 118}}, {0x00, 0xA0}, {0xE0, 0x40}, {0x00, 0xA0}},
+      {"3/16, 5/16 and 1/16 below",
+       3,
+       {{127, 0, 0}, {79, 100, 118}},
+       {0x00, 0xA0},
+       {0xE0, 0x40},
+       {0x00, 0xA0}},
       // Below: 10 - 275/16 = 10 - 17 is clamped to 0 before 3 * 76 / 16 = 14
       // is added; that 14 pushes 98/16 = 6 to its right, lifting
       // 102 - 3 + 23 = 122 to exactly 128. Unclamped (7, then +3) or with
@@ -80,7 +87,12 @@ TEST(Dither, ErrorDiffusionVectors) {
       {"division toward zero below", 1, {{200}, {145}}, {0x80, 0x80}, {0x00, 0x00}, {0x80, 0x80}},
       // Row 2 gets row 1's error only: 100 -> 131 (white, -124), then
       // 150 - 38 = 112 is black.
-      {"error travels one row", 1, {{100}, {100}, {150}}, {0x00, 0x80, 0x00}, {0x80, 0x00, 0x80}, {0x00, 0x80, 0x00}},
+      {"error travels one row",
+       1,
+       {{100}, {100}, {150}},
+       {0x00, 0x80, 0x00},
+       {0x80, 0x00, 0x80},
+       {0x00, 0x80, 0x00}},
   };
   for (const TCase& c : cases) {
     const TMonoBitmap image = DitherGrey(c.Width, c.Grey);
@@ -119,7 +131,8 @@ TEST(Dither, PaddingOfWidths575And576) {
       ASSERT_EQ(image.RowBytes, 72);
       const TPrintBytes esc = MakeEscPosRasterJob(image);
       ASSERT_EQ(esc.size(), 8u + 2 * 72 + 2);
-      EXPECT_EQ(TPrintBytes(esc.begin(), esc.begin() + 8), (TPrintBytes{0x1D, 0x76, 0x30, 0x00, 0x48, 0x00, 0x02, 0x00}));
+      EXPECT_EQ(TPrintBytes(esc.begin(), esc.begin() + 8),
+                (TPrintBytes{0x1D, 0x76, 0x30, 0x00, 0x48, 0x00, 0x02, 0x00}));
       EXPECT_EQ(TPrintBytes(esc.end() - 2, esc.end()), (TPrintBytes{0x0D, 0x0A}));
       const TPrintBytes tspl = TsplRaster(image);
       for (int y = 0; y < 2; ++y) {
@@ -150,7 +163,8 @@ TEST(Dither, JobHeadersAndTrailers) {
 
   const TPrintBytes esc = MakeEscPosRasterJob(image);
   ASSERT_EQ(esc.size(), 8u + 72 * 300 + 2);
-  EXPECT_EQ(TPrintBytes(esc.begin(), esc.begin() + 8), (TPrintBytes{0x1D, 0x76, 0x30, 0x00, 0x48, 0x00, 0x2C, 0x01}));
+  EXPECT_EQ(TPrintBytes(esc.begin(), esc.begin() + 8),
+            (TPrintBytes{0x1D, 0x76, 0x30, 0x00, 0x48, 0x00, 0x2C, 0x01}));
   EXPECT_EQ(esc[8], 0xF0);
   EXPECT_EQ(esc[8 + 72 * 300 - 1], 0xF0);
 
@@ -177,14 +191,16 @@ TEST(Dither, JobHeadersAndTrailers) {
   tall.Bits.resize(65535);
   const TPrintBytes most = MakeEscPosRasterJob(tall);
   EXPECT_EQ(TPrintBytes(most.begin() + 4, most.begin() + 8), (TPrintBytes{0x01, 0x00, 0xFF, 0xFF}));
-  EXPECT_NO_THROW(MakeTsplBitmapJob([] {
-    TMonoBitmap t;
-    t.Width = 8;
-    t.Height = 70000;
-    t.RowBytes = 1;
-    t.Bits.assign(70000, 0);
-    return t;
-  }(), 50, 50));
+  EXPECT_NO_THROW(MakeTsplBitmapJob(
+      [] {
+        TMonoBitmap t;
+        t.Width = 8;
+        t.Height = 70000;
+        t.RowBytes = 1;
+        t.Bits.assign(70000, 0);
+        return t;
+      }(),
+      50, 50));
 }
 
 TEST(Dither, ScaledHeightTruncates) {
@@ -196,7 +212,8 @@ TEST(Dither, ScaledHeightTruncates) {
       {3, 1, 2, 0},          {100, 7, 0, 0},        {100, 7, -5, 0},        {1, 65500, 576, 37728000},
   };
   for (const TCase& c : cases)
-    EXPECT_EQ(ScaledHeight(c.SourceWidth, c.SourceHeight, c.Width), c.Height) << c.SourceWidth << "x" << c.SourceHeight;
+    EXPECT_EQ(ScaledHeight(c.SourceWidth, c.SourceHeight, c.Width), c.Height)
+        << c.SourceWidth << "x" << c.SourceHeight;
 }
 
 TEST(Dither, ExtensionRules) {
@@ -205,9 +222,12 @@ TEST(Dither, ExtensionRules) {
     int Format;  // -1: rejected
   };
   const TCase cases[] = {
-      {"photo.jpg", pfJpeg}, {"photo.JPG", pfJpeg}, {"/a/b/Photo.JpG", pfJpeg}, {"logo.png", pfPng},
-      {"LOGO.PNG", pfPng},   {"photo.jpeg", -1},    {"photo.bmp", -1},         {"jpg", -1},
-      {"photo.jpg.txt", -1}, {"", -1},              {"photo.gif", -1},
+      {"photo.jpg", pfJpeg},      {"photo.JPG", pfJpeg},
+      {"/a/b/Photo.JpG", pfJpeg}, {"logo.png", pfPng},
+      {"LOGO.PNG", pfPng},        {"photo.jpeg", -1},
+      {"photo.bmp", -1},          {"jpg", -1},
+      {"photo.jpg.txt", -1},      {"", -1},
+      {"photo.gif", -1},
   };
   for (const TCase& c : cases) {
     if (c.Format < 0) {
@@ -230,8 +250,14 @@ TEST(Dither, DialogIntegers) {
     const char* Text;
     int Value;
   };
-  const TCase good[] = {{"576", 576},   {"0", 0},   {"-8", -8}, {"+50", 50}, {"  72", 72},
-                        {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}, {"007", 7}};
+  const TCase good[] = {{"576", 576},
+                        {"0", 0},
+                        {"-8", -8},
+                        {"+50", 50},
+                        {"  72", 72},
+                        {"2147483647", 2147483647},
+                        {"-2147483648", -2147483647 - 1},
+                        {"007", 7}};
   for (const TCase& c : good) EXPECT_EQ(DialogTextToInt(c.Text), c.Value) << c.Text;
   for (const char* bad : {"", " ", "abc", "57 6", "576 ", "5.5", "-", "+", "2147483648", "-2147483649",
                           "99999999999999999999", "0x10"}) {

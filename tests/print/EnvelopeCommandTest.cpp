@@ -18,7 +18,8 @@ struct TRun {
 TRun RunEnvelope(const TScratchDir& ADir, const std::string& AArgs) {
   TRun r;
   const std::string errFile = ADir.File("stderr.txt");
-  r.Out = RunCommand(std::string("'") + TESSIVA_CLI + "' envelope " + AArgs + " 2>'" + errFile + "'", &r.Status);
+  r.Out =
+      RunCommand(std::string("'") + TESSIVA_CLI + "' envelope " + AArgs + " 2>'" + errFile + "'", &r.Status);
   const std::vector<uint8_t> err = ReadFileBytes(errFile);
   r.Err.assign(err.begin(), err.end());
   return r;
@@ -35,7 +36,8 @@ TEST(EnvelopeCommand, PresetsPrintTheMemoText) {
   const TRun buzzer = RunEnvelope(dir, "--preset buzzer");
   EXPECT_EQ(buzzer.Status, 0) << buzzer.Err;
   const std::string expected =
-      "{\r\n    \"dvsno\":\"xxx\",\r\n    \"kind\":\"PRINT_TASK\",\r\n    \"count\":\"1\",\r\n    \"list\":[\r\n"
+      "{\r\n    \"dvsno\":\"xxx\",\r\n    \"kind\":\"PRINT_TASK\",\r\n    \"count\":\"1\",\r\n    "
+      "\"list\":[\r\n"
       "        {\r\n            \"task_id\":\"C147956F-C688-40CB-B0C5-A68E9677AA41\",\r\n"
       "            \"usbidx\":\"0\",\r\n            \"file_size\":\"12\",\r\n"
       "            \"target_file\":\"G0IDAQAAAAA=\"\r\n            }\r\n    ]\r\n}\r\n";
@@ -47,9 +49,9 @@ TEST(EnvelopeCommand, PresetsPrintTheMemoText) {
     std::string Envelope;
   };
   const TCase cases[] = {
-      {"cutter", CutterEnvelope()},           {"receipt-mode", PrintModeEnvelope(0)},
-      {"label-mode", PrintModeEnvelope(1)},   {"gbk", CharsetEnvelope(0)},
-      {"utf8", CharsetEnvelope(1)},           {"receipt-sample", SampleEnvelope(0)},
+      {"cutter", CutterEnvelope()},         {"receipt-mode", PrintModeEnvelope(0)},
+      {"label-mode", PrintModeEnvelope(1)}, {"gbk", CharsetEnvelope(0)},
+      {"utf8", CharsetEnvelope(1)},         {"receipt-sample", SampleEnvelope(0)},
       {"label-sample", SampleEnvelope(1)},
   };
   for (const TCase& c : cases) {
@@ -67,14 +69,17 @@ TEST(EnvelopeCommand, ImageJobAndDumps) {
   ASSERT_EQ(r.Status, 0) << r.Err;
   const TPrintBytes job = DecodePrintBase64(TargetFile(r.Out));
   ASSERT_EQ(job.size(), 8u + 72 * 288 + 2);
-  EXPECT_EQ(TPrintBytes(job.begin(), job.begin() + 8), (TPrintBytes{0x1D, 0x76, 0x30, 0x00, 0x48, 0x00, 0x20, 0x01}));
+  EXPECT_EQ(TPrintBytes(job.begin(), job.begin() + 8),
+            (TPrintBytes{0x1D, 0x76, 0x30, 0x00, 0x48, 0x00, 0x20, 0x01}));
   EXPECT_EQ(ReadFileBytes(dir.File("dump/a.bin")), job);
   const std::vector<uint8_t> saved = ReadFileBytes(dir.File("dump/base64.txt"));
   EXPECT_EQ(std::string(saved.begin(), saved.end()), r.Out);
   EXPECT_TRUE(FileExists(dir.File("photo_dithered.bmp")));
 
-  const TRun label = RunEnvelope(dir, "--image '" + photo + "' --width 100 --tspl --label-width 40 --label-height 30 "
-                                       "--dump-dir '" + dir.File("dump") + "'");
+  const TRun label = RunEnvelope(dir, "--image '" + photo +
+                                          "' --width 100 --tspl --label-width 40 --label-height 30 "
+                                          "--dump-dir '" +
+                                          dir.File("dump") + "'");
   ASSERT_EQ(label.Status, 0) << label.Err;
   const TPrintBytes tspl = DecodePrintBase64(TargetFile(label.Out));
   const std::string head = "SIZE 40 mm,30 mm\n\rCLS\n\rBITMAP 0,0,13,50,1,";
@@ -93,7 +98,8 @@ TEST(EnvelopeCommand, ErrorsGoToStandardErrorOnly) {
   };
   const TCase cases[] = {
       {"--image '" + dir.File("p.bmp") + "'", "Unsupported file format\n"},
-      {"--image '" + png + "' --width 57x --dump-dir '" + dir.Path() + "'", "'57x' is not a valid integer value\n"},
+      {"--image '" + png + "' --width 57x --dump-dir '" + dir.Path() + "'",
+       "'57x' is not a valid integer value\n"},
       {"--image '" + png + "' --width 0 --dump-dir '" + dir.Path() + "'", "Scan line index out of range\n"},
       {"--image '" + png + "' --tspl --label-width x --dump-dir '" + dir.Path() + "'",
        "'x' is not a valid integer value\n"},

@@ -64,7 +64,8 @@ void ExpectBmpMatches(const std::string& ABmp, const TMonoBitmap& AImage) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       const uint8_t expected = AImage.IsWhite(x, y) ? 255 : 0;
-      if (grey[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] != expected) ++mismatches;
+      if (grey[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] != expected)
+        ++mismatches;
     }
   EXPECT_EQ(mismatches, 0) << ABmp;
 }
@@ -103,14 +104,16 @@ TEST_F(PictureFiles, PngKindsGiveTheSamePixels) {
     for (const TCase& c : cases) {
       WritePng(FDir.File("case.png"), c.Picture, c.Kind, c.Interlaced);
       const TMonoBitmap got = Dither(FDir.File("case.png"), width);
-      ExpectSameImage(got, c.Grey ? wantGrey : wantColour, std::string(c.Name) + " at " + std::to_string(width));
+      ExpectSameImage(got, c.Grey ? wantGrey : wantColour,
+                      std::string(c.Name) + " at " + std::to_string(width));
       if (width == 100) ExpectBmpMatches(FDir.File("case_dithered.bmp"), got);
     }
   }
   // The transparent pixels matter: drawn over black they would differ.
   TRgbaPicture overBlack = colour;
   for (size_t i = 0; i < overBlack.Pixels.size(); i += 4)
-    if (overBlack.Pixels[i + 3] == 0) overBlack.Pixels[i] = overBlack.Pixels[i + 1] = overBlack.Pixels[i + 2] = 0;
+    if (overBlack.Pixels[i + 3] == 0)
+      overBlack.Pixels[i] = overBlack.Pixels[i + 1] = overBlack.Pixels[i + 2] = 0;
   TRgbaPicture opaqueBlack = overBlack;
   for (size_t i = 3; i < opaqueBlack.Pixels.size(); i += 4) opaqueBlack.Pixels[i] = 255;
   WritePng(FDir.File("black.png"), opaqueBlack, pkRgb);
@@ -194,8 +197,10 @@ TEST_F(PictureFiles, WholeJobWithDumpsAndBmp) {
   for (const TCase& c : cases) {
     const std::string file = FDir.File(c.File);
     const TRgbaPicture pic = TestPattern(300, 200);
-    if (c.Jpeg) WriteJpeg(file, pic, jkRgb);
-    else WritePng(file, FewColours(300, 200, false, true), pkRgba);
+    if (c.Jpeg)
+      WriteJpeg(file, pic, jkRgb);
+    else
+      WritePng(file, FewColours(300, 200, false, true), pkRgba);
 
     TBitmapPrintSettings s = Settings(c.Width, c.EscPos);
     s.LabelWidth = "40";
@@ -221,15 +226,22 @@ TEST_F(PictureFiles, WholeJobWithDumpsAndBmp) {
     const std::string h = std::to_string(r.Image.Height);
     if (c.EscPos) {
       ASSERT_EQ(r.Job.size(), 8 + static_cast<size_t>(rowBytes) * r.Image.Height + 2);
-      const TPrintBytes header = {0x1D, 0x76, 0x30, 0x00, static_cast<uint8_t>(rowBytes), 0x00,
-                                  static_cast<uint8_t>(r.Image.Height & 0xFF), static_cast<uint8_t>(r.Image.Height >> 8)};
+      const TPrintBytes header = {0x1D,
+                                  0x76,
+                                  0x30,
+                                  0x00,
+                                  static_cast<uint8_t>(rowBytes),
+                                  0x00,
+                                  static_cast<uint8_t>(r.Image.Height & 0xFF),
+                                  static_cast<uint8_t>(r.Image.Height >> 8)};
       EXPECT_EQ(TPrintBytes(r.Job.begin(), r.Job.begin() + 8), header);
       EXPECT_EQ(TPrintBytes(r.Job.end() - 2, r.Job.end()), (TPrintBytes{0x0D, 0x0A}));
       // Dot bits are the inverted white bits.
       const uint8_t firstRowFirstByte = r.Image.Row(0)[0];
       EXPECT_EQ(r.Job[8], static_cast<uint8_t>(~firstRowFirstByte));
     } else {
-      const std::string head = "SIZE 40 mm,30 mm\n\rCLS\n\rBITMAP 0,0," + std::to_string(rowBytes) + "," + h + ",1,";
+      const std::string head =
+          "SIZE 40 mm,30 mm\n\rCLS\n\rBITMAP 0,0," + std::to_string(rowBytes) + "," + h + ",1,";
       ASSERT_GT(r.Job.size(), head.size());
       EXPECT_EQ(std::string(r.Job.begin(), r.Job.begin() + static_cast<long>(head.size())), head);
       EXPECT_EQ(TPrintBytes(r.Job.begin() + static_cast<long>(head.size()), r.Job.end() - 11), r.Image.Bits);
@@ -243,8 +255,10 @@ TEST_F(PictureFiles, FailuresStopWithTheirMessage) {
   const std::vector<uint8_t> png = ReadFileBytes(good);
   WriteJpeg(FDir.File("good.jpg"), TestPattern(40, 40), jkRgb);
   const std::vector<uint8_t> jpg = ReadFileBytes(FDir.File("good.jpg"));
-  WriteFileBytes(FDir.File("cut.png"), std::vector<uint8_t>(png.begin(), png.begin() + static_cast<long>(png.size() / 2)));
-  WriteFileBytes(FDir.File("cut.jpg"), std::vector<uint8_t>(jpg.begin(), jpg.begin() + static_cast<long>(jpg.size() / 2)));
+  WriteFileBytes(FDir.File("cut.png"),
+                 std::vector<uint8_t>(png.begin(), png.begin() + static_cast<long>(png.size() / 2)));
+  WriteFileBytes(FDir.File("cut.jpg"),
+                 std::vector<uint8_t>(jpg.begin(), jpg.begin() + static_cast<long>(jpg.size() / 2)));
   WriteFileBytes(FDir.File("text.jpg"), {'h', 'e', 'l', 'l', 'o'});
   WriteFileBytes(FDir.File("text.png"), {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'});
   WriteFileBytes(FDir.File("empty.png"), {});
@@ -269,7 +283,8 @@ TEST_F(PictureFiles, FailuresStopWithTheirMessage) {
       {"text.jpg", "576", ""},
       {"text.png", "576", "Not a PNG file"},
       {"empty.png", "576", ""},
-      {"missing.png", "576", "Cannot open file \"" + FDir.File("missing.png") + "\". No such file or directory"},
+      {"missing.png", "576",
+       "Cannot open file \"" + FDir.File("missing.png") + "\". No such file or directory"},
   };
   for (const TCase& c : cases) {
     const std::string file = FDir.File(c.File);
@@ -359,7 +374,8 @@ TEST_F(PictureFiles, LaterFailuresKeepEarlierFiles) {
     MakeBitmapPrintTask(blocked, s);
     ADD_FAILURE() << "BMP over a folder accepted";
   } catch (const EPrintError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + DitheredBitmapFileName(blocked) + "\". Is a directory");
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file \"" + DitheredBitmapFileName(blocked) + "\". Is a directory");
   }
   EXPECT_FALSE(FileExists(s.DumpDir + "/a.bin"));
 }
@@ -405,8 +421,10 @@ TEST_F(PictureFiles, DefaultDumpFolderIsUnderTmpdir) {
             std::filesystem::perms::owner_all);
   setenv("TMPDIR", "", 1);
   EXPECT_EQ(DefaultDumpDir(), "/tmp/tessiva");
-  if (old) setenv("TMPDIR", saved.c_str(), 1);
-  else unsetenv("TMPDIR");
+  if (old)
+    setenv("TMPDIR", saved.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
 }
 
 }  // namespace

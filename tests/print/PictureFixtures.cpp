@@ -47,12 +47,28 @@ void WritePng(const std::string& AFileName, const TRgbaPicture& APicture, TPngKi
   const int w = APicture.Width, h = APicture.Height;
   int colour = PNG_COLOR_TYPE_RGB, depth = 8, channels = 3;
   switch (AKind) {
-    case pkRgb: break;
-    case pkRgba: colour = PNG_COLOR_TYPE_RGB_ALPHA; channels = 4; break;
-    case pkGrey: colour = PNG_COLOR_TYPE_GRAY; channels = 1; break;
-    case pkGreyAlpha: colour = PNG_COLOR_TYPE_GRAY_ALPHA; channels = 2; break;
-    case pkPalette: colour = PNG_COLOR_TYPE_PALETTE; channels = 1; break;
-    case pkRgb16: depth = 16; channels = 3; break;
+    case pkRgb:
+      break;
+    case pkRgba:
+      colour = PNG_COLOR_TYPE_RGB_ALPHA;
+      channels = 4;
+      break;
+    case pkGrey:
+      colour = PNG_COLOR_TYPE_GRAY;
+      channels = 1;
+      break;
+    case pkGreyAlpha:
+      colour = PNG_COLOR_TYPE_GRAY_ALPHA;
+      channels = 2;
+      break;
+    case pkPalette:
+      colour = PNG_COLOR_TYPE_PALETTE;
+      channels = 1;
+      break;
+    case pkRgb16:
+      depth = 16;
+      channels = 3;
+      break;
   }
   png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colour,
                AInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -82,14 +98,23 @@ void WritePng(const std::string& AFileName, const TRgbaPicture& APicture, TPngKi
       for (int x = 0; x < w; ++x) {
         const uint8_t* p = APicture.At(x, y);
         switch (AKind) {
-          case pkRgb: data.insert(data.end(), {p[0], p[1], p[2]}); break;
-          case pkRgba: data.insert(data.end(), {p[0], p[1], p[2], p[3]}); break;
-          case pkGrey: data.push_back(p[0]); break;
-          case pkGreyAlpha: data.insert(data.end(), {p[0], p[3]}); break;
+          case pkRgb:
+            data.insert(data.end(), {p[0], p[1], p[2]});
+            break;
+          case pkRgba:
+            data.insert(data.end(), {p[0], p[1], p[2], p[3]});
+            break;
+          case pkGrey:
+            data.push_back(p[0]);
+            break;
+          case pkGreyAlpha:
+            data.insert(data.end(), {p[0], p[3]});
+            break;
           case pkRgb16:
             for (int c = 0; c < 3; ++c) data.insert(data.end(), {p[c], p[c]});  // v * 257, big-endian
             break;
-          case pkPalette: break;
+          case pkPalette:
+            break;
         }
       }
   }

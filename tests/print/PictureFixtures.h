@@ -28,7 +28,8 @@ enum TPngKind { pkRgb, pkRgba, pkGrey, pkGreyAlpha, pkPalette, pkRgb16 };
 // Writes the picture as PNG of that kind (grey kinds take the red channel;
 // the palette kind needs at most 256 distinct colours and stores alpha in
 // tRNS).
-void WritePng(const std::string& AFileName, const TRgbaPicture& APicture, TPngKind AKind, bool AInterlaced = false);
+void WritePng(const std::string& AFileName, const TRgbaPicture& APicture, TPngKind AKind,
+              bool AInterlaced = false);
 
 enum TJpegKind { jkRgb, jkGrey, jkProgressive, jkCmykAdobe };
 

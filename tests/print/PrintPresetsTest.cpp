@@ -42,7 +42,8 @@ TEST(PrintPresets, CommandBytesBase64AndEnvelope) {
        "EKIBAAEAAbU="},
       {"GBK", CharsetCommand(0), CharsetEnvelope(0), "10 A6 01 00 01 00 00 B8", "EKYBAAEAALg="},
       {"UTF-8", CharsetCommand(1), CharsetEnvelope(1), "10 A6 01 00 01 00 01 B9", "EKYBAAEAAbk="},
-      {"UTF-8, other index", CharsetCommand(2), CharsetEnvelope(3), "10 A6 01 00 01 00 01 B9", "EKYBAAEAAbk="},
+      {"UTF-8, other index", CharsetCommand(2), CharsetEnvelope(3), "10 A6 01 00 01 00 01 B9",
+       "EKYBAAEAAbk="},
   };
   for (const TCase& c : cases) {
     EXPECT_EQ(Hex(c.Bytes), c.Hex) << c.Name;
@@ -136,7 +137,8 @@ TEST(PrintPresets, ReceiptSampleIsGbkCheckoutReceipt) {
   EXPECT_EQ(text(raw[9], 0), "品项" + std::string(18, ' ') + "数量" + std::string(6, ' ') + "小计" +
                                  std::string(6, ' ') + "优惠价");
   const std::string dish = text(raw[10], 0);
-  EXPECT_EQ(dish.substr(15), std::string(15, ' ') + "1份" + std::string(4, ' ') + "26" + std::string(9, ' ') + "26");
+  EXPECT_EQ(dish.substr(15),
+            std::string(15, ' ') + "1份" + std::string(4, ' ') + "26" + std::string(9, ' ') + "26");
   EXPECT_EQ(text(raw[10], 0, 35).size(), 15u);  // five characters
   EXPECT_EQ(text(raw[11], 0, 4), "  备注：");
   EXPECT_EQ(text(raw[11], 8).size(), 6u);  // two characters
