@@ -14,7 +14,7 @@ using namespace tessiva::test;
 
 namespace {
 
-const std::string kCli = TESSIVA_CLI_PATH;
+const std::string kCli = TESSIVA_CLI;
 
 // Takes the CLI's connection on the fake broker, expects its CONNECT first and
 // accepts it; null (with the failure recorded) when any step goes wrong.

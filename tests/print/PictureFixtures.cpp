@@ -186,20 +186,6 @@ void WriteFileBytes(const std::string& AFileName, const std::vector<uint8_t>& AB
 
 bool FileExists(const std::string& AFileName) { return std::filesystem::exists(AFileName); }
 
-TScratchDir::TScratchDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tessiva-print-test-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-  FPath = buf.data();
-}
-
-TScratchDir::~TScratchDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(FPath, ec);
-}
-
 std::string RunCommand(const std::string& ACommand, int* AStatus) {
   FILE* p = popen(ACommand.c_str(), "r");
   if (!p) throw std::runtime_error("popen failed: " + ACommand);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DitheredBitmap.h"
+#include "TempDir.h"
 
 // An 8-bit RGBA picture in memory, rows top to bottom.
 struct TRgbaPicture {
@@ -42,18 +43,7 @@ void WriteFileBytes(const std::string& AFileName, const std::vector<uint8_t>& AB
 bool FileExists(const std::string& AFileName);
 
 // A fresh empty folder, removed with the object.
-class TScratchDir {
- public:
-  TScratchDir();
-  ~TScratchDir();
-  TScratchDir(const TScratchDir&) = delete;
-  TScratchDir& operator=(const TScratchDir&) = delete;
-  const std::string& Path() const { return FPath; }
-  std::string File(const std::string& AName) const { return FPath + "/" + AName; }
-
- private:
-  std::string FPath;
-};
+using TScratchDir = tessiva::test::TTempDir;
 
 // Runs a shell command, returns its standard output; AStatus gets the exit
 // status.
