@@ -1,13 +1,17 @@
 # The two commands of the README:
 #   make run   installs what is missing, builds, starts the console
-#   make test  installs what is missing, builds, runs every suite
-# (default build, then the unit suites under ASan+UBSan, the MQTT suites under
-# TSan, and a bounded run of every fuzz target).
+#   make test  installs what is missing, checks the formatting, builds, runs
+#              every suite (default build, then the unit suites under
+#              ASan+UBSan, the MQTT suites under TSan, and a bounded run of
+#              every fuzz target). This is what CI runs.
+# And for the inner loop:
+#   make check   builds the libraries and the unit suites only, runs them
+#   make format  formats every C++ file with the repository's .clang-format
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 
-.PHONY: all deps build run test test-default test-asan test-tsan test-fuzz clean
+.PHONY: all deps build run check format check-format test test-default test-asan test-tsan test-fuzz clean
 
 all: build
 
@@ -21,7 +25,18 @@ build: deps
 run: build
 	scripts/run-console
 
-test: test-default test-asan test-tsan test-fuzz
+check: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target unit_tests
+	ctest --preset default -j $(JOBS) -L unit
+
+format:
+	scripts/format
+
+check-format:
+	scripts/format --check
+
+test: check-format test-default test-asan test-tsan test-fuzz
 
 test-default: build
 	ctest --preset default -j $(JOBS)

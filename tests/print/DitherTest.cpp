@@ -40,9 +40,15 @@ TEST(Dither, GreyValueRoundsHalvesToEven) {
     int Grey;
   };
   const TCase cases[] = {
-      {0, 0, 0, 0},    {255, 255, 255, 255}, {128, 128, 128, 128}, {255, 0, 0, 76}, {0, 255, 0, 150},
-      {0, 0, 255, 28}, {10, 20, 30, 18},     {15, 0, 0, 4},  // exactly 4.5 in extended precision: to the even
-                                                             // 4
+      {0, 0, 0, 0},
+      {255, 255, 255, 255},
+      {128, 128, 128, 128},
+      {255, 0, 0, 76},
+      {0, 255, 0, 150},
+      {0, 0, 255, 28},
+      {10, 20, 30, 18},
+      // 15 * 0.299 is exactly 4.5 in extended precision: rounds to the even 4.
+      {15, 0, 0, 4},
       {5, 0, 0, 2},
   };
   for (const TCase& c : cases)
