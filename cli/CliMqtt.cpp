@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.HandOff.h"
 
 // ---------------------------------------------------------------------------
 // Options

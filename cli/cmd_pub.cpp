@@ -15,7 +15,7 @@
 
 #include "CliCommand.h"
 #include "CliMqtt.h"
-#include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.HandOff.h"
 #include "Nelo.MQTT.Topics.h"
 
 namespace {

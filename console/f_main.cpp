@@ -18,7 +18,7 @@
 
 #include "ConfigFile.h"
 #include "ConsoleWidgets.h"
-#include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.HandOff.h"
 #include "PrintPresets.h"
 #include "SFunc.h"
 #include "f_add_server.h"

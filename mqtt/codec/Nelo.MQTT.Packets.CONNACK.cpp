@@ -34,3 +34,7 @@ TNeloMQTTConnAckPacket::TNeloMQTTConnAckPacket(std::unique_ptr<TNeloMQTTFixedHea
 TNeloMQTTConnectReturnCode TNeloMQTTConnAckPacket::ReturnCode() const {
   return VariableHeaderAs<TNeloMQTTConnAckVariableHeader>().ReturnCode();
 }
+
+bool TNeloMQTTConnAckPacket::SessionPresent() const {
+  return VariableHeaderAs<TNeloMQTTConnAckVariableHeader>().SessionPresent();
+}

@@ -49,4 +49,6 @@ class TNeloMQTTConnAckPacket : public TNeloMQTTPacket {
   std::string ClassName() const override { return "TNeloMQTTConnAckPacket"; }
 
   TNeloMQTTConnectReturnCode ReturnCode() const;
+  // The broker kept a session for this client (bit 0 of the flags byte).
+  bool SessionPresent() const;
 };

@@ -13,9 +13,27 @@ TNeloMQTTSubAckPacket::TNeloMQTTSubAckPacket(std::unique_ptr<TNeloMQTTFixedHeade
                                              TNeloMQTTBytes ABytes)
     : TNeloMQTTPacket(std::move(AHeader), std::move(ABytes)) {
   ReadPacketIdHeader();
-  FReturnCodes.reserve(FRawBytes.size() - 2);
-  for (size_t i = 2; i < FRawBytes.size(); ++i)
-    FReturnCodes.push_back(std::make_unique<TNeloMQTTSubAckReturnCode>(FRawBytes[i]));
+  FCodesFromBytes = true;
+}
+
+const TNeloMQTTSubAckReturnCodes& TNeloMQTTSubAckPacket::ReturnCodes() const {
+  if (FCodesFromBytes) {
+    FCodesFromBytes = false;
+    FReturnCodes.reserve(FRawBytes.size() - 2);
+    for (size_t i = 2; i < FRawBytes.size(); ++i)
+      FReturnCodes.push_back(std::make_unique<TNeloMQTTSubAckReturnCode>(FRawBytes[i]));
+  }
+  return FReturnCodes;
+}
+
+std::size_t TNeloMQTTSubAckPacket::ReturnCodeCount() const {
+  return FCodesFromBytes ? FRawBytes.size() - 2 : FReturnCodes.size();
+}
+
+TNeloMQTTSubAckReturnCode TNeloMQTTSubAckPacket::ReturnCode(std::size_t AIndex) const {
+  if (FCodesFromBytes) return TNeloMQTTSubAckReturnCode(FRawBytes.at(AIndex + 2));
+  const auto& code = FReturnCodes.at(AIndex);
+  return code ? TNeloMQTTSubAckReturnCode(code->Byte()) : TNeloMQTTSubAckReturnCode(0x80);
 }
 
 TNeloMQTTSubAckPacket::~TNeloMQTTSubAckPacket() {
@@ -25,6 +43,6 @@ TNeloMQTTSubAckPacket::~TNeloMQTTSubAckPacket() {
 
 std::string TNeloMQTTSubAckPacket::ToString() const {
   std::string LResult = TNeloMQTTPacket::ToString();
-  for (const auto& LCode : FReturnCodes) LResult += (LCode ? LCode->ToString() : std::string()) + "\r\n";
+  for (const auto& LCode : ReturnCodes()) LResult += (LCode ? LCode->ToString() : std::string()) + "\r\n";
   return LResult;
 }

@@ -35,11 +35,17 @@ class TNeloMQTTSubAckPacket : public TNeloMQTTPacket {
   ~TNeloMQTTSubAckPacket() override;
   std::string ClassName() const override { return "TNeloMQTTSubAckPacket"; }
 
-  const TNeloMQTTSubAckReturnCodes& ReturnCodes() const { return FReturnCodes; }
+  // The codes as objects, made on first use (a received SUBACK keeps only
+  // its bytes, so its memory stays proportional to its size).
+  const TNeloMQTTSubAckReturnCodes& ReturnCodes() const;
+  std::size_t ReturnCodeCount() const;
+  TNeloMQTTSubAckReturnCode ReturnCode(std::size_t AIndex) const;
 
   // The class name immediately followed by each code's text and CR LF.
   std::string ToString() const override;
 
  private:
-  TNeloMQTTSubAckReturnCodes FReturnCodes;
+  mutable TNeloMQTTSubAckReturnCodes FReturnCodes;
+  // Received: the codes are FRawBytes from offset 2 until ReturnCodes() is called.
+  mutable bool FCodesFromBytes = false;
 };

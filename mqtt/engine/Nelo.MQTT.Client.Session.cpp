@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.Clock.h"
 
 namespace {
 // The DUP flag: bit 3 of a packet's first byte.
@@ -109,14 +109,58 @@ void TNeloMQTTNeloMQTTClientSession::QueueOutgoingPacket(std::unique_ptr<TQueued
   }
   RegisterWaiting(*APacket);
   ++FOutstanding;
-  {
+  if (IsControlPacket(APacket->PacketType())) {
+    TNeloMQTTListGuard guard(FControlQueue);
+    if (APacket->PacketType() == mtPUBREL) ++FQueuedPubRels;
+    guard->Add(std::move(APacket));
+  } else {
     TNeloMQTTListGuard guard(FOutGoingPacketsQueue);
     guard->Add(std::move(APacket));
   }
   NotifyPacketQueued();
 }
 
+bool TNeloMQTTNeloMQTTClientSession::IsControlPacket(TNeloMQTTPacketType APacketType) {
+  switch (APacketType) {
+    case mtPUBACK:
+    case mtPUBREC:
+    case mtPUBREL:
+    case mtPUBCOMP:
+    case mtPINGREQ:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int TNeloMQTTNeloMQTTClientSession::WindowUse() {
+  TNeloMQTTListGuard guard(FInFlightPacketsQueue);
+  return guard->Count() + FQueuedPubRels.load();
+}
+
+void TNeloMQTTNeloMQTTClientSession::DropConnectionPackets() {
+  std::vector<std::unique_ptr<TQueuedOutPacket>> dropped;
+  {
+    TNeloMQTTListGuard guard(FControlQueue);
+    dropped =
+        guard->ExtractIf([](const TQueuedOutPacket& APacket) { return APacket.PacketType() != mtPUBREL; });
+  }
+  for (auto& packet : dropped) ReleaseOutPacket(std::move(packet));
+}
+
+bool TNeloMQTTNeloMQTTClientSession::RememberIncomingQoS2(uint16_t APacketID) {
+  return FIncomingQoS2.insert(APacketID).second;
+}
+
+void TNeloMQTTNeloMQTTClientSession::ForgetIncomingQoS2(uint16_t APacketID) {
+  FIncomingQoS2.erase(APacketID);
+}
+
 bool TNeloMQTTNeloMQTTClientSession::HasOutgoingPackets() {
+  {
+    TNeloMQTTListGuard guard(FControlQueue);
+    if (guard->Count() > 0) return true;
+  }
   TNeloMQTTListGuard guard(FOutGoingPacketsQueue);
   return guard->Count() > 0;
 }
@@ -128,6 +172,12 @@ std::unique_ptr<TQueuedOutPacket> TNeloMQTTNeloMQTTClientSession::GetNextOutGoin
 
 void TNeloMQTTNeloMQTTClientSession::RequeueOutgoingPacket(std::unique_ptr<TQueuedOutPacket> APacket) {
   if (!APacket) return;
+  if (IsControlPacket(APacket->PacketType())) {
+    TNeloMQTTListGuard guard(FControlQueue);
+    if (APacket->PacketType() == mtPUBREL) ++FQueuedPubRels;
+    guard->AddFirst(std::move(APacket));
+    return;
+  }
   TNeloMQTTListGuard guard(FOutGoingPacketsQueue);
   guard->AddFirst(std::move(APacket));
 }
@@ -160,6 +210,15 @@ void TNeloMQTTNeloMQTTClientSession::StartOutgoingPacketsCycle() {
 }
 
 std::unique_ptr<TQueuedOutPacket> TNeloMQTTNeloMQTTClientSession::GetNextInFlightPacket() {
+  // Acknowledgements, PUBRELs and pings first: they never wait behind new
+  // PUBLISHes or a full window (the broker needs them to close exchanges).
+  {
+    TNeloMQTTListGuard control(FControlQueue);
+    if (auto packet = control->ExtractFirst()) {
+      if (packet->PacketType() == mtPUBREL) --FQueuedPubRels;
+      return packet;
+    }
+  }
   TNeloMQTTListGuard guard(FInFlightPacketsQueue);
   // Each packet waiting when the pass began is visited once: the writer puts
   // the ones still waiting back at the end, so the first FCycleRemaining
@@ -170,7 +229,7 @@ std::unique_ptr<TQueuedOutPacket> TNeloMQTTNeloMQTTClientSession::GetNextInFligh
     return guard->ExtractFirst();
   }
   FCycleRemaining = 0;
-  if (guard->Count() < FInFlightWindow.load()) return GetNextOutGoingPacket();
+  if (guard->Count() + FQueuedPubRels.load() < FInFlightWindow.load()) return GetNextOutGoingPacket();
   return nullptr;
 }
 
@@ -178,6 +237,16 @@ void TNeloMQTTNeloMQTTClientSession::WaitForAcknowledge(std::unique_ptr<TQueuedO
   if (!APacket) return;
   TNeloMQTTListGuard guard(FInFlightPacketsQueue);
   guard->Add(std::move(APacket));
+}
+
+int64_t TNeloMQTTNeloMQTTClientSession::NextResendDue(int64_t ARetryIntervalMs) {
+  TNeloMQTTListGuard guard(FInFlightPacketsQueue);
+  int64_t due = 0;
+  guard->ForEach([&](const TQueuedOutPacket& APacket) {
+    const int64_t at = APacket.LastAttempt() + ARetryIntervalMs;
+    if (due == 0 || at < due) due = at;
+  });
+  return due;
 }
 
 bool TNeloMQTTNeloMQTTClientSession::HasInflightPackets() {
@@ -193,10 +262,14 @@ void TNeloMQTTNeloMQTTClientSession::ReleaseOutPacket(std::unique_ptr<TQueuedOut
 
 void TNeloMQTTNeloMQTTClientSession::MarkAsAcknowledged(uint16_t APacketID, TNeloMQTTPacketType APacketType) {
   TAckList& list = GetAcknowledgementList(APacketType);
-  TNeloMQTTListGuard guard(list.Marks);
-  auto it = list.Waiting.find(APacketID);
-  if (it == list.Waiting.end() || it->second <= 0) return;
-  guard->Add(APacketID);
+  {
+    TNeloMQTTListGuard guard(list.Marks);
+    auto it = list.Waiting.find(APacketID);
+    if (it == list.Waiting.end() || it->second <= 0) return;
+    guard->Add(APacketID);
+  }
+  // The writer releases the packet (and may fill the freed slot) at once.
+  NotifyPacketQueued();
 }
 
 bool TNeloMQTTNeloMQTTClientSession::IsAcknowlegded(uint16_t APacketID, TNeloMQTTPacketType APacketType,
@@ -238,6 +311,11 @@ void TNeloMQTTNeloMQTTClientSession::ClearOutgoingPackets() {
     while (auto packet = guard->ExtractFirst()) dropped.push_back(std::move(packet));
     FConnectPacket.reset();
   }
+  {
+    TNeloMQTTListGuard guard(FControlQueue);
+    while (auto packet = guard->ExtractFirst()) dropped.push_back(std::move(packet));
+    FQueuedPubRels.store(0);
+  }
   for (auto& packet : dropped) ReleaseOutPacket(std::move(packet));
 }
 
@@ -249,6 +327,7 @@ void TNeloMQTTNeloMQTTClientSession::ClearIncomingPackets() {
 void TNeloMQTTNeloMQTTClientSession::Clear() {
   ClearOutgoingPackets();
   ClearIncomingPackets();
+  FIncomingQoS2.clear();
 }
 
 void TNeloMQTTNeloMQTTClientSession::AddSubscriptionRequest(

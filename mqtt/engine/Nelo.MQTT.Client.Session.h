@@ -4,7 +4,8 @@
 // flags and the communication timestamps.
 //
 // Lock order: the in-flight lock may be held while the outgoing lock is
-// taken; no other session lock is taken while one is held. Flags and
+// taken; no other session lock is taken while one is held. The lists are
+// reached only through the operations below, which keep that order. Flags and
 // timestamps are atomics, read and written whole.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "Nelo.MQTT.Global.h"
 #include "Nelo.MQTT.Internal.Collections.h"
@@ -82,9 +84,31 @@ class TNeloMQTTNeloMQTTClientSession {
   int InFlightWindow() const { return FInFlightWindow.load(); }
   void SetInFlightWindow(int AValue) { FInFlightWindow.store(AValue); }
 
-  TNeloMQTTPacketsOutThreadList& InFlightPackets() { return FInFlightPacketsQueue; }
-  TNeloMQTTPacketsOutThreadList& OutGoingPacketsQueue() { return FOutGoingPacketsQueue; }
-  TNeloMQTTPacketsInThreadList& IncomingPackets() { return FPacketsInQueue; }
+  // Largest remaining length accepted from the broker; a longer frame ends
+  // the connection before anything is allocated for it.
+  static constexpr uint32_t kDefaultMaxIncomingPacketSize = 64u * 1024 * 1024;
+  uint32_t MaxIncomingPacketSize() const { return FMaxIncomingPacketSize.load(); }
+  void SetMaxIncomingPacketSize(uint32_t AValue) { FMaxIncomingPacketSize.store(AValue); }
+
+  // Open exchanges counted against InFlightWindow: packets in flight plus
+  // PUBRELs queued and not yet sent (an outgoing QoS 2 message keeps its slot
+  // from its PUBLISH to its PUBCOMP).
+  int WindowUse();
+
+  // Engine-clock time at which the CONNECT of the current connection was
+  // written, 0 once its CONNACK came (or before it was written).
+  int64_t ConnectSentTime() const { return FConnectSentTime.load(); }
+  void SetConnectSentTime(int64_t AValue) { FConnectSentTime.store(AValue); }
+  // Engine-clock time of the oldest PINGREQ still unanswered, 0 when none.
+  int64_t PingSentTime() const { return FPingSentTime.load(); }
+  void SetPingSentTime(int64_t AValue) { FPingSentTime.store(AValue); }
+
+  // Exactly-once delivery of received QoS 2 messages (main thread only): the
+  // id of a QoS 2 PUBLISH is kept until its PUBREL. Returns false when the
+  // id is held already (a repeat, not to be delivered again).
+  bool RememberIncomingQoS2(uint16_t APacketID);
+  void ForgetIncomingQoS2(uint16_t APacketID);
+  bool HoldsIncomingQoS2(uint16_t APacketID) const { return FIncomingQoS2.count(APacketID) != 0; }
 
   int64_t LastWriteCommunicationTime() const { return FLastWriteCommunicationTime.load(); }
   void SetLastWriteCommunicationTime(int64_t AValue) { FLastWriteCommunicationTime.store(AValue); }
@@ -97,6 +121,8 @@ class TNeloMQTTNeloMQTTClientSession {
 
   // Appends to the outgoing queue. A CONNECT instead takes the connect slot,
   // which the writer serves before anything else (see HoldUntilConnect).
+  // Acknowledgements, PUBRELs and PINGREQs go to the control queue, which
+  // the writer serves before the outgoing queue and whatever the window.
   void QueueOutgoingPacket(std::unique_ptr<TQueuedOutPacket> APacket);
   bool HasOutgoingPackets();
   std::unique_ptr<TQueuedOutPacket> GetNextOutGoingPacket();
@@ -106,6 +132,9 @@ class TNeloMQTTNeloMQTTClientSession {
   std::unique_ptr<TQueuedOutPacket> GetNextInFlightPacket();
   void WaitForAcknowledge(std::unique_ptr<TQueuedOutPacket> APacket);
   bool HasInflightPackets();
+  // Engine-clock time at which the first packet in flight is due for its
+  // resend (ARetryIntervalMs after its last send); 0 when none waits.
+  int64_t NextResendDue(int64_t ARetryIntervalMs);
   // A packet taken from the session leaves it for good (sent at QoS 0,
   // acknowledged, given up or refused). Acknowledgement marks for its id that
   // no other packet will look for are discarded with it.
@@ -118,6 +147,11 @@ class TNeloMQTTNeloMQTTClientSession {
   int OutstandingPackets() const { return FOutstanding.load(); }
   // Puts back a packet whose write failed, to be taken first at the next pass.
   void RequeueOutgoingPacket(std::unique_ptr<TQueuedOutPacket> APacket);
+  // Discards what belonged to the connection that ended: the queued
+  // acknowledgements and PINGREQs (PUBRELs stay, the exchange goes on).
+  void DropConnectionPackets();
+  // Whether a packet type travels through the control queue.
+  static bool IsControlPacket(TNeloMQTTPacketType APacketType);
 
   // Connect ordering: from HoldUntilConnect until the queued CONNECT has been
   // written, the writer sends nothing else on the connection. HoldUntilConnect
@@ -142,7 +176,8 @@ class TNeloMQTTNeloMQTTClientSession {
   bool HasIncomingPackets();
   std::unique_ptr<TQueuedInPacket> GetNextIncomingPacket();
 
-  // Empties the outgoing and incoming queues; in-flight packets stay.
+  // Empties the outgoing, control and incoming queues and forgets the
+  // received QoS 2 ids; in-flight packets stay.
   void Clear();
 
   // Main thread only.
@@ -173,6 +208,12 @@ class TNeloMQTTNeloMQTTClientSession {
   std::atomic<bool> FHasActiveMqttConnection{false};
   TNeloMQTTPacketsInThreadList FPacketsInQueue;
   TNeloMQTTPacketsOutThreadList FOutGoingPacketsQueue;
+  TNeloMQTTPacketsOutThreadList FControlQueue;
+  std::atomic<int> FQueuedPubRels{0};
+  std::atomic<uint32_t> FMaxIncomingPacketSize{kDefaultMaxIncomingPacketSize};
+  std::atomic<int64_t> FConnectSentTime{0};
+  std::atomic<int64_t> FPingSentTime{0};
+  std::unordered_set<uint16_t> FIncomingQoS2;
   TAckList FAcknowledgedPublishPackets;
   TAckList FAcknowledgedPubRecPackets;
   TAckList FAcknowledgedPubRelPackets;

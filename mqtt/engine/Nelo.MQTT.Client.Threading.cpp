@@ -1,195 +1,21 @@
 #include "Nelo.MQTT.Client.Threading.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <deque>
 #include <exception>
 #include <memory>
 
 #include "Nelo.MQTT.Client.Session.h"
+#include "Nelo.MQTT.Client.Texts.h"
 #include "Nelo.MQTT.Connection.h"
 #include "Nelo.MQTT.Logging.h"
 #include "Nelo.MQTT.Utils.h"
-
-// ---------------------------------------------------------------------------
-// Blocking hand-off
-
-namespace {
-
-struct THandOffStep {
-  std::function<void()> Step;
-  const void* Owner = nullptr;
-  bool Blocking = false;
-  bool Done = false;
-  std::exception_ptr Error;
-};
-
-struct THandOff {
-  std::mutex Lock;
-  std::condition_variable Queued;  // the main thread waits for steps
-  std::condition_variable Done;    // workers wait for their step to have run
-  std::deque<std::shared_ptr<THandOffStep>> Steps;
-  std::mutex WakeLock;
-  std::function<void()> Wake;
-};
-
-THandOff& HandOff() {
-  static THandOff handOff;
-  return handOff;
-}
-
-std::atomic<std::thread::id>& MainThreadId() {
-  static std::atomic<std::thread::id> id{std::this_thread::get_id()};
-  return id;
-}
-
-// Static initialisation runs on the thread that runs main().
-const bool s_mainThreadNoted = (MainThreadId(), HandOff(), true);
-
-void Enqueue(const std::shared_ptr<THandOffStep>& AStep) {
-  THandOff& h = HandOff();
-  {
-    std::lock_guard<std::mutex> lock(h.Lock);
-    h.Steps.push_back(AStep);
-  }
-  h.Queued.notify_all();
-  std::function<void()> wake;
-  {
-    std::lock_guard<std::mutex> lock(h.WakeLock);
-    wake = h.Wake;
-  }
-  if (wake) wake();
-}
-
-}  // namespace
-
-bool NeloIsMainThread() { return std::this_thread::get_id() == MainThreadId().load(); }
-
-void NeloSetMainThread() { MainThreadId().store(std::this_thread::get_id()); }
-
-void NeloSetWakeMainThread(std::function<void()> AWake) {
-  THandOff& h = HandOff();
-  std::lock_guard<std::mutex> lock(h.WakeLock);
-  h.Wake = std::move(AWake);
-}
-
-void NeloSynchronize(const std::function<void()>& AStep) {
-  (void)s_mainThreadNoted;
-  if (NeloIsMainThread()) {
-    AStep();
-    return;
-  }
-  auto step = std::make_shared<THandOffStep>();
-  step->Step = AStep;
-  step->Blocking = true;
-  Enqueue(step);
-  THandOff& h = HandOff();
-  std::exception_ptr error;
-  {
-    std::unique_lock<std::mutex> lock(h.Lock);
-    h.Done.wait(lock, [&] { return step->Done; });
-    // Taken over here, so the error lives on this thread only.
-    error = std::move(step->Error);
-    step->Error = nullptr;
-  }
-  if (error) std::rethrow_exception(error);
-}
-
-void NeloQueueOnMainThread(const void* AOwner, std::function<void()> AStep) {
-  if (NeloIsMainThread()) {
-    try {
-      AStep();
-    } catch (...) {
-    }
-    return;
-  }
-  auto step = std::make_shared<THandOffStep>();
-  step->Step = std::move(AStep);
-  step->Owner = AOwner;
-  Enqueue(step);
-}
-
-void NeloCancelQueued(const void* AOwner) {
-  THandOff& h = HandOff();
-  std::lock_guard<std::mutex> lock(h.Lock);
-  for (auto it = h.Steps.begin(); it != h.Steps.end();) {
-    if (!(*it)->Blocking && (*it)->Owner == AOwner)
-      it = h.Steps.erase(it);
-    else
-      ++it;
-  }
-}
-
-bool NeloCheckSynchronize(int ATimeoutMs) {
-  if (!NeloIsMainThread()) return false;
-  THandOff& h = HandOff();
-  bool ran = false;
-  for (;;) {
-    std::shared_ptr<THandOffStep> step;
-    {
-      std::unique_lock<std::mutex> lock(h.Lock);
-      if (h.Steps.empty() && !ran && ATimeoutMs > 0)
-        h.Queued.wait_for(lock, std::chrono::milliseconds(ATimeoutMs), [&] { return !h.Steps.empty(); });
-      if (h.Steps.empty()) return ran;
-      step = h.Steps.front();
-      h.Steps.pop_front();
-    }
-    std::exception_ptr error;
-    try {
-      step->Step();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    ran = true;
-    if (step->Blocking) {
-      {
-        std::lock_guard<std::mutex> lock(h.Lock);
-        step->Error = std::move(error);
-        step->Done = true;
-      }
-      h.Done.notify_all();
-    }
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Clock
-
-namespace {
-struct TClock {
-  std::mutex Lock;
-  std::shared_ptr<const std::function<int64_t()>> Now;
-  std::atomic<bool> Replaced{false};  // spares the lock on the usual path
-};
-TClock& Clock() {
-  static TClock clock;
-  return clock;
-}
-}  // namespace
-
-int64_t NeloNowMs() {
-  TClock& c = Clock();
-  if (c.Replaced.load()) {
-    std::shared_ptr<const std::function<int64_t()>> now;
-    {
-      std::lock_guard<std::mutex> lock(c.Lock);
-      now = c.Now;
-    }
-    if (now) return (*now)();
-  }
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-void NeloSetClock(std::function<int64_t()> ANow) {
-  TClock& c = Clock();
-  std::lock_guard<std::mutex> lock(c.Lock);
-  if (ANow)
-    c.Now = std::make_shared<const std::function<int64_t()>>(std::move(ANow));
-  else
-    c.Now.reset();
-  c.Replaced.store(c.Now != nullptr);
-}
 
 // ---------------------------------------------------------------------------
 // Worker
@@ -210,6 +36,7 @@ void TNeloMQTTWorkerThread::Terminate() {
     FTerminated.store(true);
   }
   FSleep.notify_all();
+  Signal();
 }
 
 void TNeloMQTTWorkerThread::Wake() {
@@ -218,6 +45,20 @@ void TNeloMQTTWorkerThread::Wake() {
     FWakeRequested = true;
   }
   FSleep.notify_all();
+  Signal();
+}
+
+bool TNeloMQTTWorkerThread::TakeWakeRequest() {
+  std::lock_guard<std::mutex> lock(FSleepLock);
+  const bool woken = FWakeRequested;
+  FWakeRequested = false;
+  return woken;
+}
+
+int TNeloMQTTWorkerThread::PauseUntil(int64_t AMs) const {
+  if (AMs <= 0) return 0;
+  if (NeloClockReplaced()) return static_cast<int>(std::min<int64_t>(AMs, FRunInterval));
+  return static_cast<int>(std::min<int64_t>(AMs, INT32_MAX));
 }
 
 void TNeloMQTTWorkerThread::WaitFor() {
@@ -236,46 +77,34 @@ void TNeloMQTTWorkerThread::Stop() {
   WaitFor();
 }
 
+void TNeloMQTTWorkerThread::WaitForWork(int AMs) {
+  std::unique_lock<std::mutex> lock(FSleepLock);
+  FSleep.wait_for(lock, std::chrono::milliseconds(AMs),
+                  [this] { return FTerminated.load() || FWakeRequested; });
+  FWakeRequested = false;
+}
+
 void TNeloMQTTWorkerThread::Execute() {
-  TNeloMQTTLogHelper::Info(Logger(), this, "Thread Started");
-  // Passes run on a fixed grid of RunInterval ms (shifted by the worker's
-  // phase), so their spacing does not grow by the time each pass takes, and
-  // workers keep their offset to each other: the reader runs half a period
-  // after the writer, so an acknowledgement that arrives after a write is
-  // read and marked before the writer's next pass looks for it.
-  using TClockType = std::chrono::steady_clock;
-  const auto interval = std::chrono::milliseconds(FRunInterval);
-  const auto sinceEpoch = TClockType::now().time_since_epoch();
-  TClockType::time_point next =
-      TClockType::time_point(sinceEpoch - sinceEpoch % interval) + std::chrono::milliseconds(FPhaseMs);
-  bool woken = false;
+  TNeloMQTTLogHelper::Info(Logger(), this, TNeloMQTTEngineTexts::kThreadStarted);
+  // A pass runs when there is work: each worker waits for its own signal
+  // (the socket, a queued packet, an acknowledgement, its next deadline),
+  // and the wait is cut short by Wake and Terminate.
   while (!Terminated()) {
     if (!Paused()) {
       try {
         DoWork();
       } catch (const std::exception& e) {
-        TNeloMQTTLogHelper::Error(Logger(), this, "Thread pass failed", &e);
+        TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kThreadPassFailed, &e);
       } catch (...) {
-        TNeloMQTTLogHelper::Error(Logger(), this, "Thread pass failed");
+        TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kThreadPassFailed);
       }
     }
-    const auto pause = std::chrono::milliseconds(PauseAfterPass());
-    const auto now = TClockType::now();
-    if (!woken || next <= now) {
-      next += interval;
-      if (next <= now) next += (now - next) / interval * interval + interval;
-      if (pause > interval) next += (pause - interval) / interval * interval;
-    } else if (pause <= interval && next - now > interval) {
-      // Woken out of an idle pause with work to do: back on the short grid.
-      next -= (next - now) / interval * interval;
-    }
-    std::unique_lock<std::mutex> lock(FSleepLock);
-    FSleep.wait_until(lock, next, [this] { return FTerminated.load() || FWakeRequested; });
-    // A wake-up runs an extra pass; the grid pass it came before stays due.
-    woken = FWakeRequested;
-    FWakeRequested = false;
+    if (Terminated()) break;
+    // Paused: only a flag change (Wake) or termination ends the wait.
+    const int pause = Paused() ? 1000 : PauseAfterPass();
+    if (pause > 0) WaitForWork(pause);
   }
-  TNeloMQTTLogHelper::Info(Logger(), this, "Thread Stopped");
+  TNeloMQTTLogHelper::Info(Logger(), this, TNeloMQTTEngineTexts::kThreadStopped);
   FFinished.store(true);
 }
 
@@ -293,11 +122,37 @@ class EBrokenStream : public ENeloMQTTError {
 TNeloMQTTReaderThread::TNeloMQTTReaderThread(TNeloMQTTNetworkConnection* AConnection,
                                              TNeloMQTTNeloMQTTClientSession* ASession, TNeloMQTTLogger* ALog)
     : TNeloMQTTWorkerThread(AConnection, ASession, ALog) {
-  SetPhase(RunInterval() / 2);
+  FWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   Start();
 }
 
-TNeloMQTTReaderThread::~TNeloMQTTReaderThread() { Stop(); }
+TNeloMQTTReaderThread::~TNeloMQTTReaderThread() {
+  Stop();
+  if (FWakeFd >= 0) ::close(FWakeFd);
+}
+
+void TNeloMQTTReaderThread::Signal() {
+  if (FWakeFd < 0) return;
+  const uint64_t one = 1;
+  ssize_t written;
+  do {
+    written = ::write(FWakeFd, &one, sizeof one);
+  } while (written < 0 && errno == EINTR);
+}
+
+void TNeloMQTTReaderThread::WaitForWork(int AMs) {
+  if (Paused() || FConnection == nullptr || FWakeFd < 0) {
+    TNeloMQTTWorkerThread::WaitForWork(AMs);
+    return;
+  }
+  // The socket or the wake-up descriptor (pausing, termination), whichever
+  // comes first.
+  if (!TakeWakeRequest()) FConnection->WaitForData(AMs, FWakeFd);
+  uint64_t count;
+  while (::read(FWakeFd, &count, sizeof count) > 0) {
+  }
+  TakeWakeRequest();
+}
 
 void TNeloMQTTReaderThread::SetOnPacketReceived(TNeloNotifyEvent AEvent) {
   std::lock_guard<std::mutex> lock(FEventLock);
@@ -315,46 +170,53 @@ void TNeloMQTTReaderThread::NotifyPacketReceived() {
 
 void TNeloMQTTReaderThread::DoWork() {
   if (FConnection == nullptr) {
-    TNeloMQTTLogHelper::Warning(Logger(), this, "IN - Disconnected");
+    TNeloMQTTLogHelper::Warning(Logger(), this, TNeloMQTTEngineTexts::kInDisconnected);
     return;
   }
   bool inFrame = false;
   try {
     while (!Paused() && !Terminated() && FConnection->HasData()) {
       TNeloMQTTLogger* log = Logger();
-      TNeloMQTTLogHelper::Debug(log, this, "IN - Incoming data detected -- Getting First Byte");
+      TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInDataDetected);
       uint8_t first = 0;
       FConnection->Read(first);
-      TNeloMQTTLogHelper::Debug(log, this, "IN - First Byte", first);
+      TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInFirstByte, first);
       if (first != 0) {
         inFrame = true;
-        TNeloMQTTLogHelper::Debug(log, this, "IN - Reading Remaining length");
+        TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInReadingLength);
         TNeloMQTTBytes buffer;
         uint8_t last = 0;
         do {
           FConnection->Read(buffer, 1, true);
           last = buffer.empty() ? 0 : buffer.back();
-          TNeloMQTTLogHelper::Debug(log, this, "IN - RL byte", last);
+          TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInLengthByte, last);
         } while ((last & 128) != 0 && buffer.size() < 4);
         if ((last & 128) != 0) throw EBrokenStream("Malformed remaining length");
         const int length = DecodeRemainingLength(buffer);
-        TNeloMQTTLogHelper::Debug(log, this, "IN - Got Remaining length --> " + std::to_string(length));
+        // Checked before anything is allocated for the body.
+        if (static_cast<uint32_t>(length) > FSession->MaxIncomingPacketSize())
+          throw EBrokenStream("Incoming packet of " + std::to_string(length) +
+                              " bytes is larger than MaxIncomingPacketSize (" +
+                              std::to_string(FSession->MaxIncomingPacketSize()) + ")");
+        TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInGotLength + std::to_string(length));
         if (length > 0) {
-          TNeloMQTTLogHelper::Debug(log, this, "IN - Start reading " + std::to_string(length) + " bytes");
+          TNeloMQTTLogHelper::Debug(log, this,
+                                    TNeloMQTTEngineTexts::kInStartReading + std::to_string(length) +
+                                        TNeloMQTTEngineTexts::kInBytesSuffix);
           FConnection->Read(buffer, static_cast<std::size_t>(length), false);
-          TNeloMQTTLogHelper::Debug(
-              log, this, "IN - End reading bytes. Resulting length: " + std::to_string(buffer.size()));
+          TNeloMQTTLogHelper::Debug(log, this,
+                                    TNeloMQTTEngineTexts::kInEndReading + std::to_string(buffer.size()));
         } else {
           buffer.clear();
         }
         FSession->AddIncomingPacket(first, std::move(buffer));
-        TNeloMQTTLogHelper::Debug(log, this, "IN - Bytes added to incoming messages queue");
+        TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInQueued);
         inFrame = false;
       }
       NeloSynchronize([this] { NotifyPacketReceived(); });
     }
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(Logger(), this, "IN - Read exception", &e);
+    TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kInReadException, &e);
     // A frame cut short (time-out, malformed length) leaves the stream out of
     // step: close the transport so the loss is reported and a reconnect can
     // start over on a clean stream.
@@ -378,9 +240,12 @@ TNeloMQTTWriterThread::~TNeloMQTTWriterThread() {
 }
 
 int TNeloMQTTWriterThread::PauseAfterPass() {
-  const bool idle =
-      !FSession->ConnectPending() && !FSession->HasInflightPackets() && !FSession->HasOutgoingPackets();
-  return idle ? kIdlePauseMs : RunInterval();
+  // Queued packets, acknowledgements and resuming wake the writer; what it
+  // waits for by itself is the next resend.
+  if (FConnection == nullptr || !FConnection->IsReady()) return kIdlePauseMs;
+  const int64_t due = FSession->NextResendDue(kRetryIntervalMs);
+  if (due == 0) return kIdlePauseMs;
+  return std::max(PauseUntil(due - NeloNowMs()), 1);
 }
 
 void TNeloMQTTWriterThread::SetOnPacketSent(TNeloNotifyEvent AEvent) {
@@ -419,9 +284,9 @@ void TNeloMQTTWriterThread::NotifyPacketSent() {
   try {
     NeloSynchronize([this, &event] { event(this); });
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(Logger(), this, "OUT - Packet sent notification failed", &e);
+    TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kOutSentNotificationFailed, &e);
   } catch (...) {
-    TNeloMQTTLogHelper::Error(Logger(), this, "OUT - Packet sent notification failed");
+    TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kOutSentNotificationFailed);
   }
 }
 
@@ -429,25 +294,31 @@ bool TNeloMQTTWriterThread::WritePacket(const TQueuedOutPacket& APacket) {
   try {
     // The time of a send is taken as it starts.
     const int64_t now = NeloNowMs();
+    // Stamped before the write as well as by the client's handler, so the
+    // keep-alive sees every send, also one whose answer is handled before
+    // this thread returns from the write, and when no one listens for sent
+    // packets.
+    FSession->SetLastWriteCommunicationTime(now);
     FConnection->Write(APacket.Packet());
     if (!FConnection->IsReady()) return false;
     {
       std::lock_guard<std::mutex> lock(FLock);
       FLastSentTime = now;
     }
-    // Stamped here as well as by the client's handler, so the keep-alive
-    // sees every send also when no one listens for sent packets.
-    FSession->SetLastWriteCommunicationTime(now);
     return true;
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(Logger(), this, "OUT - Write exception", &e);
+    TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kOutWriteException, &e);
     return false;
   }
 }
 
 TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoS0Packet(
     std::unique_ptr<TQueuedOutPacket>& APacket) {
-  TNeloMQTTLogHelper::Debug(Logger(), this, "OUT - Packet Qos:0 - SENDING", APacket->Packet());
+  TNeloMQTTLogHelper::Debug(Logger(), this, TNeloMQTTEngineTexts::kOutQoS0Sending, APacket->Packet());
+  // The oldest unanswered ping sets the deadline for its PINGRESP (stamped
+  // before the write: the answer may be handled before the write returns).
+  if (APacket->PacketType() == mtPINGREQ && FSession->PingSentTime() == 0)
+    FSession->SetPingSentTime(std::max<int64_t>(NeloNowMs(), 1));
   if (!WritePacket(*APacket)) return srTransportFailed;
   FSession->ReleaseOutPacket(std::move(APacket));
   NotifyPacketSent();
@@ -456,10 +327,13 @@ TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoS0Packet(
 
 TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoSnPacket(
     std::unique_ptr<TQueuedOutPacket>& APacket) {
-  const std::string qosText = APacket->Qos() == qosExactlyOnce ? " Qos:2" : " Qos:1";
+  const std::string qosText =
+      APacket->Qos() == qosExactlyOnce ? TNeloMQTTEngineTexts::kOutQoS2 : TNeloMQTTEngineTexts::kOutQoS1;
   const std::string idText = std::to_string(APacket->PacketId());
   if (FSession->IsAcknowlegded(APacket->PacketId(), APacket->PacketType(), true)) {
-    TNeloMQTTLogHelper::Debug(Logger(), this, "OUT - Packet: " + idText + qosText + " - ACKNOWLEDGED");
+    TNeloMQTTLogHelper::Debug(
+        Logger(), this,
+        TNeloMQTTEngineTexts::kOutPacket + idText + qosText + TNeloMQTTEngineTexts::kOutAcknowledged);
     FSession->ReleaseOutPacket(std::move(APacket));
     return srDone;
   }
@@ -470,18 +344,17 @@ TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoSnPacket(
   if (APacket->Attempt() >= kMaxAttempts) {
     if (APacket->Qos() == qosExactlyOnce)
       TNeloMQTTLogHelper::Error(
-          Logger(), this,
-          "OUT - Packet: " + idText + " Qos:2 - PACKET FAILED TO SEND: TODO EVENT ------------- ");
+          Logger(), this, TNeloMQTTEngineTexts::kOutPacket + idText + TNeloMQTTEngineTexts::kOutQoS2Failed);
     else
-      TNeloMQTTLogHelper::Error(Logger(), this,
-                                "OUT - Packet: " + idText + " Qos:1 - PACKET FAILED TO SEND ------------- ");
+      TNeloMQTTLogHelper::Error(
+          Logger(), this, TNeloMQTTEngineTexts::kOutPacket + idText + TNeloMQTTEngineTexts::kOutQoS1Failed);
     FSession->ReleaseOutPacket(std::move(APacket));
     return srDone;
   }
-  TNeloMQTTLogHelper::Debug(
-      Logger(), this,
-      "OUT - Packet: " + idText + qosText + " - SENDING - attempt: " + std::to_string(APacket->Attempt()),
-      APacket->Packet());
+  TNeloMQTTLogHelper::Debug(Logger(), this,
+                            TNeloMQTTEngineTexts::kOutPacket + idText + qosText +
+                                TNeloMQTTEngineTexts::kOutSendingAttempt + std::to_string(APacket->Attempt()),
+                            APacket->Packet());
   if (!WritePacket(*APacket)) return srTransportFailed;
   APacket->RegisterAttempt(LastSentTime());
   NotifyPacketSent();
@@ -501,7 +374,7 @@ TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendPacket(
     default: {
       // The packet itself is at fault: refuse it and go on with the others.
       ENeloMQTTError error("Invalid Qos Level");
-      TNeloMQTTLogHelper::Error(Logger(), this, "OUT - Packet refused", &error);
+      TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kOutRefused, &error);
       FSession->ReleaseOutPacket(std::move(APacket));
       return srDone;
     }
@@ -516,7 +389,9 @@ void TNeloMQTTWriterThread::DoWork() {
     std::unique_ptr<TQueuedOutPacket> connect = FSession->TakeConnectPacket();
     if (!connect) return;
     SetLastSentPacketInfo(*connect);
-    TNeloMQTTLogHelper::Debug(Logger(), this, "OUT - Packet Qos:0 - SENDING", connect->Packet());
+    TNeloMQTTLogHelper::Debug(Logger(), this, TNeloMQTTEngineTexts::kOutQoS0Sending, connect->Packet());
+    // Stamped before the write: the CONNACK may be handled before the write returns.
+    FSession->SetConnectSentTime(std::max<int64_t>(NeloNowMs(), 1));
     if (!WritePacket(*connect)) {
       FSession->ReturnConnectPacket(std::move(connect));
       return;
@@ -566,6 +441,36 @@ void TNeloMQTTKeepAliveThread::SetOnRequestReconnect(TNeloNotifyEvent AEvent) {
   FOnRequestReconnect = std::move(AEvent);
 }
 
+void TNeloMQTTKeepAliveThread::SetOnRequestClose(TNeloNotifyEvent AEvent) {
+  std::lock_guard<std::mutex> lock(FEventLock);
+  FOnRequestClose = std::move(AEvent);
+}
+
+void TNeloMQTTKeepAliveThread::RequestClose() {
+  TNeloNotifyEvent event;
+  {
+    std::lock_guard<std::mutex> lock(FEventLock);
+    event = FOnRequestClose;
+  }
+  if (event) event(this);
+}
+
+int TNeloMQTTKeepAliveThread::PauseAfterPass() {
+  const int64_t now = NeloNowMs();
+  int64_t next = now + kPassPauseMs;
+  auto consider = [&](int64_t ADeadline) { next = std::min(next, ADeadline); };
+  const int64_t lastWrite = FSession->LastWriteCommunicationTime();
+  if (FSession->HasActiveNetworkConnection()) {
+    if (ShouldKeepConnectionAlive())
+      consider(lastWrite + (static_cast<int64_t>(KeepAliveInterval()) + 1) * 1000);
+    if (FSession->ConnectSentTime() != 0) consider(FSession->ConnectSentTime() + kConnAckTimeoutMs);
+    if (FSession->PingSentTime() != 0) consider(FSession->PingSentTime() + PingAnswerMs());
+  } else if (ShouldTryReconnect()) {
+    consider(lastWrite + static_cast<int64_t>(ReconnectInterval()) * 1000);
+  }
+  return std::max(PauseUntil(next - now), 1);
+}
+
 void TNeloMQTTKeepAliveThread::RequestPing() {
   TNeloNotifyEvent event;
   {
@@ -588,25 +493,39 @@ void TNeloMQTTKeepAliveThread::DoWork() {
   const int64_t now = NeloNowMs();
   if (!FSession->HasActiveNetworkConnection() && ShouldTryReconnect() &&
       FSession->LastWriteCommunicationTime() + static_cast<int64_t>(ReconnectInterval()) * 1000 <= now) {
-    TNeloMQTTLogHelper::Info(Logger(), this, "KEEP ALIVE - No Connection. Requesting Reconnect.");
+    TNeloMQTTLogHelper::Info(Logger(), this, TNeloMQTTEngineTexts::kKeepAliveReconnect);
     try {
       NeloSynchronize([this] { RequestReconnect(); });
     } catch (const std::exception& e) {
-      TNeloMQTTLogHelper::Error(Logger(), this, "KEEP ALIVE - Reconnect request failed", &e);
+      TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kKeepAliveReconnectFailed, &e);
     }
     FSession->SetLastWriteCommunicationTime(now);
   }
   if (FSession->HasActiveNetworkConnection() && ShouldKeepConnectionAlive() &&
       FSession->LastWriteCommunicationTime() + (static_cast<int64_t>(KeepAliveInterval()) + 1) * 1000 <=
           now) {
-    TNeloMQTTLogHelper::Debug(
-        Logger(), this,
-        "KEEP ALIVE - No activity within the given interval. Requesting Ping to keep connection alive.");
+    TNeloMQTTLogHelper::Debug(Logger(), this, TNeloMQTTEngineTexts::kKeepAlivePing);
     try {
       NeloSynchronize([this] { RequestPing(); });
     } catch (const std::exception& e) {
-      TNeloMQTTLogHelper::Error(Logger(), this, "KEEP ALIVE - Ping request failed", &e);
+      TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kKeepAlivePingFailed, &e);
     }
     FSession->SetLastWriteCommunicationTime(now);
+  }
+  // A peer that answers neither the CONNECT nor a ping within its time is
+  // gone: the connection is closed (and auto-reconnect applies).
+  if (FSession->HasActiveNetworkConnection()) {
+    const int64_t connectSent = FSession->ConnectSentTime();
+    const int64_t pingSent = FSession->PingSentTime();
+    if ((connectSent != 0 && connectSent + kConnAckTimeoutMs <= now) ||
+        (pingSent != 0 && pingSent + PingAnswerMs() <= now)) {
+      FSession->SetConnectSentTime(0);
+      FSession->SetPingSentTime(0);
+      try {
+        NeloSynchronize([this] { RequestClose(); });
+      } catch (const std::exception& e) {
+        TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kKeepAliveCloseFailed, &e);
+      }
+    }
   }
 }

@@ -1,8 +1,7 @@
-// The engine's threads: the blocking hand-off to the main thread, the clock
-// every deadline is measured with, and the worker threads of the client
-// (reader, writer, keep-alive).
+// The worker threads of the client: reader, writer and keep-alive.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -12,7 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "Nelo.MQTT.Clock.h"
 #include "Nelo.MQTT.Global.h"
+#include "Nelo.MQTT.HandOff.h"
 
 class TNeloMQTTNetworkConnection;
 class TNeloMQTTLogger;
@@ -20,46 +21,13 @@ class TNeloMQTTNeloMQTTClientSession;
 class TQueuedOutPacket;
 
 // ---------------------------------------------------------------------------
-// Blocking hand-off
-
-// Runs AStep on the main thread and blocks until it has run there; an exception
-// thrown by the step is rethrown here. Called on the main thread, runs AStep at once.
-void NeloSynchronize(const std::function<void()>& AStep);
-// On the main thread: runs every waiting step, waiting up to ATimeoutMs for the
-// first one; returns true when at least one ran.
-bool NeloCheckSynchronize(int ATimeoutMs = 0);
-// Host hook, called on the worker thread right after it queued a step, so the
-// host can wake its main loop (the console posts a queued call of
-// NeloCheckSynchronize() into the Qt event loop). Unset: nothing is called.
-void NeloSetWakeMainThread(std::function<void()> AWake);
-// Makes the calling thread the main thread (the default is the thread that ran
-// static initialisation, i.e. main()).
-void NeloSetMainThread();
-
-// Whether the calling thread is the main thread.
-bool NeloIsMainThread();
-// Puts AStep before the main thread without waiting for it (on the main thread
-// it runs at once). Errors it raises are dropped. AOwner tags the step for
-// NeloCancelQueued.
-void NeloQueueOnMainThread(const void* AOwner, std::function<void()> AStep);
-// Discards the steps queued by NeloQueueOnMainThread for AOwner that have not
-// run yet (an object going away calls it for itself).
-void NeloCancelQueued(const void* AOwner);
-
-// ---------------------------------------------------------------------------
-// Clock: monotonic milliseconds. Every retry, keep-alive and reconnect
-// deadline is measured with it, so tests can drive them with a clock of their
-// own. An empty function restores the system's monotonic clock.
-int64_t NeloNowMs();
-void NeloSetClock(std::function<int64_t()> ANow);
-
-// ---------------------------------------------------------------------------
 // Workers
 
-// A thread that runs DoWork every RunInterval ms until terminated. The pause
-// between passes is cut short by Terminate. A paused worker keeps looping but
-// skips DoWork. Concrete classes start the thread at the end of their
-// constructor and stop it at the start of their destructor.
+// A thread that runs DoWork when there is work, until terminated. After a
+// pass it waits until Wake (work was queued, a flag changed), Terminate, or
+// the pause its class asks for (PauseAfterPass) runs out. A paused worker
+// keeps looping but skips DoWork. Concrete classes start the thread at the
+// end of their constructor and stop it at the start of their destructor.
 class TNeloMQTTWorkerThread : public TNeloObject {
  public:
   TNeloMQTTWorkerThread(TNeloMQTTNetworkConnection* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
@@ -76,7 +44,10 @@ class TNeloMQTTWorkerThread : public TNeloObject {
   bool Finished() const { return FFinished.load(); }
 
   bool Paused() const { return FPaused.load(); }
-  void SetPaused(bool AValue) { FPaused.store(AValue); }
+  void SetPaused(bool AValue) {
+    FPaused.store(AValue);
+    Wake();
+  }
   void SetLogger(TNeloMQTTLogger* ALogger) { FLogger.store(ALogger); }
   int RunInterval() const { return FRunInterval; }
   // Cuts the current pause short: the next pass starts at once.
@@ -84,15 +55,23 @@ class TNeloMQTTWorkerThread : public TNeloObject {
 
  protected:
   void Start();
-  // Offset of this worker's passes within the RunInterval grid (before Start).
-  void SetPhase(int AMs) { FPhaseMs = AMs; }
   // Terminates and waits; concrete classes call it first in their destructor.
   void Stop();
   virtual void Execute();
   virtual void DoWork() = 0;
-  // The pause after the pass just made, a multiple of RunInterval (so
-  // passes stay on their grid); RunInterval by default.
+  // The longest wait after the pass just made, in ms; RunInterval by default.
   virtual int PauseAfterPass() { return FRunInterval; }
+  // Waits up to AMs for a Wake or Terminate. The reader waits on its socket
+  // as well.
+  virtual void WaitForWork(int AMs);
+  // Called by Wake and Terminate after the flag is set (the reader pokes its
+  // wake-up descriptor).
+  virtual void Signal() {}
+  // Takes the pending wake-up, if any.
+  bool TakeWakeRequest();
+  // A wait bounded for a deadline AMs of engine time away: a replaced clock
+  // gives no real-time deadlines, so the wait is then RunInterval at most.
+  int PauseUntil(int64_t AMs) const;
   TNeloMQTTLogger* Logger() const { return FLogger.load(); }
 
   TNeloMQTTNetworkConnection* FConnection;
@@ -101,7 +80,6 @@ class TNeloMQTTWorkerThread : public TNeloObject {
  private:
   std::atomic<TNeloMQTTLogger*> FLogger;
   int FRunInterval = 10;
-  int FPhaseMs = 0;
   std::atomic<bool> FPaused{false};
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};
@@ -117,6 +95,8 @@ using TNeloNotifyEvent = std::function<void(TNeloObject* ASender)>;
 // hands OnPacketReceived to the main thread after each frame.
 class TNeloMQTTReaderThread final : public TNeloMQTTWorkerThread {
  public:
+  // Longest wait on the socket; Wake and Terminate cut it short.
+  static constexpr int kWaitMs = 1000;
   TNeloMQTTReaderThread(TNeloMQTTNetworkConnection* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
                         TNeloMQTTLogger* ALog);
   ~TNeloMQTTReaderThread() override;
@@ -127,9 +107,13 @@ class TNeloMQTTReaderThread final : public TNeloMQTTWorkerThread {
 
  protected:
   void DoWork() override;
+  int PauseAfterPass() override { return kWaitMs; }
+  void WaitForWork(int AMs) override;
+  void Signal() override;
 
  private:
   void NotifyPacketReceived();
+  int FWakeFd = -1;
   std::mutex FEventLock;
   TNeloNotifyEvent FOnPacketReceived;
 };
@@ -146,9 +130,9 @@ class TNeloMQTTWriterThread final : public TNeloMQTTWorkerThread {
   ~TNeloMQTTWriterThread() override;
   std::string ClassName() const override { return "TNeloMQTTWriterThread"; }
 
-  // With nothing queued or waiting for an acknowledgement the writer pauses
-  // this long between passes; queueing a packet wakes it at once.
-  static constexpr int kIdlePauseMs = 100;
+  // With nothing to resend the writer waits this long at most; queueing a
+  // packet, an acknowledgement or resuming wakes it at once.
+  static constexpr int kIdlePauseMs = 1000;
 
   void SetOnPacketSent(TNeloNotifyEvent AEvent);
   // Copy of the info of the last packet the writer took up.
@@ -186,27 +170,48 @@ class TNeloMQTTKeepAliveThread final : public TNeloMQTTWorkerThread {
   std::string ClassName() const override { return "TNeloMQTTKeepAliveThread"; }
 
   bool ShouldTryReconnect() const { return FShouldTryReconnect.load(); }
-  void SetShouldTryReconnect(bool AValue) { FShouldTryReconnect.store(AValue); }
+  void SetShouldTryReconnect(bool AValue) {
+    FShouldTryReconnect.store(AValue);
+    Wake();
+  }
   int ReconnectInterval() const { return FReconnectInterval.load(); }
-  void SetReconnectInterval(int AValue) { FReconnectInterval.store(AValue); }
+  void SetReconnectInterval(int AValue) {
+    FReconnectInterval.store(AValue);
+    Wake();
+  }
   bool ShouldKeepConnectionAlive() const { return FShouldKeepConnectionAlive.load(); }
-  void SetShouldKeepConnectionAlive(bool AValue) { FShouldKeepConnectionAlive.store(AValue); }
+  void SetShouldKeepConnectionAlive(bool AValue) {
+    FShouldKeepConnectionAlive.store(AValue);
+    Wake();
+  }
   int KeepAliveInterval() const { return FKeepAliveInterval.load(); }
-  void SetKeepAliveInterval(int AValue) { FKeepAliveInterval.store(AValue); }
+  void SetKeepAliveInterval(int AValue) {
+    FKeepAliveInterval.store(AValue);
+    Wake();
+  }
 
   void SetOnRequestPing(TNeloNotifyEvent AEvent);
   void SetOnRequestReconnect(TNeloNotifyEvent AEvent);
+  // Raised (on the main thread) when the CONNACK or a PINGRESP is overdue:
+  // the connection is to be closed.
+  void SetOnRequestClose(TNeloNotifyEvent AEvent);
 
-  // Its deadlines are whole seconds: a pass every 100 ms is plenty.
-  static constexpr int kPassPauseMs = 100;
+  // The CONNACK must come this long after the CONNECT was written.
+  static constexpr int64_t kConnAckTimeoutMs = 5000;
+  // Longest sleep between passes; the next deadline usually comes first.
+  static constexpr int kPassPauseMs = 1000;
 
  protected:
   void DoWork() override;
-  int PauseAfterPass() override { return kPassPauseMs; }
+  int PauseAfterPass() override;
 
  private:
   void RequestPing();
   void RequestReconnect();
+  void RequestClose();
+  // A PINGRESP is due within the keep-alive interval (1 s at least).
+  int64_t PingAnswerMs() const { return std::max<int64_t>(KeepAliveInterval(), 1) * 1000; }
+  TNeloNotifyEvent FOnRequestClose;
 
   std::atomic<bool> FShouldTryReconnect{false};
   std::atomic<int> FReconnectInterval{30};

@@ -61,6 +61,11 @@ TNeloMQTTClient::TNeloMQTTClient(TNeloObject* AOwner)
 TNeloMQTTClient::~TNeloMQTTClient() {
   FDestroying.store(true);
   NeloCancelQueued(this);
+  // A worker blocked in a write (a peer that stopped reading) gives up at
+  // once: nothing waits on a write from here on. Reading goes on until the
+  // reader ends, so what the peer sent is taken in and the socket closes
+  // without a reset.
+  FConnection->AbortWrites();
   if (FKeepAliveThread) {
     FKeepAliveThread->Terminate();
     FKeepAliveThread->WaitFor();
@@ -202,10 +207,16 @@ void TNeloMQTTClient::Connect(bool ACleanSession) {
     FKeepAliveThread = std::make_unique<TNeloMQTTKeepAliveThread>(FConnection.get(), FSession.get(), FLogger);
     FKeepAliveThread->SetOnRequestPing([this](TNeloObject*) { HandlePingRequest(); });
     FKeepAliveThread->SetOnRequestReconnect([this](TNeloObject*) { HandleReconnectRequest(); });
+    FKeepAliveThread->SetOnRequestClose([this](TNeloObject*) { HandleConnectionTimeout(); });
   } else {
     FKeepAliveThread->SetPaused(false);
   }
   if (IsConnected()) return;
+  FOperatorDisconnected = false;
+  // A new connection of the operator's: the subscriptions to restore after
+  // a reconnect are the ones granted from now on.
+  FGrantedSubscriptions.clear();
+  FPendingSubscriptionQos.clear();
   if (FClientID.empty()) FClientID = RandomClientIdentifier();
   SetConnectionStatus(csConnecting);
   try {
@@ -218,13 +229,15 @@ void TNeloMQTTClient::Connect(bool ACleanSession) {
 void TNeloMQTTClient::InternalConnect(bool AClean) {
   if (AClean) FSession->Clear();
   try {
-    TNeloMQTTLogHelper::Info(FLogger, this, "CLIENT- Connecting --------------------------- ");
+    TNeloMQTTLogHelper::Info(FLogger, this, TNeloMQTTEngineTexts::kConnecting);
     // The CONNECT queued below must be the first packet on the new
     // connection: the writer holds everything else back until it is out.
     FSession->HoldUntilConnect();
+    FSession->SetConnectSentTime(0);
+    FSession->SetPingSentTime(0);
+    FConnAckReceived = false;
     if (FConnection->IsReady()) {
-      TNeloMQTTLogHelper::Info(FLogger, this,
-                               "CLIENT- Closing previous connection --------------------------- ");
+      TNeloMQTTLogHelper::Info(FLogger, this, TNeloMQTTEngineTexts::kClosingPrevious);
       FConnection->Close();
     }
     FConnection->SetHostName(FBrokerHostName);
@@ -263,7 +276,7 @@ void TNeloMQTTClient::InternalConnect(bool AClean) {
     connect->SetKeepAlive(FKeepAliveSettings->KeepAliveInterval());
     HandleOutgoingPacket(std::move(connect), false);
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(FLogger, this, "Failed to connect", &e);
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedToConnect, &e);
     throw;
   }
 }
@@ -298,18 +311,36 @@ void TNeloMQTTClient::HandleNetworkDisconnected() {
 
 void TNeloMQTTClient::NetworkLost() {
   if (FConnectionStatus.load() == csConnected) SetConnectionStatus(csConnectionLost);
+  // Acknowledgements and pings belonged to the connection that ended.
+  FSession->DropConnectionPackets();
+  FSession->SetConnectSentTime(0);
+  FSession->SetPingSentTime(0);
   InternalDisconnect();
 }
 
 void TNeloMQTTClient::InternalDisconnect() {
-  TNeloMQTTLogHelper::Info(FLogger, this, "CLIENT- Disconnecting --------------------------- ");
+  TNeloMQTTLogHelper::Info(FLogger, this, TNeloMQTTEngineTexts::kDisconnecting);
   if (FWriterThread) FWriterThread->SetPaused(true);
   if (FReaderThread) FReaderThread->SetPaused(true);
   if (FConnection->IsReady()) FConnection->Close();
 }
 
 void TNeloMQTTClient::Disconnect() {
-  if (FConnectionStatus.load() != csConnected || !FKeepAliveThread) return;
+  // Nothing reconnects after this until the next Connect, not even a
+  // reconnect request the keep-alive thread handed over before.
+  FOperatorDisconnected = true;
+  if (!FKeepAliveThread) return;
+  if (FConnectionStatus.load() != csConnected) {
+    // Connecting, reconnecting, lost or refused: the reconnect loop ends
+    // and a connection still open is closed.
+    FKeepAliveThread->SetPaused(true);
+    FKeepAliveThread->SetShouldTryReconnect(false);
+    FKeepAliveThread->SetShouldKeepConnectionAlive(false);
+    if (FConnectionStatus.load() == csNotConnected && !FConnection->IsReady()) return;
+    InternalDisconnect();
+    SetConnectionStatus(csNotConnected);
+    return;
+  }
   struct TFinally {
     TNeloMQTTClient* Client;
     ~TFinally() { Client->SetConnectionStatus(csNotConnected); }
@@ -331,12 +362,15 @@ void TNeloMQTTClient::Ping() {
 
 void TNeloMQTTClient::HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APacket, bool ASendDirectly) {
   try {
-    TNeloMQTTLogHelper::Debug(FLogger, this,
-                              "CLIENT- Handeling Outgoing Packet --------------------------- ");
+    TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kHandlingOutgoing);
     if (ASendDirectly) {
-      TNeloMQTTLogHelper::Debug(FLogger, this,
-                                "CLIENT- Sending packet directly to Connection --------------------------- ");
-      FConnection->Write(APacket->GetBytes());
+      TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kSendingDirectly);
+      // Best effort within a short bound: never behind a write in progress
+      // (the socket is shut down next, which ends that write).
+      if (!FConnection->WriteWithin(APacket->GetBytes(), kDirectWriteTimeoutMs)) {
+        TNeloMQTTLogHelper::Warning(FLogger, this, TNeloMQTTEngineTexts::kDirectSendSkipped);
+        return;
+      }
       TNeloMQTTPacketInfo info;
       info.PacketId = APacket->PacketId();
       info.PacketType = APacket->PacketType();
@@ -345,14 +379,13 @@ void TNeloMQTTClient::HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APac
       info.IsRetained = APacket->IsRetained();
       DoPacketSent(info);
     } else {
-      TNeloMQTTLogHelper::Debug(FLogger, this,
-                                "CLIENT- Sending packet to WriterThread --------------------------- ");
+      TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kSendingToWriter);
       FSession->QueueOutgoingPacket(std::make_unique<TQueuedOutPacket>(
           APacket->PacketId(), APacket->QoS(), APacket->PacketType(), APacket->GetBytes()));
-      TNeloMQTTLogHelper::Debug(FLogger, this, "CLIENT- Packet added to queue --------------------------- ");
+      TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kPacketAdded);
     }
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(FLogger, this, "Failed to handle outgoing packet", &e);
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedOutgoing, &e);
   }
 }
 
@@ -365,9 +398,27 @@ void TNeloMQTTClient::HandlePacketSent() {
 
 void TNeloMQTTClient::HandlePingRequest() { Ping(); }
 
+void TNeloMQTTClient::HandleConnectionTimeout() {
+  if (FDestroying.load() || !FConnection->IsReady()) return;
+  const bool connecting = FConnectionStatus.load() != csConnected;
+  TNeloMQTTLogHelper::Error(
+      FLogger, this, connecting ? TNeloMQTTEngineTexts::kConnAckTimeout : TNeloMQTTEngineTexts::kPingTimeout);
+  CloseOnError();
+}
+
+void TNeloMQTTClient::CloseOnError() {
+  const TNeloMQTTConnectionStatus before = FConnectionStatus.load();
+  if (FConnection->IsReady()) FConnection->Close();
+  // A connection that never got accepted is lost as well.
+  if ((before == csConnecting || before == csReconnecting) && FConnectionStatus.load() == before &&
+      !FOperatorDisconnected)
+    SetConnectionStatus(csConnectionLost);
+}
+
 void TNeloMQTTClient::HandleReconnectRequest() {
-  // The client is going away: no new connection.
-  if (FDestroying.load()) return;
+  // The client is going away, or the operator disconnected after the
+  // request was handed over: no new connection.
+  if (FDestroying.load() || FOperatorDisconnected) return;
   // The keep-alive thread saw the transport down before the notice of the
   // loss reached this thread: report the loss first, as it happened.
   if (FConnectionStatus.load() == csConnected && !FSession->HasActiveNetworkConnection()) NetworkLost();
@@ -375,7 +426,7 @@ void TNeloMQTTClient::HandleReconnectRequest() {
   try {
     InternalConnect(false);
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(FLogger, this, "PING Failed", &e);
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kPingFailed, &e);
   }
 }
 
@@ -411,10 +462,11 @@ uint16_t TNeloMQTTClient::Subscribe(const TNeloStringArray& ATopics, const TNelo
   request->PacketId = id;
   request->Topics = ATopics;
   HandleOutgoingPacket(std::move(packet), false);
+  FPendingSubscriptionQos[id] = ATopicQosLevels;
   try {
     FSession->AddSubscriptionRequest(std::move(request));
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(FLogger, this, "Subscribe Failed", &e);
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kSubscribeFailed, &e);
     return 0;
   }
   return id;
@@ -430,6 +482,15 @@ uint16_t TNeloMQTTClient::Unsubscribe(const TNeloStringArray& ATopics) {
     NELO_ASSERT(TNeloMQTTTopic::ValidateTopicFilter(topic), "This is not a valid topic filter");
   const uint16_t id = FSession->GetNextPacketId();
   HandleOutgoingPacket(std::make_unique<TNeloMQTTUnSubscribePacket>(id, ATopics), false);
+  // Not restored after a reconnect any more.
+  for (const std::string& topic : ATopics) {
+    for (auto it = FGrantedSubscriptions.begin(); it != FGrantedSubscriptions.end();) {
+      if (it->first == topic)
+        it = FGrantedSubscriptions.erase(it);
+      else
+        ++it;
+    }
+  }
   return id;
 }
 
@@ -441,7 +502,41 @@ void TNeloMQTTClient::HandlePacketsReceived() {
   while (FSession->HasIncomingPackets()) {
     std::unique_ptr<TQueuedInPacket> queued = FSession->GetNextIncomingPacket();
     if (!queued) continue;
+    // MQTT 3.1.1 ends the connection on these; nothing of the packet is acted on.
+    const char* violation = ProtocolViolation(*queued);
+    if (violation != nullptr) {
+      ENeloMQTTError error(violation);
+      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kProtocolViolation, &error);
+      // Whatever else was received on that connection goes with it.
+      while (FSession->GetNextIncomingPacket()) {
+      }
+      CloseOnError();
+      return;
+    }
     HandleIncomingPacket(TNeloMQTTPacketFactory::CreateFrom(queued->FirstByte(), queued->Buffer()));
+  }
+}
+
+const char* TNeloMQTTClient::ProtocolViolation(const TQueuedInPacket& APacket) {
+  const TNeloMQTTBytes& body = APacket.Buffer();
+  switch (static_cast<TNeloMQTTPacketType>(APacket.FirstByte() >> 4)) {
+    case mtPUBLISH: {
+      const int qos = (APacket.FirstByte() >> 1) & 0x03;
+      if (qos == 3) return "PUBLISH with QoS 3";
+      if (body.size() < 2) return "PUBLISH without topic length";
+      const std::size_t topicEnd = 2 + ((static_cast<std::size_t>(body[0]) << 8) | body[1]);
+      if (topicEnd > body.size()) return "PUBLISH topic runs past the packet";
+      if (qos > 0) {
+        if (topicEnd + 2 > body.size()) return "PUBLISH without packet identifier";
+        if (body[topicEnd] == 0 && body[topicEnd + 1] == 0) return "PUBLISH with packet identifier 0";
+      }
+      return nullptr;
+    }
+    case mtCONNACK:
+      if (FConnAckReceived) return "Second CONNACK on one connection";
+      return nullptr;
+    default:
+      return nullptr;
   }
 }
 
@@ -456,10 +551,10 @@ void TNeloMQTTClient::HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APac
   const uint16_t id = info.PacketId;
   switch (info.PacketType) {
     case mtRESERVED0:
-      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtRESERVED0");
+      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeReserved0);
       break;
     case mtCONNECT:
-      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtCONNECT");
+      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeConnect);
       break;
     case mtCONNACK:
       FSession->MarkAsAcknowledged(id, mtCONNECT);
@@ -477,20 +572,22 @@ void TNeloMQTTClient::HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APac
       break;
     case mtPUBREL:
       FSession->MarkAsAcknowledged(id, mtPUBREC);
+      // The exchange is over: a later PUBLISH with this id is a new message.
+      FSession->ForgetIncomingQoS2(id);
       SendPubComp(*APacket);
       break;
     case mtPUBCOMP:
       FSession->MarkAsAcknowledged(id, mtPUBREL);
       break;
     case mtSUBSCRIBE:
-      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtSUBSCRIBE");
+      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeSubscribe);
       break;
     case mtSUBACK:
       FSession->MarkAsAcknowledged(id, mtSUBSCRIBE);
       HandleSubAck(*APacket);
       break;
     case mtUNSUBSCRIBE:
-      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtUNSUBSCRIBE");
+      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeUnsubscribe);
       break;
     case mtUNSUBACK:
       FSession->MarkAsAcknowledged(id, mtUNSUBSCRIBE);
@@ -499,13 +596,14 @@ void TNeloMQTTClient::HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APac
       DoPingRequest();
       break;
     case mtPINGRESP:
+      FSession->SetPingSentTime(0);
       DoPingResponse();
       break;
     case mtDISCONNECT:
-      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtDISCONNECT");
+      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeDisconnect);
       break;
     case mtRESERVED15:
-      TNeloMQTTLogHelper::Error(FLogger, this, "Received Packet with invalid Packet Type - mtRESERVED15");
+      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeReserved15);
       break;
   }
   DoPacketReceived(info);
@@ -514,6 +612,8 @@ void TNeloMQTTClient::HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APac
 void TNeloMQTTClient::HandleConnAck(TNeloMQTTPacket& APacket) {
   auto* connAck = dynamic_cast<TNeloMQTTConnAckPacket*>(&APacket);
   if (connAck == nullptr) return;
+  FConnAckReceived = true;
+  FSession->SetConnectSentTime(0);
   TNeloMQTTConnectionStatus status;
   switch (static_cast<int>(connAck->ReturnCode())) {
     case 0:
@@ -538,7 +638,11 @@ void TNeloMQTTClient::HandleConnAck(TNeloMQTTPacket& APacket) {
       status = csNotConnected;
       break;
   }
+  const bool reconnect = FConnectionStatus.load() == csReconnecting;
   SetConnectionStatus(status);
+  // A broker that kept no session has forgotten the subscriptions: they are
+  // made again, or the operator would silently stop receiving.
+  if (status == csConnected && reconnect && !connAck->SessionPresent()) RestoreSubscriptions();
 }
 
 void TNeloMQTTClient::HandleIncomingPublish(TNeloMQTTPacket& APacket) {
@@ -546,15 +650,19 @@ void TNeloMQTTClient::HandleIncomingPublish(TNeloMQTTPacket& APacket) {
     const uint16_t id = APacket.PacketId();
     if (APacket.QoS() == qosAtLeastOnce)
       HandleOutgoingPacket(std::make_unique<TNeloMQTTPubAckPacket>(id), false);
-    else if (APacket.QoS() == qosExactlyOnce)
+    else if (APacket.QoS() == qosExactlyOnce) {
       HandleOutgoingPacket(std::make_unique<TNeloMQTTPubRecPacket>(id), false);
+      // Exactly once: a repeat before the PUBREL is acknowledged again, not
+      // delivered again.
+      if (!FSession->RememberIncomingQoS2(id)) return;
+    }
     auto* publish = dynamic_cast<TNeloMQTTPublishPacket*>(&APacket);
     if (publish == nullptr) throw ENeloMQTTError("Not a PUBLISH packet");
     DoPublishReceived(id, publish->TopicName(), publish->PayloadRef());
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(FLogger, this, "Failed to process incoming publish packet", &e);
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedIncomingPublish, &e);
   } catch (...) {
-    TNeloMQTTLogHelper::Error(FLogger, this, "Failed to process incoming publish packet");
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedIncomingPublish);
   }
 }
 
@@ -569,6 +677,12 @@ void TNeloMQTTClient::SendPubComp(TNeloMQTTPacket& APacket) {
 void TNeloMQTTClient::HandleSubAck(TNeloMQTTPacket& APacket) {
   std::unique_ptr<TNeloMQTTRequestedSubscription> request =
       FSession->GetSubscriptionRequest(APacket.PacketId());
+  TNeloQosArray levels;
+  auto pending = FPendingSubscriptionQos.find(APacket.PacketId());
+  if (pending != FPendingSubscriptionQos.end()) {
+    levels = std::move(pending->second);
+    FPendingSubscriptionQos.erase(pending);
+  }
   if (!request) return;
   auto* subAck = dynamic_cast<TNeloMQTTSubAckPacket*>(&APacket);
   TNeloMQTTSubscriptions subscriptions;
@@ -578,11 +692,37 @@ void TNeloMQTTClient::HandleSubAck(TNeloMQTTPacket& APacket) {
     entry.Topic = request->Topics[i];
     // Return codes pair with topics by position; a topic without one was
     // not accepted.
-    if (subAck != nullptr && i < subAck->ReturnCodes().size() && subAck->ReturnCodes()[i]) {
-      entry.Accepted = subAck->ReturnCodes()[i]->IsAccepted();
-      entry.MaxQoS = subAck->ReturnCodes()[i]->MaximumQoS();
+    if (subAck != nullptr && i < subAck->ReturnCodeCount()) {
+      const TNeloMQTTSubAckReturnCode code = subAck->ReturnCode(i);
+      entry.Accepted = code.IsAccepted();
+      entry.MaxQoS = code.MaximumQoS();
     }
     subscriptions.push_back(entry);
+    if (entry.Accepted) {
+      const TNeloMQTTQoS qos = i < levels.size() ? levels[i] : entry.MaxQoS;
+      bool known = false;
+      for (auto& granted : FGrantedSubscriptions) {
+        if (granted.first == entry.Topic) {
+          granted.second = qos;
+          known = true;
+        }
+      }
+      if (!known) FGrantedSubscriptions.emplace_back(entry.Topic, qos);
+    }
   }
   DoSubscriptionAcknowledged(APacket.PacketId(), subscriptions);
+}
+
+void TNeloMQTTClient::RestoreSubscriptions() {
+  if (FGrantedSubscriptions.empty()) return;
+  TNeloStringArray topics;
+  TNeloQosArray levels;
+  for (const auto& granted : FGrantedSubscriptions) {
+    topics.push_back(granted.first);
+    levels.push_back(granted.second);
+  }
+  std::string list;
+  for (const std::string& topic : topics) list += (list.empty() ? "" : ", ") + topic;
+  TNeloMQTTLogHelper::Info(FLogger, this, std::string(TNeloMQTTEngineTexts::kSubscribingAgain) + list);
+  Subscribe(topics, levels);
 }

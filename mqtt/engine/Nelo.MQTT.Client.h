@@ -13,8 +13,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "Nelo.MQTT.Client.Session.h"
+#include "Nelo.MQTT.Client.Texts.h"
 #include "Nelo.MQTT.Client.Threading.h"
 #include "Nelo.MQTT.Connection.h"
 #include "Nelo.MQTT.Global.h"
@@ -159,6 +163,11 @@ class TNeloMQTTClient : public TNeloObject {
   // Whether the writer hands every send over to the main thread to raise
   // OnPacketSent (on by default). Off, sends cost no hand-off and raise no
   // OnPacketSent; bulk senders that do not listen for them turn it off.
+  // Largest packet accepted from the broker (remaining length, bytes); a
+  // larger one closes the connection with an error line. 64 MiB.
+  uint32_t MaxIncomingPacketSize() const { return FSession->MaxIncomingPacketSize(); }
+  void SetMaxIncomingPacketSize(uint32_t AValue) { FSession->SetMaxIncomingPacketSize(AValue); }
+
   bool PacketSentNotifications() const { return FPacketSentNotifications; }
   void SetPacketSentNotifications(bool AValue);
 
@@ -213,6 +222,14 @@ class TNeloMQTTClient : public TNeloObject {
   void HandlePacketSent();
   void HandlePingRequest();
   void HandleReconnectRequest();
+  // The keep-alive thread found a PINGRESP or the CONNACK overdue.
+  void HandleConnectionTimeout();
+  // Closes the connection after an error of the peer's (auto-reconnect applies).
+  void CloseOnError();
+  // The reason a received frame ends the connection, or null.
+  const char* ProtocolViolation(const TQueuedInPacket& APacket);
+  // Subscribes again to what was granted, after a reconnect without session.
+  void RestoreSubscriptions();
   void BindWriterEvents();
   // Receiving side
   void HandlePacketsReceived();
@@ -241,4 +258,11 @@ class TNeloMQTTClient : public TNeloObject {
   std::atomic<TNeloMQTTConnectionStatus> FConnectionStatus{csNotConnected};
   bool FPacketSentNotifications = true;
   std::atomic<bool> FDestroying{false};
+  // Main thread only.
+  bool FOperatorDisconnected = false;
+  bool FConnAckReceived = false;
+  std::vector<std::pair<std::string, TNeloMQTTQoS>> FGrantedSubscriptions;
+  std::unordered_map<uint16_t, TNeloQosArray> FPendingSubscriptionQos;
+  // Bound on the direct DISCONNECT write.
+  static constexpr int kDirectWriteTimeoutMs = 500;
 };

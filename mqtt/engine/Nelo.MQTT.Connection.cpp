@@ -13,9 +13,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "Nelo.MQTT.Client.Texts.h"
 
 namespace {
 
@@ -175,6 +178,7 @@ class TNeloMQTTNetworkConnection::TLink : public TNeloObject {
   std::atomic<int> ReadTimeout{kAllocatedReadTimeoutMs};
   std::atomic<bool> Up{false};    // connected reported, disconnected not yet
   std::atomic<bool> Shut{false};  // shut down by this side
+  std::atomic<bool> WritesAborted{false};
 };
 
 TNeloMQTTNetworkConnection::TNeloMQTTNetworkConnection(TNeloMQTTLogger* Alogger)
@@ -218,19 +222,19 @@ int TNeloMQTTNetworkConnection::ReadTimeout() const {
 void TNeloMQTTNetworkConnection::SetLogger(TNeloMQTTLogger* Alogger) { FLog = Alogger; }
 
 void TNeloMQTTNetworkConnection::DoConnected() {
-  TNeloMQTTLogHelper::Info(Log(), this, "Connection opened");
+  TNeloMQTTLogHelper::Info(Log(), this, TNeloMQTTEngineTexts::kConnectionOpened);
   FIsReady = true;
   if (OnConnected) OnConnected(this);
 }
 
 void TNeloMQTTNetworkConnection::DoDisconnected() {
-  TNeloMQTTLogHelper::Info(Log(), this, "Connection closed by remote host");
+  TNeloMQTTLogHelper::Info(Log(), this, TNeloMQTTEngineTexts::kConnectionClosed);
   FIsReady = false;
   if (OnDisconnected) OnDisconnected(this);
 }
 
 void TNeloMQTTNetworkConnection::HandleSocketAllocated(TLink& ALink) {
-  TNeloMQTTLogHelper::Info(Log(), this, "Socket allocated ... ");
+  TNeloMQTTLogHelper::Info(Log(), this, TNeloMQTTEngineTexts::kSocketAllocated);
   ALink.ReadTimeout = kAllocatedReadTimeoutMs;
 }
 
@@ -238,21 +242,21 @@ void TNeloMQTTNetworkConnection::HandleStatus(TNeloObject* ASender, TStatus ASta
   const std::string name = ASender->ClassName();
   switch (AStatus) {
     case hsResolving:
-      TNeloMQTTLogHelper::Debug(Log(), this, name + " - resolving...");
+      TNeloMQTTLogHelper::Debug(Log(), this, name + TNeloMQTTEngineTexts::kStatusResolving);
       break;
     case hsConnecting:
-      TNeloMQTTLogHelper::Debug(Log(), this, name + " - connecting...");
+      TNeloMQTTLogHelper::Debug(Log(), this, name + TNeloMQTTEngineTexts::kStatusConnecting);
       break;
     case hsConnected:
       FIsReady = true;
       DoConnected();
-      TNeloMQTTLogHelper::Debug(Log(), this, name + " - connected...");
+      TNeloMQTTLogHelper::Debug(Log(), this, name + TNeloMQTTEngineTexts::kStatusConnected);
       break;
     case hsDisconnecting:
-      TNeloMQTTLogHelper::Debug(Log(), this, name + " - disconnecting...");
+      TNeloMQTTLogHelper::Debug(Log(), this, name + TNeloMQTTEngineTexts::kStatusDisconnecting);
       break;
     case hsDisconnected:
-      TNeloMQTTLogHelper::Debug(Log(), this, name + " - disconnected .. .");
+      TNeloMQTTLogHelper::Debug(Log(), this, name + TNeloMQTTEngineTexts::kStatusDisconnected);
       DoDisconnected();
       break;
   }
@@ -267,7 +271,7 @@ void TNeloMQTTNetworkConnection::Open() {
   std::shared_ptr<TNeloMQTTTcpClient> client = CurrentClient();
   try {
     if (!client) {
-      TNeloMQTTLogHelper::Info(Log(), this, "Initializing TCP Client");
+      TNeloMQTTLogHelper::Info(Log(), this, TNeloMQTTEngineTexts::kTcpInitializing);
       client = std::make_shared<TNeloMQTTTcpClient>();
       std::lock_guard<std::mutex> guard(FClientLock);
       FIdTcpClient = client;
@@ -276,7 +280,7 @@ void TNeloMQTTNetworkConnection::Open() {
     client->IPVersion = FIPVersion;
     client->Port = static_cast<uint16_t>(FPort);
 
-    TNeloMQTTLogHelper::Info(Log(), this, "Connecting TCP Client");
+    TNeloMQTTLogHelper::Info(Log(), this, TNeloMQTTEngineTexts::kTcpConnecting);
     {
       // A socket left from a connection the peer dropped goes first.
       std::shared_ptr<TLink> old;
@@ -426,7 +430,7 @@ void TNeloMQTTNetworkConnection::Open() {
     link->Up = true;
     HandleStatus(client.get(), hsConnected);
   } catch (const std::exception& error) {
-    TNeloMQTTLogHelper::Error(Log(), this, "Exception while connecting ...", &error);
+    TNeloMQTTLogHelper::Error(Log(), this, TNeloMQTTEngineTexts::kConnectException, &error);
     FIsReady = false;
     std::shared_ptr<TNeloMQTTTcpClient> dropped;
     {
@@ -452,7 +456,7 @@ void TNeloMQTTNetworkConnection::Close() {
     client.swap(FIdTcpClient);
   }
   if (!client) return;
-  TNeloMQTTLogHelper::Info(Log(), this, "Disconnecting TCP Client");
+  TNeloMQTTLogHelper::Info(Log(), this, TNeloMQTTEngineTexts::kTcpDisconnecting);
   std::shared_ptr<TLink> link;
   {
     std::lock_guard<std::mutex> guard(client->LinkLock);
@@ -578,12 +582,71 @@ void TNeloMQTTNetworkConnection::Read(TNeloMQTTBytes& AData, std::size_t ALength
 
 void TNeloMQTTNetworkConnection::Write(const TNeloMQTTBytes& AData) {
   if (!IsReady()) return;
-  std::lock_guard<std::recursive_mutex> guard(FWriteLock);
+  std::lock_guard<std::recursive_timed_mutex> guard(FWriteLock);
   const auto link = CurrentLink();
   if (!link) throw ENeloMQTTConnectionClosed();
+  WriteLocked(link, AData, false, TClock::now());
+}
+
+bool TNeloMQTTNetworkConnection::WriteWithin(const TNeloMQTTBytes& AData, int ATimeoutMs) {
+  if (!IsReady()) return false;
+  // A write in progress is waited for only within the bound (it may be one
+  // that never ends: the caller closes the socket next, which ends it).
+  const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
+  std::unique_lock<std::recursive_timed_mutex> guard(FWriteLock, deadline);
+  if (!guard.owns_lock()) return false;
+  const auto link = CurrentLink();
+  if (!link) return false;
+  try {
+    return WriteLocked(link, AData, true, deadline);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void TNeloMQTTNetworkConnection::AbortWrites() {
+  const auto link = CurrentLink();
+  if (!link) return;
+  link->WritesAborted = true;
+  // Wakes a write waiting for room in the socket.
+  ::shutdown(link->Fd, SHUT_WR);
+}
+
+void TNeloMQTTNetworkConnection::Interrupt() {
+  const auto link = CurrentLink();
+  if (link) link->Shutdown();
+}
+
+bool TNeloMQTTNetworkConnection::WaitForData(int ATimeoutMs, int AWakeFd) {
+  std::shared_ptr<TLink> link;
+  if (IsReady()) {
+    std::lock_guard<std::recursive_mutex> guard(FReadLock);
+    link = CurrentLink();
+    if (link) {
+      if (link->InputPos < link->Input.size()) return true;
+      if (link->Ssl) {
+        std::lock_guard<std::mutex> sslGuard(link->SslLock);
+        if (SSL_pending(link->Ssl) > 0) return true;
+      }
+    }
+  }
+  pollfd entries[2];
+  nfds_t count = 0;
+  if (link && !link->Shut) entries[count++] = pollfd{link->Fd, POLLIN, 0};
+  if (AWakeFd >= 0) entries[count++] = pollfd{AWakeFd, POLLIN, 0};
+  if (count == 0) return false;
+  const int rc = ::poll(entries, count, ATimeoutMs);
+  if (rc <= 0) return false;
+  return link && !link->Shut && entries[0].fd == link->Fd && entries[0].revents != 0;
+}
+
+bool TNeloMQTTNetworkConnection::WriteLocked(const std::shared_ptr<TLink>& ALink, const TNeloMQTTBytes& AData,
+                                             bool ABounded, TClock::time_point ADeadline) {
+  const auto link = ALink;
   std::size_t done = 0;
+  auto lastProgress = TClock::now();
   while (done < AData.size()) {
-    if (link->Shut) throw ENeloMQTTConnectionClosed();
+    if (link->Shut || link->WritesAborted) throw ENeloMQTTConnectionClosed();
     short wanted = POLLOUT;
     const std::size_t left = AData.size() - done;
     if (link->Ssl) {
@@ -593,6 +656,7 @@ void TNeloMQTTNetworkConnection::Write(const TNeloMQTTBytes& AData) {
       const int sent = SSL_write(link->Ssl, AData.data() + done, chunk);
       if (sent > 0) {
         done += static_cast<std::size_t>(sent);
+        lastProgress = TClock::now();
         continue;
       }
       const int error = SSL_get_error(link->Ssl, sent);
@@ -616,6 +680,7 @@ void TNeloMQTTNetworkConnection::Write(const TNeloMQTTBytes& AData) {
       const ssize_t sent = ::send(link->Fd, AData.data() + done, left, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (sent >= 0) {
         done += static_cast<std::size_t>(sent);
+        if (sent > 0) lastProgress = TClock::now();
         continue;
       }
       if (errno == EINTR) continue;
@@ -627,9 +692,22 @@ void TNeloMQTTNetworkConnection::Write(const TNeloMQTTBytes& AData) {
         throw ENeloMQTTSocketError("Socket write failed: " + ErrnoText(errno));
       }
     }
+    const auto now = TClock::now();
+    if (ABounded && now >= ADeadline) return false;
+    // A peer that takes nothing for the write time-out has stopped reading:
+    // the connection is lost (and what is queued for it goes with it).
+    const auto stalled = std::chrono::milliseconds(FWriteTimeout.load());
+    if (now - lastProgress >= stalled) {
+      link->Shutdown();
+      ReportLinkDown(link);
+      throw ENeloMQTTWriteTimeout();
+    }
     // Wait in slices so that a Close on another thread is noticed; a TLS
     // write that needs input waits only briefly, since the reader may be
     // the one to consume it.
-    PollFor(link->Fd, wanted, wanted == POLLIN ? 10 : kWriteWaitSliceMs);
+    int slice = wanted == POLLIN ? 10 : kWriteWaitSliceMs;
+    if (ABounded) slice = std::min(slice, std::max(1, RemainingMs(ADeadline)));
+    PollFor(link->Fd, wanted, slice);
   }
+  return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -41,6 +42,13 @@ class ENeloMQTTSocketError : public ENeloMQTTError {
 class ENeloMQTTReadTimeout : public ENeloMQTTSocketError {
  public:
   ENeloMQTTReadTimeout() : ENeloMQTTSocketError("Read timed out") {}
+};
+
+// A write made no progress for the write time-out: the peer stopped reading.
+// The connection has been reported lost before this is raised.
+class ENeloMQTTWriteTimeout : public ENeloMQTTSocketError {
+ public:
+  ENeloMQTTWriteTimeout() : ENeloMQTTSocketError("Write timed out") {}
 };
 
 // The connection is closed (by the peer, reset, or closed by this side).
@@ -93,8 +101,30 @@ class TNeloMQTTNetworkConnection : public TNeloObject {
   // Blocks until every byte is handed to the socket; raises ENeloMQTTSocketError
   // on socket errors. A peer that has closed or reset the connection is
   // reported through OnDisconnected, then ENeloMQTTConnectionClosed is raised.
-  // Drops the data silently when not ready. Never raises SIGPIPE.
+  // Drops the data silently when not ready. Never raises SIGPIPE. A write
+  // that makes no progress for WriteTimeout ms reports the connection lost
+  // (OnDisconnected) and raises ENeloMQTTWriteTimeout.
   void Write(const TNeloMQTTBytes& AData);
+  // Best effort, never waits on a write in progress: when another write holds
+  // the socket, or AData cannot be handed over within ATimeoutMs, it gives
+  // up. True when every byte was handed to the socket.
+  bool WriteWithin(const TNeloMQTTBytes& AData, int ATimeoutMs);
+  // Shuts the socket down so that every call in progress (Read, Write, a
+  // wait) returns at once; reports nothing. The transport is closed or
+  // destroyed afterwards.
+  void Interrupt();
+  // Makes a write in progress (and every later one) give up at once; reading
+  // goes on. The transport is closed or destroyed afterwards.
+  void AbortWrites();
+  // Waits up to ATimeoutMs until received bytes are waiting (or the
+  // connection ended, which the next HasData reports) or AWakeFd (-1: none)
+  // becomes readable. True when there is something to read. Without an open
+  // connection it waits for AWakeFd alone.
+  bool WaitForData(int ATimeoutMs, int AWakeFd);
+
+  static constexpr int kDefaultWriteTimeoutMs = 10000;
+  int WriteTimeout() const { return FWriteTimeout.load(); }
+  void SetWriteTimeout(int AValue) { FWriteTimeout.store(AValue); }
   void SetLogger(TNeloMQTTLogger* Alogger);
 
   const std::string& HostName() const { return FHostName; }
@@ -141,7 +171,12 @@ class TNeloMQTTNetworkConnection : public TNeloObject {
   TNeloMQTTLogger* Log() const { return FLog.load(); }
 
   std::recursive_mutex FReadLock;
-  std::recursive_mutex FWriteLock;
+  std::recursive_timed_mutex FWriteLock;
+  std::atomic<int> FWriteTimeout{kDefaultWriteTimeoutMs};
+  // Writes AData on ALink (write lock held) until ADeadline (none when
+  // ABounded is false); false when the deadline passed first.
+  bool WriteLocked(const std::shared_ptr<TLink>& ALink, const TNeloMQTTBytes& AData, bool ABounded,
+                   std::chrono::steady_clock::time_point ADeadline);
   mutable std::mutex FClientLock;  // guards the FIdTcpClient pointer only
   std::shared_ptr<TNeloMQTTTcpClient> FIdTcpClient;
   std::unique_ptr<TNeloMQTTTlsSettings> FSSLIOHandler;

@@ -41,24 +41,6 @@ class TNeloMQTTOwnedLockList {
     FItems.push_back(std::move(AItem));
     return static_cast<int>(FItems.size()) - 1;
   }
-  // Removes (and frees) the first occurrence of AItem; returns the index it
-  // had, -1 when it was not in the list.
-  int Remove(const T* AItem) {
-    for (size_t i = 0; i < FItems.size(); ++i) {
-      if (FItems[i].get() == AItem) {
-        FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(i));
-        return static_cast<int>(i);
-      }
-    }
-    return -1;
-  }
-  // Takes the entry at AIndex out of the list and hands it to the caller.
-  std::unique_ptr<T> Extract(int AIndex) {
-    CheckIndex(AIndex);
-    std::unique_ptr<T> item = std::move(FItems[static_cast<size_t>(AIndex)]);
-    FItems.erase(FItems.begin() + AIndex);
-    return item;
-  }
   std::unique_ptr<T> ExtractFirst() {
     if (FItems.empty()) return nullptr;
     std::unique_ptr<T> item = std::move(FItems.front());
@@ -67,27 +49,31 @@ class TNeloMQTTOwnedLockList {
   }
   void AddFirst(std::unique_ptr<T> AItem) { FItems.push_front(std::move(AItem)); }
   void Clear() { FItems.clear(); }
-  T* Items(int AIndex) const {
-    CheckIndex(AIndex);
-    return FItems[static_cast<size_t>(AIndex)].get();
-  }
-  void SetItems(int AIndex, std::unique_ptr<T> AItem) {
-    CheckIndex(AIndex);
-    FItems[static_cast<size_t>(AIndex)] = std::move(AItem);
-  }
   int Count() const { return static_cast<int>(FItems.size()); }
+  template <class TVisit>
+  void ForEach(TVisit AVisit) const {
+    for (const auto& item : FItems) AVisit(*item);
+  }
+  // Takes out every entry for which APredicate holds, in order.
+  template <class TPredicate>
+  std::vector<std::unique_ptr<T>> ExtractIf(TPredicate APredicate) {
+    std::vector<std::unique_ptr<T>> taken;
+    for (auto it = FItems.begin(); it != FItems.end();) {
+      if (APredicate(**it)) {
+        taken.push_back(std::move(*it));
+        it = FItems.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return taken;
+  }
 
  private:
-  void CheckIndex(int AIndex) const;
   std::deque<std::unique_ptr<T>> FItems;
 };
 
 void NeloMQTTListIndexError(int AIndex, int ACount);
-
-template <class T>
-void TNeloMQTTOwnedLockList<T>::CheckIndex(int AIndex) const {
-  if (AIndex < 0 || AIndex >= Count()) NeloMQTTListIndexError(AIndex, Count());
-}
 
 // A list of type TView behind a mutex.
 template <class TView>

@@ -206,7 +206,8 @@ TEST_F(ClientFakeBrokerTest, OutgoingQoS2RunsPubRecPubRelPubComp) {
 
 TEST_F(ClientFakeBrokerTest, IncomingPublishesAreAcknowledgedAndDelivered) {
   ConnectAccepted();
-  // QoS 0: no answer; QoS 1: PUBACK; QoS 2 twice: two PUBRECs, delivered twice; PUBREL: PUBCOMP.
+  // QoS 0: no answer; QoS 1: PUBACK; QoS 2 twice: two PUBRECs, delivered
+  // once (exactly once: the id is kept until its PUBREL); PUBREL: PUBCOMP.
   FConnection->Send(MakeFrame(0x30, PublishBody("a/0", 0, 0, Text("zero"))));
   FConnection->Send(MakeFrame(0x32, PublishBody("a/1", 12, 1, Text("one"))));
   FConnection->Send(MakeFrame(0x34, PublishBody("a/2", 7, 2, Text("two"))));
@@ -222,14 +223,23 @@ TEST_F(ClientFakeBrokerTest, IncomingPublishesAreAcknowledgedAndDelivered) {
   auto pubcomp = ReadFrame();
   ASSERT_TRUE(pubcomp);
   EXPECT_EQ(pubcomp->Raw, IdFrame(0x70, 7));
-  ASSERT_TRUE(PumpUntil([this] { return FPublishes.size() == 4; }));
+  ASSERT_TRUE(PumpUntil([this] { return FPublishes.size() >= 3; }));
+  // After the PUBREL the id is free: a new QoS 2 message with it is delivered.
+  FConnection->Send(MakeFrame(0x34, PublishBody("a/2", 7, 2, Text("again"))));
+  auto pubrec = ReadFrame();
+  ASSERT_TRUE(pubrec);
+  EXPECT_EQ(pubrec->Raw, IdFrame(0x50, 7));
+  ASSERT_TRUE(PumpUntil([this] { return FPublishes.size() >= 4; }));
+  ASSERT_EQ(FPublishes.size(), 4u);
   EXPECT_EQ(FPublishes[0].Id, 0);
   EXPECT_EQ(FPublishes[0].Topic, "a/0");
   EXPECT_EQ(FPublishes[0].Payload, Text("zero"));
   EXPECT_EQ(FPublishes[1].Id, 12);
   EXPECT_EQ(FPublishes[1].Payload, Text("one"));
   EXPECT_EQ(FPublishes[2].Id, 7);
+  EXPECT_EQ(FPublishes[2].Payload, Text("two"));
   EXPECT_EQ(FPublishes[3].Id, 7);
+  EXPECT_EQ(FPublishes[3].Payload, Text("again"));
   // Nothing the broker will never look for piles up: the PUBREL mark is not kept.
   EXPECT_EQ(FClient->Session()->AcknowledgementCount(mtPUBREC), 0);
 }

@@ -59,13 +59,16 @@ TEST(SessionTest, AcknowledgementsAreKeptPerListWhileAPacketWaits) {
   session.MarkAsAcknowledged(7, mtPUBREL);
   session.MarkAsAcknowledged(7, mtPUBREL);
   session.StartOutgoingPacketsCycle();
-  auto first = session.GetNextInFlightPacket();
-  auto second = session.GetNextInFlightPacket();
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->PacketType(), mtPUBREL);
-  session.ReleaseOutPacket(std::move(second));
+  // The PUBREL travels ahead of the PUBLISH queued before it.
+  auto pubrel = session.GetNextInFlightPacket();
+  auto publish = session.GetNextInFlightPacket();
+  ASSERT_TRUE(pubrel);
+  ASSERT_TRUE(publish);
+  EXPECT_EQ(pubrel->PacketType(), mtPUBREL);
+  EXPECT_EQ(publish->PacketType(), mtPUBLISH);
+  session.ReleaseOutPacket(std::move(pubrel));
   EXPECT_EQ(session.AcknowledgementCount(mtPUBREL), 0);
-  session.ReleaseOutPacket(std::move(first));
+  session.ReleaseOutPacket(std::move(publish));
   EXPECT_EQ(session.OutstandingPackets(), 0);
 }
 
@@ -96,32 +99,51 @@ TEST(SessionTest, WriterPassVisitsEachWaitingPacketOnceThenFillsTheWindow) {
   EXPECT_EQ(visited, (std::vector<uint16_t>{2, 3, 4}));
 }
 
-TEST(SessionTest, AFullWindowHoldsBackEvenQoS0Packets) {
+TEST(SessionTest, AFullWindowHoldsBackPublishesButNeverAcknowledgementsPubRelsOrPings) {
   TNeloMQTTNeloMQTTClientSession session;
   for (uint16_t id = 1; id <= 10; ++id) session.QueueOutgoingPacket(Packet(id, qosAtLeastOnce, mtPUBLISH));
   session.StartOutgoingPacketsCycle();
   while (auto p = session.GetNextInFlightPacket()) session.WaitForAcknowledge(std::move(p));
+  // Behind the full window: a QoS 0 PUBLISH (held, it keeps its order with
+  // the other PUBLISHes), then an acknowledgement, a PUBREL and a ping.
+  session.QueueOutgoingPacket(Packet(0, qosAtMostOnce, mtPUBLISH));
+  session.QueueOutgoingPacket(Packet(40, qosAtMostOnce, mtPUBACK, {0x40, 0x02, 0x00, 0x28}));
+  session.QueueOutgoingPacket(Packet(41, qosAtLeastOnce, mtPUBREL, {0x62, 0x02, 0x00, 0x29}));
   session.QueueOutgoingPacket(Packet(0, qosAtMostOnce, mtPINGREQ, {0xC0, 0x00}));
-  // One pass as the writer makes it; AReleaseFirst acknowledges the first visited.
+  // One pass as the writer makes it; AReleaseFirst acknowledges the first visited PUBLISH.
   auto pass = [&](bool AReleaseFirst) {
     std::vector<TNeloMQTTPacketType> types;
+    bool released = false;
     session.StartOutgoingPacketsCycle();
     while (auto p = session.GetNextInFlightPacket()) {
       types.push_back(p->PacketType());
-      if (p->PacketType() != mtPUBLISH) continue;
-      if (AReleaseFirst && types.size() == 1)
+      const bool waits = p->Qos() != qosAtMostOnce;
+      if (p->PacketType() == mtPUBLISH && waits && AReleaseFirst && !released) {
+        released = true;
         session.ReleaseOutPacket(std::move(p));
-      else
+      } else if (waits) {
         session.WaitForAcknowledge(std::move(p));
+      } else {
+        session.ReleaseOutPacket(std::move(p));
+      }
     }
     return types;
   };
-  const std::vector<TNeloMQTTPacketType> full = pass(false);
-  EXPECT_EQ(full, std::vector<TNeloMQTTPacketType>(10, mtPUBLISH));
-  // One of them leaves: the PINGREQ follows in the same pass.
-  std::vector<TNeloMQTTPacketType> expected(10, mtPUBLISH);
-  expected.push_back(mtPINGREQ);
-  EXPECT_EQ(pass(true), expected);
+  // The control packets go first although the window is full; the PUBREL
+  // then takes a slot of its own (its PUBLISH had one until its PUBREC).
+  std::vector<TNeloMQTTPacketType> expected{mtPUBACK, mtPUBREL, mtPINGREQ};
+  expected.insert(expected.end(), 10, mtPUBLISH);
+  EXPECT_EQ(pass(false), expected);
+  EXPECT_EQ(session.WindowUse(), 11);
+  // The window is over-full: freeing one slot lets nothing new out.
+  std::vector<TNeloMQTTPacketType> secondPass{mtPUBREL};
+  secondPass.insert(secondPass.end(), 10, mtPUBLISH);
+  EXPECT_EQ(pass(true), secondPass);
+  // Two more free slots: the QoS 0 PUBLISH follows.
+  std::vector<TNeloMQTTPacketType> thirdPass{mtPUBREL};
+  thirdPass.insert(thirdPass.end(), 9, mtPUBLISH);
+  thirdPass.push_back(mtPUBLISH);
+  EXPECT_EQ(pass(true), thirdPass);
 }
 
 TEST(SessionTest, ClearEmptiesTheQueuesButKeepsPacketsInFlight) {
