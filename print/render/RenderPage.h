@@ -40,6 +40,7 @@ class TRenderPage {
   // (for fixed pages) the bottom.
   bool Clipped() const { return FClipped; }
   bool HeightLimitHit() const { return FLimitHit; }
+  void ResetClipped() { FClipped = false; }
   // A fixed page (a label) never grows.
   void SetFixed(bool AFixed) { FFixed = AFixed; }
 
