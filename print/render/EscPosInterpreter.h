@@ -1,0 +1,21 @@
+// The ESC/POS interpreter: a receipt printer's commands drawn onto a page
+// that grows with what is printed, with a listing line per command and
+// findings for what a printer would not print as meant.
+#pragma once
+
+#include <cstddef>
+
+#include "Render.h"
+
+// Runs the job from AFrom to its end, or to a print-mode frame selecting
+// label mode: then returns the offset after the frame and sets ANext to
+// rlTspl. Pages go to the context when they are finished (at a cut and at
+// the end).
+size_t RunEscPos(TJobContext& AContext, size_t AFrom, TRenderLanguage& ANext);
+
+// Cell sizes of the printer's fonts (dots).
+inline constexpr int cFontAWidth = 12, cFontAHeight = 24;
+inline constexpr int cFontBWidth = 9, cFontBHeight = 17;
+inline constexpr int cChineseCell = 24;
+// Line spacing after ESC @ and ESC 2 (dots).
+inline constexpr int cDefaultLineSpacing = 30;

@@ -1,0 +1,31 @@
+// Lint findings: what is wrong with an envelope or a job, with its place.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+enum TFindingSeverity { fsInfo, fsWarning, fsError };
+
+struct TFinding {
+  TFindingSeverity Severity = fsWarning;
+  int Job = -1;       // entry of the envelope's list; -1: the envelope itself
+  size_t Offset = 0;  // in the job's bytes, or in the envelope text for Job -1
+  std::string Text;
+};
+
+class TLint {
+ public:
+  void Add(TFindingSeverity ASeverity, int AJob, size_t AOffset, std::string AText);
+  const std::vector<TFinding>& Findings() const { return FFindings; }
+  std::vector<TFinding>& Findings() { return FFindings; }
+  bool HasErrors() const;
+
+ private:
+  std::vector<TFinding> FFindings;
+};
+
+const char* SeverityName(TFindingSeverity ASeverity);
+// "error   envelope@000000  not valid JSON: ..." / "warning job 1@00001A  unknown command"
+std::string FormatFinding(const TFinding& AFinding);
+std::string FormatFindings(const std::vector<TFinding>& AFindings);

@@ -1,0 +1,372 @@
+#include "TextDrawing.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#include <iconv.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The upper half of PC437, the code page of a printer's Latin font.
+const uint16_t cPc437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE,
+    0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6,
+    0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA,
+    0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502,
+    0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514,
+    0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550,
+    0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C,
+    0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
+    0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
+
+// GBK -> UTF-32 through iconv, one converter per thread.
+uint32_t GbkPair(uint8_t ALead, uint8_t ATrail, bool* AValid) {
+  thread_local iconv_t cd = iconv_open("UTF-32LE", "GBK");
+  *AValid = false;
+  if (cd == reinterpret_cast<iconv_t>(-1)) return 0xFFFD;
+  char in[2] = {static_cast<char>(ALead), static_cast<char>(ATrail)};
+  unsigned char out[8] = {};
+  char* ip = in;
+  char* op = reinterpret_cast<char*>(out);
+  size_t il = 2, ol = sizeof out;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 || ol != 4) return 0xFFFD;
+  *AValid = true;
+  return static_cast<uint32_t>(out[0]) | (static_cast<uint32_t>(out[1]) << 8) |
+         (static_cast<uint32_t>(out[2]) << 16) | (static_cast<uint32_t>(out[3]) << 24);
+}
+
+std::string FcMatch(const std::string& APattern) {
+  if (access("/usr/bin/fc-match", X_OK) != 0) return std::string();
+  const std::string cmd = "/usr/bin/fc-match -f '%{file}' '" + APattern + "' 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return std::string();
+  char buf[1024];
+  std::string s;
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) s.append(buf, n);
+  pclose(p);
+  return access(s.c_str(), R_OK) == 0 ? s : std::string();
+}
+
+std::string FindFont(const char* AEnv, std::initializer_list<const char*> APaths, const char* APattern) {
+  if (const char* e = std::getenv(AEnv); e && *e && access(e, R_OK) == 0) return e;
+  for (const char* p : APaths)
+    if (access(p, R_OK) == 0) return p;
+  return FcMatch(APattern);
+}
+
+}  // namespace
+
+std::string FindLatinFontFile() {
+  return FindFont("TESSIVA_FONT_LATIN",
+                  {"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf",
+                   "/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf"},
+                  "monospace");
+}
+
+std::string FindChineseFontFile() {
+  return FindFont(
+      "TESSIVA_FONT_CHINESE",
+      {"/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc", "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",
+       "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc"},
+      "sans:lang=zh-cn");
+}
+
+bool IsWideCodePoint(uint32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
+         (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+         (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+TDecodedChar DecodePrinterChar(TCharset ACharset, const uint8_t* AData, size_t ASize, bool AChineseMode) {
+  TDecodedChar d;
+  const uint8_t b = AData[0];
+  if (b < 0x80) {
+    d.Code = b;
+    return d;
+  }
+  if (ACharset == csGbk) {
+    if (!AChineseMode) {
+      d.Code = cPc437High[b - 0x80];
+      return d;
+    }
+    if (b >= 0x81 && b <= 0xFE && ASize >= 2 && AData[1] >= 0x40 && AData[1] <= 0xFE && AData[1] != 0x7F) {
+      bool valid = false;
+      d.Code = GbkPair(b, AData[1], &valid);
+      d.Length = 2;
+      d.Valid = valid;
+      d.Wide = true;
+      return d;
+    }
+    d.Code = 0xFFFD;
+    d.Valid = false;
+    return d;
+  }
+  // UTF-8, strictly (no overlongs, no surrogates).
+  int need = 0;
+  uint32_t c = 0, min = 0;
+  if (b >= 0xC2 && b <= 0xDF)
+    need = 1, c = b & 0x1F, min = 0x80;
+  else if (b >= 0xE0 && b <= 0xEF)
+    need = 2, c = b & 0x0F, min = 0x800;
+  else if (b >= 0xF0 && b <= 0xF4)
+    need = 3, c = b & 0x07, min = 0x10000;
+  bool ok = need > 0 && ASize > static_cast<size_t>(need);
+  for (int i = 1; ok && i <= need; ++i) {
+    if ((AData[i] & 0xC0) != 0x80)
+      ok = false;
+    else
+      c = (c << 6) | (AData[i] & 0x3F);
+  }
+  if (!ok || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    d.Code = 0xFFFD;
+    d.Valid = false;
+    return d;
+  }
+  d.Code = c;
+  d.Length = static_cast<size_t>(need) + 1;
+  d.Wide = IsWideCodePoint(c);
+  return d;
+}
+
+std::string CodePointToUtf8(uint32_t c) {
+  std::string s;
+  if (c < 0x80) {
+    s += static_cast<char>(c);
+  } else if (c < 0x800) {
+    s += static_cast<char>(0xC0 | (c >> 6));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    s += static_cast<char>(0xE0 | (c >> 12));
+    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    s += static_cast<char>(0xF0 | (c >> 18));
+    s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return s;
+}
+
+std::string PrinterTextToUtf8(TCharset ACharset, const uint8_t* AData, size_t ASize, bool AChineseMode) {
+  std::string s;
+  size_t i = 0;
+  while (i < ASize) {
+    const TDecodedChar d = DecodePrinterChar(ACharset, AData + i, ASize - i, AChineseMode);
+    if (!d.Valid) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", AData[i]);
+      s += hex;
+    } else if (d.Code < 0x20 || d.Code == 0x7F) {
+      s += '.';
+    } else {
+      s += CodePointToUtf8(d.Code);
+    }
+    i += d.Length;
+  }
+  return s;
+}
+
+struct TTextDrawing::TFace {
+  FT_Face Face = nullptr;
+  // Design metrics in em units.
+  double Advance = 0.6;
+  double Ascender = 0.8;
+  double Descender = 0.2;
+  ~TFace() {
+    if (Face) FT_Done_Face(Face);
+  }
+};
+
+TTextDrawing& TTextDrawing::Shared() {
+  static TTextDrawing drawing;
+  return drawing;
+}
+
+TTextDrawing::TTextDrawing() {
+  FT_Library lib = nullptr;
+  if (FT_Init_FreeType(&lib) != 0) return;
+  FLibrary = lib;
+  auto open = [lib](const std::string& AFile, bool AChinese) -> std::unique_ptr<TFace> {
+    if (AFile.empty()) return nullptr;
+    auto f = std::make_unique<TFace>();
+    if (FT_New_Face(lib, AFile.c_str(), 0, &f->Face) != 0) {
+      f->Face = nullptr;
+      return nullptr;
+    }
+    const double em = f->Face->units_per_EM ? f->Face->units_per_EM : 1000;
+    f->Advance = f->Face->max_advance_width / em;
+    f->Ascender = f->Face->ascender / em;
+    f->Descender = -f->Face->descender / em;
+    if (AChinese) {
+      // Ideographs fill the em square: centre a reference one in the cell.
+      FT_Set_Pixel_Sizes(f->Face, 0, 1000);
+      if (FT_Load_Char(f->Face, 0x56FD, FT_LOAD_NO_HINTING) == 0) {
+        FT_BBox box;
+        FT_Outline_Get_CBox(&f->Face->glyph->outline, &box);
+        const double top = box.yMax / 64.0 / 1000.0, bottom = box.yMin / 64.0 / 1000.0;
+        const double pad = (1.0 - (top - bottom)) / 2.0;
+        f->Ascender = top + pad;
+        f->Descender = -(bottom - pad);
+      } else {
+        f->Ascender = 0.88;
+        f->Descender = 0.12;
+      }
+      f->Advance = 1.0;
+    }
+    return f;
+  };
+  FLatinFile = FindLatinFontFile();
+  FChineseFile = FindChineseFontFile();
+  FLatin = open(FLatinFile, false);
+  FChinese = open(FChineseFile, true);
+  if (!FLatin) FLatinFile.clear();
+  if (!FChinese) FChineseFile.clear();
+}
+
+TTextDrawing::~TTextDrawing() {
+  FLatin.reset();
+  FChinese.reset();
+  if (FLibrary) FT_Done_FreeType(static_cast<FT_Library>(FLibrary));
+}
+
+bool TTextDrawing::HaveFonts() const { return FLatin || FChinese; }
+
+TGlyphMask TTextDrawing::Glyph(uint32_t ACode, int AWidth, int AHeight, bool ABold, bool AWide) {
+  AWidth = std::clamp(AWidth, 1, 512);
+  AHeight = std::clamp(AHeight, 1, 512);
+  const uint64_t key = (static_cast<uint64_t>(ACode) << 32) | (static_cast<uint64_t>(AWidth) << 20) |
+                       (static_cast<uint64_t>(AHeight) << 8) | (ABold ? 1u : 0u) | (AWide ? 2u : 0u);
+  std::lock_guard<std::mutex> lock(FLock);
+  auto it = FCache.find(key);
+  if (it != FCache.end()) return it->second;
+  if (FCache.size() > 8192) FCache.clear();
+  TGlyphMask m = Render(ACode, AWidth, AHeight, ABold, AWide);
+  FCache.emplace(key, m);
+  return m;
+}
+
+TGlyphMask TTextDrawing::Render(uint32_t ACode, int AWidth, int AHeight, bool ABold, bool AWide) {
+  TGlyphMask m;
+  m.Width = AWidth;
+  m.Height = AHeight;
+  m.Dots.assign(static_cast<size_t>(AWidth) * AHeight, 0);
+  if (ACode == ' ' || ACode == 0x3000 || ACode == 0xA0) return m;
+  // Wide characters prefer the Chinese face, narrow ones the Latin face;
+  // either falls back on the other.
+  TFace* first = AWide ? FChinese.get() : FLatin.get();
+  TFace* second = AWide ? FLatin.get() : FChinese.get();
+  TFace* face = nullptr;
+  FT_UInt index = 0;
+  for (TFace* f : {first, second}) {
+    if (f && (index = FT_Get_Char_Index(f->Face, ACode)) != 0) {
+      face = f;
+      break;
+    }
+  }
+  auto box = [&m]() {
+    const int x0 = m.Width / 6, x1 = m.Width - 1 - m.Width / 6, y0 = m.Height / 6,
+              y1 = m.Height - 1 - m.Height / 6;
+    for (int x = x0; x <= x1; ++x)
+      m.Dots[static_cast<size_t>(y0) * m.Width + x] = m.Dots[static_cast<size_t>(y1) * m.Width + x] = 1;
+    for (int y = y0; y <= y1; ++y)
+      m.Dots[static_cast<size_t>(y) * m.Width + x0] = m.Dots[static_cast<size_t>(y) * m.Width + x1] = 1;
+  };
+  if (!face) {
+    if (ACode > 0x20) box();
+    return m;
+  }
+  const double heightEm = face->Ascender + face->Descender;
+  double size = std::min(AWidth / std::max(0.3, face->Advance), AHeight / std::max(0.5, heightEm));
+  if (face == FLatin.get() && AWide) size = std::min<double>(AWidth, AHeight) / std::max(0.5, heightEm);
+  const int px = std::max(1, static_cast<int>(std::floor(size)));
+  FT_Set_Pixel_Sizes(face->Face, 0, static_cast<FT_UInt>(px));
+  if (FT_Load_Glyph(face->Face, index, FT_LOAD_TARGET_MONO) != 0) {
+    box();
+    return m;
+  }
+  FT_GlyphSlot slot = face->Face->glyph;
+  if (ABold && slot->format == FT_GLYPH_FORMAT_OUTLINE)
+    FT_Outline_Embolden(&slot->outline, std::max(64, px * 64 / 12));
+  if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) {
+    box();
+    return m;
+  }
+  const FT_Bitmap& bm = slot->bitmap;
+  const double advance = slot->advance.x / 64.0;
+  const int left = static_cast<int>(std::lround((AWidth - advance) / 2.0)) + slot->bitmap_left;
+  const int baseline = static_cast<int>(std::lround((AHeight - heightEm * px) / 2.0 + face->Ascender * px));
+  const int top = baseline - slot->bitmap_top;
+  for (unsigned y = 0; y < bm.rows; ++y) {
+    const unsigned char* row = bm.buffer + static_cast<long>(y) * bm.pitch;
+    for (unsigned x = 0; x < bm.width; ++x) {
+      const bool on = bm.pixel_mode == FT_PIXEL_MODE_MONO
+                          ? ((row[x >> 3] >> (7 - (x & 7))) & 1)
+                          : (bm.pixel_mode == FT_PIXEL_MODE_GRAY && row[x] >= 128);
+      if (!on) continue;
+      const int dx = left + static_cast<int>(x), dy = top + static_cast<int>(y);
+      if (dx >= 0 && dy >= 0 && dx < AWidth && dy < AHeight)
+        m.Dots[static_cast<size_t>(dy) * AWidth + dx] = 1;
+    }
+  }
+  return m;
+}
+
+namespace {
+
+// (u, v) in the rotated frame -> page dot.
+inline void MapDot(int AX, int AY, int ARotation, int AU, int AV, int& APx, int& APy) {
+  switch (ARotation) {
+    case 90:
+      APx = AX - 1 - AV, APy = AY + AU;
+      break;
+    case 180:
+      APx = AX - 1 - AU, APy = AY - 1 - AV;
+      break;
+    case 270:
+      APx = AX + AV, APy = AY - 1 - AU;
+      break;
+    default:
+      APx = AX + AU, APy = AY + AV;
+      break;
+  }
+}
+
+}  // namespace
+
+void DrawRotatedMask(TRenderPage& APage, int AX, int AY, int ARotation, int AU, int AV, const uint8_t* AMask,
+                     int AW, int AH, int AScaleX, int AScaleY, TDotMode AMode) {
+  if (ARotation == 0) {
+    APage.DrawMask(AX + AU, AY + AV, AMask, AW, AH, AScaleX, AScaleY, AMode);
+    return;
+  }
+  for (int y = 0; y < AH; ++y)
+    for (int x = 0; x < AW; ++x) {
+      if (!AMask[static_cast<size_t>(y) * AW + x]) continue;
+      for (int sy = 0; sy < AScaleY; ++sy)
+        for (int sx = 0; sx < AScaleX; ++sx) {
+          int px, py;
+          MapDot(AX, AY, ARotation, AU + x * AScaleX + sx, AV + y * AScaleY + sy, px, py);
+          APage.SetDot(px, py, true, AMode);
+        }
+    }
+}
+
+void FillRotatedRect(TRenderPage& APage, int AX, int AY, int ARotation, int AU, int AV, int AW, int AH,
+                     TDotMode AMode) {
+  if (AW <= 0 || AH <= 0) return;
+  int ax, ay, bx, by;
+  MapDot(AX, AY, ARotation, AU, AV, ax, ay);
+  MapDot(AX, AY, ARotation, AU + AW - 1, AV + AH - 1, bx, by);
+  APage.FillRect(std::min(ax, bx), std::min(ay, by), std::abs(bx - ax) + 1, std::abs(by - ay) + 1, AMode);
+}
