@@ -5,6 +5,11 @@
 # made here. Prints wall time (best of N runs) and peak resident memory
 # (largest of the runs, from /usr/bin/time -v) for each side.
 #
+# Then area scaling (`--scale area`) of the photo against `vips thumbnail`
+# (decode and resize only) and ImageMagick's `-resize` with Floyd-Steinberg,
+# and a 4000 x 3000 picture of one-pixel black stripes every four pixels:
+# solid black columns and black share after nearest and area scaling.
+#
 #   bench/picture_vs_imagemagick.sh [path/to/tessiva-cli] [runs]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -56,3 +61,50 @@ for pic in photo.jpg alpha.png; do
     "$(awk -v a="$irss" -v b="$orss" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
 done
 echo "(ratio = ImageMagick / tessiva-cli; goal: at least 2 for both figures)"
+
+# ---- area scaling against vips and ImageMagick's -resize
+vips=$(command -v vips || true)
+run "ours-area" "$cli" envelope --image "$work/photo.jpg" --width 576 --scale area --dump-dir "$work/dump"
+run "im-resize" "$im" "$work/photo.jpg" -resize 576x -colorspace Gray -dither FloydSteinberg -monochrome \
+  "$work/photo_resize_im.bmp"
+if [ -n "$vips" ]; then run "vips" "$vips" thumbnail "$work/photo.jpg" "$work/photo_vips.png" 576; fi
+read -r at arss <"$work/ours-area"
+read -r rt rrss <"$work/im-resize"
+echo
+dims=$(identify -format '%wx%h' "$work/photo.jpg")
+printf '%-44s %12s %12s %12s\n' "photo.jpg $dims, --scale area" "tessiva-cli" "vips thumb" "IM -resize"
+if [ -n "$vips" ]; then read -r vt vrss <"$work/vips"; else vt=-; vrss=-; fi
+printf '%-44s %9s ms %9s ms %9s ms\n' "wall time (best of $runs)" "$at" "$vt" "$rt"
+printf '%-44s %8s KiB %8s KiB %8s KiB\n' "peak memory" "$arss" "$vrss" "$rrss"
+goal() { if [ "$1" = 1 ]; then echo "met"; else echo "NOT met"; fi; }
+if [ -n "$vips" ]; then
+  echo "goal: wall time <= vips thumbnail: $(goal "$(awk -v a="$at" -v b="$vt" 'BEGIN { print (a <= b) }')")"
+fi
+echo "goal: at least 3x faster than IM -resize ($(awk -v a="$rt" -v b="$at" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')x):" \
+  "$(goal "$(awk -v a="$rt" -v b="$at" 'BEGIN { print (a >= 3 * b) }')")"
+echo "goal: peak memory <= 16 MiB ($arss KiB): $(goal "$(awk -v a="$arss" 'BEGIN { print (a <= 16384) }')")"
+
+# ---- moire: one-pixel black stripes every four pixels
+"$im" -size 4x1 xc:white -fill black -draw "point 0,0" -write mpr:tile +delete \
+  -size 4000x3000 tile:mpr:tile -type Grayscale "$work/stripes.png"
+# solid_columns BMP: columns black from top to bottom (their mean is 0).
+solid_columns() {
+  "$im" "$1" -colorspace Gray -scale "$(identify -format '%w' "$1")x1!" -depth 16 txt:- |
+    awk '/gray\(0\)/ { n++ } END { print n + 0 }'
+}
+black_share() { "$im" "$1" -colorspace Gray -format '%[fx:1-mean]' info:; }
+src_share=$(black_share "$work/stripes.png")
+echo
+printf '%-44s %14s %12s\n' "stripes.png 4000x3000 to 576 dots" "solid columns" "black share"
+printf '%-44s %14s %12.4f\n' "source" "-" "$src_share"
+area_solid=-1 area_share=0
+for scale in nearest area; do
+  "$cli" envelope --image "$work/stripes.png" --width 576 --scale "$scale" --dump-dir "$work/dump" >/dev/null
+  solid=$(solid_columns "$work/stripes_dithered.bmp")
+  share=$(black_share "$work/stripes_dithered.bmp")
+  printf '%-44s %10s/576 %12.4f\n' "tessiva-cli --scale $scale" "$solid" "$share"
+  if [ "$scale" = area ]; then area_solid=$solid area_share=$share; fi
+done
+echo "goal: --scale area has no solid column and a black share within 2 % of the source's:" \
+  "$(goal "$(awk -v n="$area_solid" -v a="$area_share" -v s="$src_share" \
+    'BEGIN { d = a - s; if (d < 0) d = -d; print (n == 0 && d <= 0.02) }')")"

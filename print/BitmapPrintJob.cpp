@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -47,26 +48,35 @@ int DialogTextToInt(const std::string& AText) {
   return static_cast<int>(value);
 }
 
-TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage) {
+TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage, int ABandRows) {
+  if (ABandRows < 0 || ABandRows > 0xFFFF)
+    throw EPrintError("Band rows out of range (0 to 65535): " + std::to_string(ABandRows));
   const int r = AImage.RowBytes;
   const int h = AImage.Height;
-  if (r > 0xFFFF || h > 0xFFFF)
+  const int band = ABandRows == 0 ? h : ABandRows;
+  if (r > 0xFFFF || band > 0xFFFF)
     throw EPrintError("Picture too large for one raster command: " + std::to_string(AImage.Width) + " x " +
                       std::to_string(h) + " dots");
+  const size_t bands = h == 0 ? 1 : (static_cast<size_t>(h) + static_cast<size_t>(band) - 1) / band;
   TPrintBytes job;
-  job.reserve(8 + static_cast<size_t>(r) * static_cast<size_t>(h) + 2);
-  job.insert(job.end(), {0x1D, 0x76, 0x30, 0x00, static_cast<uint8_t>(r & 0xFF), static_cast<uint8_t>(r >> 8),
-                         static_cast<uint8_t>(h & 0xFF), static_cast<uint8_t>(h >> 8)});
+  job.reserve(8 * bands + static_cast<size_t>(r) * static_cast<size_t>(h) + 2);
   const int rest = AImage.Width % 8;
   const uint8_t padding = rest == 0 ? 0 : static_cast<uint8_t>(0xFF >> rest);
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* row = AImage.Row(y);
-    for (int i = 0; i < r; ++i) {
-      uint8_t b = row[i];
-      if (i == r - 1) b |= padding;
-      job.push_back(static_cast<uint8_t>(~b));
+  int y = 0;
+  do {
+    const int rows = std::min(band, h - y);
+    job.insert(job.end(),
+               {0x1D, 0x76, 0x30, 0x00, static_cast<uint8_t>(r & 0xFF), static_cast<uint8_t>(r >> 8),
+                static_cast<uint8_t>(rows & 0xFF), static_cast<uint8_t>(rows >> 8)});
+    for (const int end = y + rows; y < end; ++y) {
+      const uint8_t* row = AImage.Row(y);
+      for (int i = 0; i < r; ++i) {
+        uint8_t b = row[i];
+        if (i == r - 1) b |= padding;
+        job.push_back(static_cast<uint8_t>(~b));
+      }
     }
-  }
+  } while (y < h);
   job.push_back(0x0D);
   job.push_back(0x0A);
   return job;
@@ -89,10 +99,10 @@ TPrintBytes MakeTsplBitmapJob(const TMonoBitmap& AImage, int ALabelWidth, int AL
 TBitmapPrintResult MakeBitmapPrintTask(const std::string& AFileName, const TBitmapPrintSettings& ASettings) {
   TBitmapPrintResult result;
   const int width = DialogTextToInt(ASettings.PaperWidth);
-  result.Image = ConvertToDitheredBitmap(AFileName, width);
+  result.Image = ConvertToDitheredBitmap(AFileName, width, ASettings.Picture);
   result.BitmapFileName = DitheredBitmapFileName(AFileName);
   if (ASettings.EscPos) {
-    result.Job = MakeEscPosRasterJob(result.Image);
+    result.Job = MakeEscPosRasterJob(result.Image, ASettings.BandRows);
   } else {
     const int labelWidth = DialogTextToInt(ASettings.LabelWidth);
     const int labelHeight = DialogTextToInt(ASettings.LabelHeight);

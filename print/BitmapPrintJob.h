@@ -15,6 +15,8 @@ struct TBitmapPrintSettings {
   std::string LabelWidth = "50";   // edt_width: label width in mm (TSPL only)
   std::string LabelHeight = "50";  // edt_height: label height in mm (TSPL only)
   std::string DumpDir;             // where a.bin and base64.txt go; empty: DefaultDumpDir()
+  TPictureOptions Picture;         // scaling, dithering, gamma; progress and cancelling
+  int BandRows = 0;                // ESC/POS: rows per GS v 0 command (0: one command)
 };
 
 struct TBitmapPrintResult {
@@ -43,7 +45,11 @@ int DialogTextToInt(const std::string& AText);
 // then CR LF. A picture whose row bytes or height do not fit the 16-bit
 // fields is refused: the printer would take the rest of the rows for
 // commands.
-TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage);
+// ABandRows > 0 splits the raster into GS v 0 commands of at most that many
+// rows each, one after the other, then the one CR LF: a receipt printer
+// whose buffer is smaller than the whole picture prints each band as it
+// comes. ABandRows must lie between 0 and 65535.
+TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage, int ABandRows = 0);
 
 // "SIZE w mm,h mm" LF CR "CLS" LF CR "BITMAP 0,0,R,H,1," rows as they are,
 // then "PRINT 1,1" LF CR.

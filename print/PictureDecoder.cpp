@@ -19,6 +19,12 @@ constexpr size_t cMaxDecoderMemory = size_t{512} << 20;
 // for minutes.
 constexpr int cMaxJpegScans = 1000;
 
+// Writes PictureTooLargeMessage into a plain buffer, for the functions
+// below that may be left by longjmp.
+void FormatTooLarge(char* AOut, size_t ASize, uint64_t AWidth, uint64_t AHeight, uint64_t ALimit) {
+  std::snprintf(AOut, ASize, "%s", PictureTooLargeMessage(AWidth, AHeight, ALimit).c_str());
+}
+
 //---------------------------------------------------------------- JPEG
 
 struct TJpegError {
@@ -81,8 +87,20 @@ bool JpegStart(TJpegState* S, const TPictureInput* AInput) {
   jpeg_read_header(&S->Cinfo, TRUE);
   if (AInput->MaxPixels != 0 &&
       static_cast<uint64_t>(S->Cinfo.image_width) * S->Cinfo.image_height > AInput->MaxPixels) {
-    std::snprintf(S->Err.Message, sizeof S->Err.Message, "Picture too large");
+    FormatTooLarge(S->Err.Message, sizeof S->Err.Message, S->Cinfo.image_width, S->Cinfo.image_height,
+                   AInput->MaxPixels);
     return false;
+  }
+  if (AInput->MinScaledWidth > 0) {
+    // The DCT scales by num/8; the smallest num that keeps the width.
+    const uint64_t need = uint64_t{8} * static_cast<uint64_t>(AInput->MinScaledWidth);
+    for (unsigned num = 1; num < 8; ++num) {
+      if (uint64_t{num} * S->Cinfo.image_width >= need) {
+        S->Cinfo.scale_num = num;
+        S->Cinfo.scale_denom = 8;
+        break;
+      }
+    }
   }
   if (S->Cinfo.jpeg_color_space == JCS_CMYK || S->Cinfo.jpeg_color_space == JCS_YCCK)
     S->Cinfo.out_color_space = JCS_CMYK;
@@ -119,6 +137,8 @@ class TJpegDecoder : public TPictureDecoder {
     if (!JpegStart(FState.get(), &AInput)) Fail();
     FWidth = static_cast<int>(FState->Cinfo.output_width);
     FHeight = static_cast<int>(FState->Cinfo.output_height);
+    FSourceWidth = static_cast<int>(FState->Cinfo.image_width);
+    FSourceHeight = static_cast<int>(FState->Cinfo.image_height);
     FComponents = FState->Cinfo.output_components;
     if ((FComponents != 3 && FComponents != 4) || FWidth <= 0 || FHeight <= 0) {
       std::snprintf(FState->Err.Message, sizeof FState->Err.Message, "Unsupported JPEG colour format");
@@ -132,6 +152,7 @@ class TJpegDecoder : public TPictureDecoder {
     const bool inverted = FState->Cinfo.saw_Adobe_marker;
     for (int y = 0; y < FHeight; ++y) {
       if (!JpegReadRow(FState.get(), raw.data())) Fail();
+      Progress(y + 1, FHeight);
       if (!ANeeded[static_cast<size_t>(y)]) continue;
       if (FComponents == 3) {
         ASink(y, raw.data());
@@ -194,10 +215,13 @@ int PngStart(TPngState* S) {
   else
     png_set_read_fn(S->Png, S, PngReadMemory);
   png_read_info(S->Png, S->Info);
-  if (S->Input->MaxPixels != 0 &&
-      static_cast<uint64_t>(png_get_image_width(S->Png, S->Info)) * png_get_image_height(S->Png, S->Info) >
-          S->Input->MaxPixels)
-    png_error(S->Png, "Picture too large");
+  const uint64_t width = png_get_image_width(S->Png, S->Info);
+  const uint64_t height = png_get_image_height(S->Png, S->Info);
+  if (S->Input->MaxPixels != 0 && width * height > S->Input->MaxPixels) {
+    char message[sizeof S->Message];
+    FormatTooLarge(message, sizeof message, width, height, S->Input->MaxPixels);
+    png_error(S->Png, message);
+  }
   const png_byte colour = png_get_color_type(S->Png, S->Info);
   const png_byte depth = png_get_bit_depth(S->Png, S->Info);
   // Palette, grey below 8 bits and tRNS become 8-bit RGB(A); 16-bit
@@ -243,6 +267,8 @@ class TPngDecoder : public TPictureDecoder {
     FWidth = static_cast<int>(png_get_image_width(FState->Png, FState->Info));
     FHeight = static_cast<int>(png_get_image_height(FState->Png, FState->Info));
     if (FWidth <= 0 || FHeight <= 0) throw EPrintError("Invalid PNG image size");
+    FSourceWidth = FWidth;
+    FSourceHeight = FHeight;
   }
 
   void DecodeRows(const std::vector<bool>& ANeeded, const TRowSink& ASink) override {
@@ -252,6 +278,7 @@ class TPngDecoder : public TPictureDecoder {
       std::vector<uint8_t> row(rowBytes);
       for (int y = 0; y < FHeight; ++y) {
         if (!PngReadRow(FState.get(), row.data())) Fail();
+        Progress(y + 1, FHeight);
         if (!ANeeded[static_cast<size_t>(y)]) continue;
         CompositeOverWhite(row.data(), rgb.data(), FWidth);
         ASink(y, rgb.data());
@@ -265,12 +292,14 @@ class TPngDecoder : public TPictureDecoder {
     if (neededCount > cMaxDecoderMemory / rowBytes) throw EPrintError("Interlaced PNG picture too large");
     std::vector<uint8_t> kept(neededCount * rowBytes);
     std::vector<uint8_t> scratch(rowBytes);
+    const long long total = static_cast<long long>(FPasses) * FHeight;
     for (int pass = 0; pass < FPasses; ++pass) {
       size_t slot = 0;
       for (int y = 0; y < FHeight; ++y) {
         uint8_t* target = scratch.data();
         if (ANeeded[static_cast<size_t>(y)]) target = &kept[rowBytes * slot++];
         if (!PngReadRow(FState.get(), target)) Fail();
+        Progress(static_cast<long long>(pass) * FHeight + y + 1, total);
       }
     }
     size_t slot = 0;
@@ -290,6 +319,15 @@ class TPngDecoder : public TPictureDecoder {
 };
 
 }  // namespace
+
+void TPictureDecoder::Progress(long long ADone, long long ATotal) const {
+  if (FProgress && !FProgress(ADone, ATotal)) throw EPrintCancelled("Cancelled");
+}
+
+std::string PictureTooLargeMessage(uint64_t AWidth, uint64_t AHeight, uint64_t ALimit) {
+  return "Picture too large: " + std::to_string(AWidth) + " x " + std::to_string(AHeight) +
+         " pixels (the limit is " + std::to_string(ALimit) + " pixels)";
+}
 
 std::unique_ptr<TPictureDecoder> OpenPictureDecoder(TPictureFormat AFormat, const TPictureInput& AInput) {
   if (AFormat == pfJpeg) return std::make_unique<TJpegDecoder>(AInput);

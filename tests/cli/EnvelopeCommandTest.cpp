@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "BitmapPrintJob.h"
 #include "PictureFixtures.h"
 #include "PrintPresets.h"
 
@@ -87,6 +88,82 @@ TEST(EnvelopeCommand, ImageJobAndDumps) {
   EXPECT_EQ(std::string(tspl.begin(), tspl.begin() + static_cast<long>(head.size())), head);
 }
 
+// The GS v 0 commands of an ESC/POS job: heights, and the rows put together.
+void SplitBands(const TPrintBytes& AJob, std::vector<int>& AHeights, TPrintBytes& ARows) {
+  size_t at = 0;
+  while (at + 8 <= AJob.size() && AJob[at] == 0x1D && AJob[at + 1] == 0x76 && AJob[at + 2] == 0x30) {
+    const size_t r = AJob[at + 4] | (AJob[at + 5] << 8), h = AJob[at + 6] | (AJob[at + 7] << 8);
+    AHeights.push_back(static_cast<int>(h));
+    at += 8;
+    if (at + r * h > AJob.size()) return;
+    ARows.insert(ARows.end(), AJob.begin() + static_cast<long>(at),
+                 AJob.begin() + static_cast<long>(at + r * h));
+    at += r * h;
+  }
+  EXPECT_EQ(at + 2, AJob.size());
+}
+
+TEST(EnvelopeCommand, PictureOptionsReachTheJob) {
+  TScratchDir dir;
+  const std::string photo = dir.File("photo.jpg");
+  WriteJpeg(photo, TestPattern(1600, 1000), jkRgb);
+  const std::string dump = " --dump-dir '" + dir.File("dump") + "'";
+  struct TCase {
+    std::string Args;
+    TPictureOptions Options;
+    int BandRows;
+    std::vector<int> Heights;
+  };
+  TPictureOptions area;
+  area.Scale = psArea;
+  TPictureOptions bayer = area;
+  bayer.Dither = dmBayer;
+  bayer.Gamma = 2.2;
+  TPictureOptions logo;
+  logo.Dither = dmThreshold;
+  logo.Threshold = 90;
+  TPictureOptions serpentine;
+  serpentine.Dither = dmFloydSteinbergSerpentine;
+  const TCase cases[] = {
+      {"", TPictureOptions(), 0, {360}},
+      {"--scale nearest --dither fs --threshold 128 --band-rows 0", TPictureOptions(), 0, {360}},
+      {"--scale area --band-rows 100", area, 100, {100, 100, 100, 60}},
+      {"--scale area --dither bayer --gamma 2.2", bayer, 0, {360}},
+      {"--dither threshold --threshold 90 --band-rows 360", logo, 360, {360}},
+      {"--dither fs-serpentine --band-rows 359", serpentine, 359, {359, 1}},
+  };
+  for (const TCase& c : cases) {
+    const TRun r = RunEnvelope(dir, "--image '" + photo + "'" + dump + " " + c.Args);
+    ASSERT_EQ(r.Status, 0) << c.Args << ": " << r.Err;
+    const TPrintBytes job = DecodePrintBase64(TargetFile(r.Out));
+    std::vector<int> heights;
+    TPrintBytes rows;
+    SplitBands(job, heights, rows);
+    EXPECT_EQ(heights, c.Heights) << c.Args;
+    // The same conversion through the library, as one command.
+    const TPrintBytes want = MakeEscPosRasterJob(ConvertToDitheredBitmap(photo, 576, c.Options));
+    EXPECT_EQ(rows, TPrintBytes(want.begin() + 8, want.end() - 2)) << c.Args;
+    EXPECT_EQ(job, MakeEscPosRasterJob(ConvertToDitheredBitmap(photo, 576, c.Options), c.BandRows)) << c.Args;
+  }
+}
+
+TEST(EnvelopeCommand, OversizedPicturesAreRefusedAtOnce) {
+  TScratchDir dir;
+  WriteOversizedPng(dir.File("huge.png"), 1000000, 1000000);
+  WriteOversizedJpeg(dir.File("huge.jpg"), 65500, 65500);
+  for (const char* name : {"huge.png", "huge.jpg"}) {
+    for (const char* scale : {"nearest", "area"}) {
+      const TRun r = RunEnvelope(dir, "--image '" + dir.File(name) + "' --scale " + scale + " --dump-dir '" +
+                                          dir.File("dump") + "'");
+      EXPECT_EQ(r.Status, 1) << name;
+      EXPECT_EQ(r.Out, "") << name;
+      const std::string size = std::string(name) == "huge.png" ? "1000000 x 1000000" : "65500 x 65500";
+      EXPECT_EQ(r.Err, "Picture too large: " + size + " pixels (the limit is 200000000 pixels)\n") << name;
+      EXPECT_FALSE(FileExists(dir.File("dump/a.bin"))) << name;
+    }
+  }
+}
+
 TEST(EnvelopeCommand, ErrorsGoToStandardErrorOnly) {
   TScratchDir dir;
   const std::string png = dir.File("p.png");
@@ -106,6 +183,20 @@ TEST(EnvelopeCommand, ErrorsGoToStandardErrorOnly) {
       {"--preset bell", "tessiva-cli envelope: unknown preset 'bell'"},
       {"", "tessiva-cli envelope: give either --preset or --image"},
       {"--image", "tessiva-cli envelope: --image needs a value"},
+      {"--image '" + png + "' --scale bilinear",
+       "tessiva-cli envelope: --scale takes nearest or area, not 'bilinear'"},
+      {"--image '" + png + "' --dither floyd",
+       "tessiva-cli envelope: --dither takes fs, fs-serpentine, atkinson"},
+      {"--image '" + png + "' --threshold 257",
+       "tessiva-cli envelope: --threshold takes 0 to 256, not '257'"},
+      {"--image '" + png + "' --threshold -1", "tessiva-cli envelope: --threshold takes 0 to 256, not '-1'"},
+      {"--image '" + png + "' --gamma 0", "tessiva-cli envelope: --gamma takes a number above 0"},
+      {"--image '" + png + "' --gamma 2.2x", "tessiva-cli envelope: --gamma takes a number above 0"},
+      {"--image '" + png + "' --gamma nan", "tessiva-cli envelope: --gamma takes a number above 0"},
+      {"--image '" + png + "' --band-rows 65536", "tessiva-cli envelope: --band-rows takes 0 to 65535"},
+      {"--image '" + png + "' --tspl --band-rows 100",
+       "tessiva-cli envelope: --band-rows is for ESC/POS rasters, not --tspl"},
+      {"--preset buzzer --scale area", "tessiva-cli envelope: --preset takes no picture options"},
   };
   for (const TCase& c : cases) {
     const TRun r = RunEnvelope(dir, c.Args);

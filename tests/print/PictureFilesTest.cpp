@@ -320,7 +320,7 @@ TEST_F(PictureFiles, MemoryInputAndPixelLimit) {
       DitherPicture(format, input, 13);
       ADD_FAILURE() << file << ": limit ignored";
     } catch (const EPrintError& e) {
-      EXPECT_STREQ(e.what(), "Picture too large");
+      EXPECT_STREQ(e.what(), "Picture too large: 20 x 10 pixels (the limit is 199 pixels)");
     }
   }
 }

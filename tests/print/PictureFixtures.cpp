@@ -4,6 +4,7 @@
 #include <png.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +171,76 @@ void WriteJpeg(const std::string& AFileName, const TRgbaPicture& APicture, TJpeg
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
   std::fclose(f);
+}
+
+void WriteStripePng(const std::string& AFileName, int AWidth, int AHeight, int APeriod) {
+  FILE* f = std::fopen(AFileName.c_str(), "wb");
+  if (!f) throw std::runtime_error("cannot write " + AFileName);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(AWidth), static_cast<png_uint_32>(AHeight), 8,
+               PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(png, 1);
+  png_write_info(png, info);
+  std::vector<uint8_t> row(static_cast<size_t>(AWidth));
+  for (int x = 0; x < AWidth; ++x) row[static_cast<size_t>(x)] = x % APeriod == 0 ? 0 : 255;
+  for (int y = 0; y < AHeight; ++y) png_write_row(png, row.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+}
+
+namespace {
+
+void PutBE32(std::vector<uint8_t>& AOut, uint32_t AValue) {
+  for (int shift = 24; shift >= 0; shift -= 8) AOut.push_back(static_cast<uint8_t>(AValue >> shift));
+}
+
+void PutPngChunk(std::vector<uint8_t>& AOut, const char* AType, const std::vector<uint8_t>& AData) {
+  PutBE32(AOut, static_cast<uint32_t>(AData.size()));
+  const size_t typeAt = AOut.size();
+  AOut.insert(AOut.end(), AType, AType + 4);
+  AOut.insert(AOut.end(), AData.begin(), AData.end());
+  const uLong crc = crc32(0, AOut.data() + typeAt, static_cast<uInt>(AOut.size() - typeAt));
+  PutBE32(AOut, static_cast<uint32_t>(crc));
+}
+
+}  // namespace
+
+void WriteOversizedPng(const std::string& AFileName, uint32_t AWidth, uint32_t AHeight) {
+  std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> ihdr;
+  PutBE32(ihdr, AWidth);
+  PutBE32(ihdr, AHeight);
+  ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0});  // 8-bit grey, no interlace
+  PutPngChunk(out, "IHDR", ihdr);
+  // A few rows of zeros, deflated.
+  std::vector<uint8_t> raw(4096, 0), packed(compressBound(4096));
+  uLongf packedSize = static_cast<uLongf>(packed.size());
+  compress(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()));
+  packed.resize(packedSize);
+  PutPngChunk(out, "IDAT", packed);
+  PutPngChunk(out, "IEND", {});
+  WriteFileBytes(AFileName, out);
+}
+
+void WriteOversizedJpeg(const std::string& AFileName, uint16_t AWidth, uint16_t AHeight) {
+  WriteJpeg(AFileName, TestPattern(16, 16), jkRgb);
+  std::vector<uint8_t> bytes = ReadFileBytes(AFileName);
+  for (size_t i = 0; i + 9 < bytes.size(); ++i) {
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+      // FF C0, length (2), precision (1), height (2), width (2).
+      bytes[i + 5] = static_cast<uint8_t>(AHeight >> 8);
+      bytes[i + 6] = static_cast<uint8_t>(AHeight);
+      bytes[i + 7] = static_cast<uint8_t>(AWidth >> 8);
+      bytes[i + 8] = static_cast<uint8_t>(AWidth);
+      WriteFileBytes(AFileName, bytes);
+      return;
+    }
+  }
+  throw std::runtime_error("no baseline frame header in " + AFileName);
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& AFileName) {

@@ -38,6 +38,19 @@ enum TJpegKind { jkRgb, jkGrey, jkProgressive, jkCmykAdobe };
 // the inverted black ink, no colour inks).
 void WriteJpeg(const std::string& AFileName, const TRgbaPicture& APicture, TJpegKind AKind);
 
+// A grey PNG, written row by row: black one-pixel columns every APeriod
+// pixels (x % APeriod == 0) on white.
+void WriteStripePng(const std::string& AFileName, int AWidth, int AHeight, int APeriod);
+
+// A PNG whose header claims AWidth x AHeight pixels, followed by a token
+// IDAT chunk: a decoder that trusts the header would allocate for it or
+// decode for a long time.
+void WriteOversizedPng(const std::string& AFileName, uint32_t AWidth, uint32_t AHeight);
+
+// A small real JPEG whose frame header is rewritten to claim AWidth x
+// AHeight pixels.
+void WriteOversizedJpeg(const std::string& AFileName, uint16_t AWidth, uint16_t AHeight);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& AFileName);
 void WriteFileBytes(const std::string& AFileName, const std::vector<uint8_t>& ABytes);
 bool FileExists(const std::string& AFileName);
