@@ -101,6 +101,13 @@ TEST_F(ClientBrokerTest, EveryQoSBothWaysWithUtf8TopicsAndPayloads) {
     EXPECT_EQ(sub.Messages()[0].Payload, outbound);
     // Our QoS 1/2 publication is completed (PUBACK, or PUBREC/PUBREL/PUBCOMP).
     EXPECT_TRUE(PumpUntil([&] { return FClient->Session()->OutstandingPackets() == 0; }));
+    // Our own message comes back to us too (we are subscribed): it must be in
+    // before the next round clears what was received.
+    EXPECT_TRUE(PumpUntil([&] {
+      for (const TReceivedPublish& p : FPublishes)
+        if (std::string(p.Payload.begin(), p.Payload.end()) == outbound) return true;
+      return false;
+    }));
     FClient->Unsubscribe(topic);
   }
 }
@@ -255,5 +262,58 @@ TEST(ClientCredentialsTest, WrongPasswordIsRefusedRightOneAccepted) {
     }
   }
 }
+
+}  // namespace
+
+namespace {
+
+// Every message of a long QoS 1 and QoS 2 run arrives, in order, through a
+// broker with its default configuration (its in-flight limit of 20 included).
+class ClientBrokerVolumeTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ClientBrokerVolumeTest, TwoThousandMessagesAllArriveInOrder) {
+  NeloSetMainThread();
+  TMosquittoBroker broker{TBrokerOptions()};
+  const TNeloMQTTQoS qos = static_cast<TNeloMQTTQoS>(GetParam());
+  auto makeClient = [&] {
+    auto client = std::make_unique<TNeloMQTTClient>();
+    client->SetBrokerHostName("127.0.0.1");
+    client->SetBrokerPort(broker.Port());
+    return client;
+  };
+  auto subscriber = makeClient();
+  auto publisher = makeClient();
+  publisher->SetPacketSentNotifications(false);
+  std::vector<std::string> received;
+  subscriber->OnPublishReceived = [&](TNeloObject*, uint16_t, const std::string&,
+                                      const TNeloMQTTBytes& APayload) {
+    received.emplace_back(APayload.begin(), APayload.end());
+  };
+  bool subscribed = false;
+  subscriber->OnSubscriptionAcknowledged = [&](TNeloObject*, uint16_t, const TNeloMQTTSubscriptions&) {
+    subscribed = true;
+  };
+  for (TNeloMQTTClient* client : {subscriber.get(), publisher.get()}) {
+    client->Connect(true);
+    ASSERT_TRUE(PumpUntil([&] { return client->ConnectionStatus() != csConnecting; }));
+    ASSERT_EQ(client->ConnectionStatus(), csConnected) << broker.LogText();
+  }
+  subscriber->Subscribe("volume", qos);
+  ASSERT_TRUE(PumpUntil([&] { return subscribed; }));
+  constexpr int kCount = 2000;
+  for (int i = 0; i < kCount; ++i) {
+    publisher->Publish("volume", std::to_string(i), qos, false);
+    if ((i & 63) == 0) NeloCheckSynchronize(0);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return received.size() >= static_cast<std::size_t>(kCount); },
+                        std::chrono::milliseconds(120000)))
+      << received.size() << " of " << kCount;
+  Pump(std::chrono::milliseconds(200));
+  ASSERT_EQ(received.size(), static_cast<std::size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(received[static_cast<std::size_t>(i)], std::to_string(i));
+  EXPECT_TRUE(PumpUntil([&] { return publisher->Session()->OutstandingPackets() == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(QoS, ClientBrokerVolumeTest, ::testing::Values(1, 2));
 
 }  // namespace
