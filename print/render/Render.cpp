@@ -31,6 +31,15 @@ void TJobContext::AddPage(TRenderedPage&& APage, size_t AOffset) {
     ++PagesOfJob;
     return;
   }
+  const size_t bytes = APage.Page.Bits().size();
+  if (PageBytes + bytes > Options.MaxPageBytes) {
+    if (PagesOfJob < Options.MaxPages)
+      Find(fsWarning, AOffset,
+           "the pages pass " + std::to_string(Options.MaxPageBytes) + " bytes; the rest are not kept");
+    PagesOfJob = Options.MaxPages + 1;
+    return;
+  }
+  PageBytes += bytes;
   ++PagesOfJob;
   Pages.push_back(std::move(APage));
 }

@@ -29,8 +29,10 @@ struct TRenderOptions {
   size_t MaxMessageBytes = 1024 * 1024;
   // Pages kept per job (PRINT with many sets, many cuts).
   int MaxPages = 50;
-  // A label side is limited to this many dots.
-  int MaxLabelDots = 8000;
+  // A label side is limited to this many dots (500 mm).
+  int MaxLabelDots = 4000;
+  // The pages of one job together stay under this many bytes of dots.
+  size_t MaxPageBytes = size_t{64} << 20;
 };
 
 // Something the printer does that leaves no dots (a cut, the buzzer, the
@@ -87,6 +89,7 @@ struct TJobContext {
   std::vector<TRenderedPage>& Pages;
   TCharset Charset = csGbk;
   int PagesOfJob = 0;
+  size_t PageBytes = 0;
   bool PageLimitReported = false;
 
   void Add(size_t AOffset, size_t ALength, std::string AMnemonic, std::string AArguments = std::string()) {

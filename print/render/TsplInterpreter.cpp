@@ -240,8 +240,9 @@ std::vector<uint8_t> TTspl::TextMask(const std::string& AText, const TTsplFont& 
   }
   int w = 0;
   for (const TChar& c : chars) w += (c.Wide ? AFont.H : AFont.W) * AXMul;
-  AW = std::min(w, 20000);
   AH = AFont.H * AYMul;
+  // Bounded: a mask never holds more than 4 million dots.
+  AW = std::min(w, std::max(1, (4 << 20) / std::max(1, AH)));
   std::vector<uint8_t> mask(static_cast<size_t>(AW) * AH, 0);
   int x = 0;
   for (const TChar& c : chars) {
