@@ -173,3 +173,9 @@ TRenderResult RenderEnvelope(const std::string& AText, const TRenderOptions& AOp
   result.Findings = std::move(lint.Findings());
   return result;
 }
+
+TRenderResult RenderPrintJob(const std::string& AText, const TRenderOptions& AOptions) {
+  const auto* data = reinterpret_cast<const uint8_t*>(AText.data());
+  return LooksLikeEnvelope(data, AText.size()) ? RenderEnvelope(AText, AOptions)
+                                               : RenderCommandBytes(data, AText.size(), AOptions);
+}

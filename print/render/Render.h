@@ -73,6 +73,10 @@ TRenderResult RenderCommandBytes(const uint8_t* AData, size_t ASize,
 TRenderResult RenderCommandBytes(const std::vector<uint8_t>& ABytes,
                                  const TRenderOptions& AOptions = TRenderOptions());
 
+// Either: an envelope when the text starts with '{' (after blanks),
+// otherwise raw command bytes.
+TRenderResult RenderPrintJob(const std::string& AText, const TRenderOptions& AOptions = TRenderOptions());
+
 // TSPL when the job (after any mode or character-set frames and blank
 // lines) starts with a TSPL command word, or a frame selects label mode.
 TRenderLanguage DetectLanguage(const uint8_t* AData, size_t ASize);
