@@ -203,7 +203,7 @@ void TEscPos::Text(size_t& AAt) {
       cw = FFontB ? cFontBWidth : cFontAWidth;
       ch = FFontB ? cFontBHeight : cFontAHeight;
     }
-    const TGlyphMask g = TTextDrawing::Shared().Glyph(d.Code, d.Wide ? cw : cw, ch, FBold, d.Wide);
+    const TGlyphMask g = TTextDrawing::Shared().Glyph(d.Code, cw, ch, FBold, d.Wide);
     TLineItem item;
     item.DotsW = cw * sw;
     item.H = ch * sh;
@@ -212,7 +212,8 @@ void TEscPos::Text(size_t& AAt) {
     for (int y = 0; y < item.H; ++y)
       for (int x = 0; x < item.DotsW; ++x)
         item.Mask[static_cast<size_t>(y) * item.DotsW + x] =
-            g.Dots[static_cast<size_t>(y / sh) * cw + x / sw];
+            g.Dots[static_cast<size_t>(std::min(y / sh, g.Height - 1)) * g.Width +
+                   std::min(x / sw, g.Width - 1)];
     item.Underline = underline > 0 ? underline : 0;
     item.Reverse = FReverse;
     PutItem(std::move(item), AAt);

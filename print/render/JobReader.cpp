@@ -11,19 +11,28 @@ namespace {
 
 // Just enough JSON: objects keep their members in order, strings keep where
 // they started in the text.
+struct TJsonMember;
+
 struct TJson {
   enum TKind { jNull, jBool, jNumber, jString, jArray, jObject } Kind = jNull;
   std::string Text;  // string value, or the number's text
   size_t Offset = 0;
   std::vector<TJson> Items;
-  std::vector<std::pair<std::string, TJson>> Members;
+  std::vector<TJsonMember> Members;
 
-  const TJson* Member(const std::string& AName) const {
-    for (const auto& m : Members)
-      if (m.first == AName) return &m.second;
-    return nullptr;
-  }
+  const TJson* Member(const std::string& AName) const;
 };
+
+struct TJsonMember {
+  std::string first;
+  TJson second;
+};
+
+const TJson* TJson::Member(const std::string& AName) const {
+  for (const TJsonMember& m : Members)
+    if (m.first == AName) return &m.second;
+  return nullptr;
+}
 
 class EJson : public std::runtime_error {
  public:
@@ -74,7 +83,7 @@ class TJsonParser {
         if (Peek() != '"') throw EJson("member name expected", FAt);
         std::string name = String().Text;
         Expect(':');
-        v.Members.emplace_back(std::move(name), Value(ADepth + 1));
+        v.Members.push_back(TJsonMember{std::move(name), Value(ADepth + 1)});
         if (Peek() == ',') {
           ++FAt;
           continue;

@@ -31,6 +31,15 @@ void TJobContext::AddPage(TRenderedPage&& APage, size_t AOffset) {
     ++PagesOfJob;
     return;
   }
+  const size_t bytes = APage.Page.Bits().size();
+  if (PageBytes + bytes > Options.MaxPageBytes) {
+    if (PagesOfJob < Options.MaxPages)
+      Find(fsWarning, AOffset,
+           "the pages pass " + std::to_string(Options.MaxPageBytes) + " bytes; the rest are not kept");
+    PagesOfJob = Options.MaxPages + 1;
+    return;
+  }
+  PageBytes += bytes;
   ++PagesOfJob;
   Pages.push_back(std::move(APage));
 }
@@ -163,4 +172,10 @@ TRenderResult RenderEnvelope(const std::string& AText, const TRenderOptions& AOp
   }
   result.Findings = std::move(lint.Findings());
   return result;
+}
+
+TRenderResult RenderPrintJob(const std::string& AText, const TRenderOptions& AOptions) {
+  const auto* data = reinterpret_cast<const uint8_t*>(AText.data());
+  return LooksLikeEnvelope(data, AText.size()) ? RenderEnvelope(AText, AOptions)
+                                               : RenderCommandBytes(data, AText.size(), AOptions);
 }

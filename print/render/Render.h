@@ -29,8 +29,10 @@ struct TRenderOptions {
   size_t MaxMessageBytes = 1024 * 1024;
   // Pages kept per job (PRINT with many sets, many cuts).
   int MaxPages = 50;
-  // A label side is limited to this many dots.
-  int MaxLabelDots = 8000;
+  // A label side is limited to this many dots (500 mm).
+  int MaxLabelDots = 4000;
+  // The pages of one job together stay under this many bytes of dots.
+  size_t MaxPageBytes = size_t{64} << 20;
 };
 
 // Something the printer does that leaves no dots (a cut, the buzzer, the
@@ -71,6 +73,10 @@ TRenderResult RenderCommandBytes(const uint8_t* AData, size_t ASize,
 TRenderResult RenderCommandBytes(const std::vector<uint8_t>& ABytes,
                                  const TRenderOptions& AOptions = TRenderOptions());
 
+// Either: an envelope when the text starts with '{' (after blanks),
+// otherwise raw command bytes.
+TRenderResult RenderPrintJob(const std::string& AText, const TRenderOptions& AOptions = TRenderOptions());
+
 // TSPL when the job (after any mode or character-set frames and blank
 // lines) starts with a TSPL command word, or a frame selects label mode.
 TRenderLanguage DetectLanguage(const uint8_t* AData, size_t ASize);
@@ -87,6 +93,7 @@ struct TJobContext {
   std::vector<TRenderedPage>& Pages;
   TCharset Charset = csGbk;
   int PagesOfJob = 0;
+  size_t PageBytes = 0;
   bool PageLimitReported = false;
 
   void Add(size_t AOffset, size_t ALength, std::string AMnemonic, std::string AArguments = std::string()) {

@@ -39,8 +39,8 @@ TTsplFont FontOf(const std::string& AName, int AXMul, int AYMul, bool& AScalable
   if (upper == "ROMAN.TTF" || upper == "0") {
     // Scalable: the multiplications are point sizes.
     AScalable = true;
-    const int h = std::clamp(AYMul, 1, 200) * 203 / 72;
-    const int w = std::clamp(AXMul, 1, 200) * 203 / 72;
+    const int h = std::clamp(AYMul, 1, 180) * 203 / 72;
+    const int w = std::clamp(AXMul, 1, 180) * 203 / 72;
     return {std::max(1, w / 2), std::max(1, h), true};
   }
   if (upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".BF2") == 0) {
@@ -104,7 +104,7 @@ class TTspl {
   int FWidth = 0, FHeight = 0;  // from SIZE (0: none yet)
   int FRefX = 0, FRefY = 0;
   int FDirection = 0;
-  bool FAnyCommand = false, FPrinted = false, FDrawnSincePrint = false, FClipReported = false;
+  bool FAnyCommand = false, FPrinted = false, FDrawnSincePrint = false;
   bool FSizeAssumedReported = false;
   std::vector<TPageMark> FMarks;
 };
@@ -240,8 +240,9 @@ std::vector<uint8_t> TTspl::TextMask(const std::string& AText, const TTsplFont& 
   }
   int w = 0;
   for (const TChar& c : chars) w += (c.Wide ? AFont.H : AFont.W) * AXMul;
-  AW = std::min(w, 20000);
   AH = AFont.H * AYMul;
+  // Bounded: a mask never holds more than 4 million dots.
+  AW = std::min(w, std::max(1, (4 << 20) / std::max(1, AH)));
   std::vector<uint8_t> mask(static_cast<size_t>(AW) * AH, 0);
   int x = 0;
   for (const TChar& c : chars) {
@@ -250,7 +251,9 @@ std::vector<uint8_t> TTspl::TextMask(const std::string& AText, const TTsplFont& 
     const TGlyphMask g = TTextDrawing::Shared().Glyph(c.Code, cw, AFont.H, false, c.Wide);
     for (int y = 0; y < AH; ++y)
       for (int xx = 0; xx < cw * AXMul; ++xx)
-        mask[static_cast<size_t>(y) * AW + x + xx] = g.Dots[static_cast<size_t>(y / AYMul) * cw + xx / AXMul];
+        mask[static_cast<size_t>(y) * AW + x + xx] =
+            g.Dots[static_cast<size_t>(std::min(y / AYMul, g.Height - 1)) * g.Width +
+                   std::min(xx / AXMul, g.Width - 1)];
     x += cw * AXMul;
   }
   return mask;

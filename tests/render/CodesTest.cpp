@@ -176,3 +176,65 @@ TEST(Codes, BadCodesAreFindingsNotCrashes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Codes, TsplBarcodesAndQrCodesDecode) {
+  ASSERT_TRUE(HaveZbar());
+  TScratchDir dir;
+  struct TCase {
+    const char* Name;
+    std::string Command;
+    std::string Decoded;
+  };
+  const TCase cases[] = {
+      {"128", "BARCODE 40,40,\"128\",80,1,0,2,2,\"TSPL-128 ok\"", "TSPL-128 ok"},
+      {"128M of the sample", "BARCODE 40,40,\"128M\",60,0,0,2,2,\"!104!096ABCD!101EFGH\"", "ABCDEFGH"},
+      {"128M code C", "BARCODE 40,40,\"128M\",60,0,0,2,2,\"!105123456!100AB\"", "123456AB"},
+      {"EAN13", "BARCODE 40,40,\"EAN13\",80,1,0,2,2,\"400638133393\"", "4006381333931"},
+      {"EAN8", "BARCODE 40,40,\"EAN8\",80,1,0,2,2,\"1234567\"", "12345670"},
+      {"UPCA", "BARCODE 40,40,\"UPCA\",80,1,0,2,2,\"01234567890\"", "012345678905"},
+      {"39 narrow 2 wide 5", "BARCODE 40,40,\"39\",80,1,0,2,5,\"LABEL-39\"", "LABEL-39"},
+      {"93", "BARCODE 40,40,\"93\",80,1,0,2,2,\"LABEL93\"", "LABEL93"},
+      {"CODA", "BARCODE 40,40,\"CODA\",80,1,0,2,5,\"A123456B\"", "A123456B"},
+      {"25", "BARCODE 40,40,\"25\",80,1,0,2,5,\"12345678\"", "12345678"},
+      {"25C adds its check digit", "BARCODE 40,40,\"25C\",80,1,0,2,5,\"1234567\"", "12345670"},
+      {"rotated 90", "BARCODE 200,40,\"128\",80,1,90,2,2,\"TURNED\"", "TURNED"},
+      {"rotated 180", "BARCODE 400,200,\"128\",80,1,180,2,2,\"UPSIDE\"", "UPSIDE"},
+      {"QR L", "QRCODE 60,40,L,4,A,0,\"https://tessiva.example/label\"", "https://tessiva.example/label"},
+      {"QR H rotated", "QRCODE 300,40,H,5,A,90,\"ROTATED QR\"", "ROTATED QR"},
+      {"QR manual mode", "QRCODE 60,40,M,4,M,0,\"AMANUAL123\"", "MANUAL123"},
+  };
+  for (const TCase& c : cases) {
+    const TRenderResult r = RenderRaw(Bytes("SIZE 70 mm,40 mm\r\nCLS\r\n" + c.Command + "\r\nPRINT 1\r\n"));
+    bool onlyInfo = true;
+    for (const TFinding& f : r.Findings) onlyInfo = onlyInfo && f.Severity == fsInfo;
+    EXPECT_TRUE(onlyInfo) << c.Name << ": " << r.FindingsText();
+    EXPECT_EQ(DecodePage(r, dir, "t"), c.Decoded) << c.Name;
+  }
+}
+
+TEST(Codes, TsplNarrowAndWideSetTheElementWidths) {
+  // Code 39 is narrow and wide elements only: with narrow 2 and wide 6 every
+  // run of bar dots is 2 or 6 long.
+  const TRenderResult r =
+      RenderRaw(Bytes("SIZE 70 mm,20 mm\r\nCLS\r\nBARCODE 0,0,\"39\",40,0,0,2,6,\"AB\"\r\nPRINT 1\r\n"));
+  const TRenderPage& page = r.Pages.at(0).Page;
+  int run = 0;
+  std::vector<int> runs;
+  for (int x = 0; x <= page.Width(); ++x) {
+    const bool black = x < page.Width() && page.Dot(x, 0);
+    if (black) ++run;
+    if (!black && run) runs.push_back(run), run = 0;
+  }
+  ASSERT_FALSE(runs.empty());
+  for (int n : runs) EXPECT_TRUE(n == 2 || n == 6) << n;
+  // 128 uses the narrow width as its module: every run is a multiple of 3.
+  const TRenderResult m =
+      RenderRaw(Bytes("SIZE 70 mm,20 mm\r\nCLS\r\nBARCODE 0,0,\"128\",40,0,0,3,9,\"AB\"\r\nPRINT 1\r\n"));
+  const TBox box = InkBox(m.Pages.at(0).Page);
+  EXPECT_EQ(box.Width() % 3, 0);
+  EXPECT_EQ(box.Height(), 40);
+}
+
+}  // namespace

@@ -221,3 +221,23 @@ TEST(Lint, ArbitraryBytesNeverStopRendering) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Lint, EnvelopeOrRawIsRecognised) {
+  const TRenderResult a = RenderPrintJob(SampleEnvelope(1));
+  const std::vector<uint8_t> label = DecodePrintBase64(SampleLabelBase64());
+  const TRenderResult b = RenderPrintJob(std::string(label.begin(), label.end()));
+  ASSERT_EQ(a.Pages.size(), 1u);
+  ASSERT_EQ(b.Pages.size(), 1u);
+  EXPECT_EQ(a.Pages[0].Page.Bits(), b.Pages[0].Page.Bits());
+  EXPECT_EQ(a.Listing.size(), b.Listing.size());
+  // Grey for a display: 0 where a dot prints, 255 elsewhere.
+  const std::vector<uint8_t> grey = a.Pages[0].Grey8();
+  ASSERT_EQ(grey.size(), 320u * 160u);
+  size_t black = 0;
+  for (uint8_t g : grey) black += g == 0;
+  EXPECT_EQ(black, a.Pages[0].Page.BlackDots());
+}
+
+}  // namespace
