@@ -407,7 +407,7 @@ TEST_F(PictureTest, TheConversionRunsOffTheWindowThreadAndCanBeCancelled) {
   // Not cancelled: while the worker converts, the window thread goes on
   // serving its events (a call posted just before the start runs before
   // the dialog closes), and the fields are locked until the end.
-  bool served = false, lockedWhileConverting = false;
+  bool served = false, lockedWhileConverting = false, openAfterEscape = false;
   AnswerDialogs({PictureDialog([&](Tbitmap_print* d) {
     d->DumpDir = Dir();
     d->OnConversionStart = [&, d](Tbitmap_print*, QProgressDialog*) {
@@ -417,11 +417,15 @@ TEST_F(PictureTest, TheConversionRunsOffTheWindowThreadAndCanBeCancelled) {
       });
     };
     // Escape during the conversion does not close the dialog.
-    QTimer::singleShot(0, d, [d] { d->reject(); });
+    QTimer::singleShot(0, d, [&, d] {
+      d->reject();
+      openAfterEscape = d->isVisible();
+    });
   })});
   w.Form()->btn32->click();
   EXPECT_TRUE(served);
   EXPECT_TRUE(lockedWhileConverting);
+  EXPECT_TRUE(openAfterEscape);
   ASSERT_TRUE(Failures().isEmpty()) << Failures().join(QLatin1Char('\n')).toStdString();
   EXPECT_NE(w.SendText(), QStringLiteral("kept"));
   EXPECT_TRUE(QFile::exists(Dir() + QStringLiteral("a.bin")));
