@@ -48,9 +48,13 @@ int DialogTextToInt(const std::string& AText) {
   return static_cast<int>(value);
 }
 
-TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage, int ABandRows) {
+void CheckBandRows(int ABandRows) {
   if (ABandRows < 0 || ABandRows > 0xFFFF)
     throw EPrintError("Band rows out of range (0 to 65535): " + std::to_string(ABandRows));
+}
+
+TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage, int ABandRows) {
+  CheckBandRows(ABandRows);
   const int r = AImage.RowBytes;
   const int h = AImage.Height;
   const int band = ABandRows == 0 ? h : ABandRows;
@@ -99,6 +103,8 @@ TPrintBytes MakeTsplBitmapJob(const TMonoBitmap& AImage, int ALabelWidth, int AL
 TBitmapPrintResult MakeBitmapPrintTask(const std::string& AFileName, const TBitmapPrintSettings& ASettings) {
   TBitmapPrintResult result;
   const int width = DialogTextToInt(ASettings.PaperWidth);
+  CheckPictureOptions(ASettings.Picture);
+  CheckBandRows(ASettings.BandRows);
   result.Image = ConvertToDitheredBitmap(AFileName, width, ASettings.Picture);
   result.BitmapFileName = DitheredBitmapFileName(AFileName);
   if (ASettings.EscPos) {

@@ -51,12 +51,15 @@ int DialogTextToInt(const std::string& AText);
 // comes. ABandRows must lie between 0 and 65535.
 TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage, int ABandRows = 0);
 
+// Throws "Band rows out of range (0 to 65535): N" for anything else.
+void CheckBandRows(int ABandRows);
+
 // "SIZE w mm,h mm" LF CR "CLS" LF CR "BITMAP 0,0,R,H,1," rows as they are,
 // then "PRINT 1,1" LF CR.
 TPrintBytes MakeTsplBitmapJob(const TMonoBitmap& AImage, int ALabelWidth, int ALabelHeight);
 
 // The whole OK handling for the chosen picture file, in the dialog's order:
-// width, conversion and BMP, label size (TSPL), job, a.bin, Base64,
+// width, picture options and band rows, conversion and BMP, label size (TSPL), job, a.bin, Base64,
 // envelope, base64.txt. Throws EPrintError with the operator's message at
 // the first failure; files written before it stay. A dump file that is a
 // symbolic link is not written through (WriteDumpFile).

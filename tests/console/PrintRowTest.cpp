@@ -1,11 +1,18 @@
 // The print row: every preset's memo text, and the picture dialog with its
 // enable rule, its errors and a finished picture job.
+#include <zlib.h>
+
+#include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
+#include "BitmapPrintJob.h"
 #include "ConsoleFixture.h"
 #include "SFunc.h"
 #include "f_bitmap_print.h"
@@ -238,6 +245,229 @@ TEST_F(PictureTest, ALabelTaskTakesHexadecimalSizesLikeThePort) {
   // Rows as dithered: 1 light, 0 dark, padding bits 0.
   EXPECT_EQ(job.mid(head.size(), 6), QByteArray::fromHex("03f003f003f0"));
   EXPECT_TRUE(job.endsWith("PRINT 1,1\n\r"));
+}
+
+TEST_F(ConsoleTest, PictureChoicesSitBelowTheSeedFieldsWithTheOriginalDefaults) {
+  Tmain& w = Window();
+  Tbitmap_print picture(&w);
+  picture.show();
+  Ui::Tbitmap_print* f = picture.Form();
+  EXPECT_EQ(f->cbb_scale->currentIndex(), 0);
+  EXPECT_EQ(f->cbb_scale->count(), 2);
+  EXPECT_EQ(f->cbb_dither->currentIndex(), 0);
+  EXPECT_EQ(f->cbb_dither->count(), 5);
+  EXPECT_EQ(f->edt_threshold->text(), QStringLiteral("128"));
+  EXPECT_EQ(f->edt_gamma->text(), QString());
+  EXPECT_EQ(f->edt_band_rows->text(), QStringLiteral("0"));
+  EXPECT_FALSE(f->chk_preview->isChecked());
+  EXPECT_EQ(f->lbl_scale->text(), QStringLiteral("缩放方式"));
+  EXPECT_EQ(f->lbl_dither->text(), QStringLiteral("抖动方式"));
+  // Below the target buttons, above the OK button.
+  const int radios = f->rb_recpet_tspl->mapTo(&picture, QPoint(0, 0)).y();
+  const int ok = f->btn3->mapTo(&picture, QPoint(0, 0)).y();
+  for (QWidget* c : std::vector<QWidget*>{f->cbb_scale, f->cbb_dither, f->edt_threshold, f->edt_gamma,
+                                          f->edt_band_rows, f->chk_preview}) {
+    const int y = c->mapTo(&picture, QPoint(0, 0)).y();
+    EXPECT_GT(y, radios) << c->objectName().toStdString();
+    EXPECT_LT(y, ok) << c->objectName().toStdString();
+  }
+}
+
+// A PNG whose header claims AWidth x AHeight pixels, with a token IDAT.
+void WriteOversizedPng(const QString& AFile, uint32_t AWidth, uint32_t AHeight) {
+  QByteArray out("\x89PNG\r\n\x1a\n", 8);
+  auto be32 = [](QByteArray& AOut, uint32_t AValue) {
+    for (int shift = 24; shift >= 0; shift -= 8) AOut.append(static_cast<char>(AValue >> shift));
+  };
+  auto chunk = [&](const char* AType, const QByteArray& AData) {
+    be32(out, static_cast<uint32_t>(AData.size()));
+    QByteArray body(AType, 4);
+    body += AData;
+    out += body;
+    be32(out, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
+                                          static_cast<uInt>(body.size()))));
+  };
+  QByteArray ihdr;
+  be32(ihdr, AWidth);
+  be32(ihdr, AHeight);
+  ihdr.append(QByteArray("\x08\x00\x00\x00\x00", 5));
+  chunk("IHDR", ihdr);
+  chunk("IDAT", QByteArray(64, '\0'));
+  chunk("IEND", QByteArray());
+  QFile f(AFile);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(out);
+}
+
+TEST_F(PictureTest, TheChoicesReachTheJobAndBadValuesAreReported) {
+  Tmain& w = Window();
+  NextPick = Picture;
+  AnswerDialogs({PictureDialog([&](Tbitmap_print* d) {
+    d->DumpDir = Dir();
+    Ui::Tbitmap_print* f = d->Form();
+    f->edt_paper_width->setText(QStringLiteral("12"));
+    f->cbb_scale->setCurrentIndex(1);
+    f->cbb_dither->setCurrentIndex(3);
+    f->edt_threshold->setText(QStringLiteral("$64"));
+    f->edt_gamma->setText(QStringLiteral("2.2"));
+    f->edt_band_rows->setText(QStringLiteral("2"));
+  })});
+  w.Form()->btn32->click();
+  ASSERT_TRUE(Failures().isEmpty()) << Failures().join(QLatin1Char('\n')).toStdString();
+  const QByteArray job = QByteArray::fromBase64(TargetFile(w.SendText()).toLatin1());
+  TPictureOptions o;
+  o.Scale = psArea;
+  o.Dither = dmBayer;
+  o.Threshold = 100;
+  o.Gamma = 2.2;
+  const TPrintBytes want =
+      MakeEscPosRasterJob(ConvertToDitheredBitmap(QFile::encodeName(Picture).toStdString(), 12, o), 2);
+  EXPECT_EQ(job, QByteArray(reinterpret_cast<const char*>(want.data()), static_cast<int>(want.size())));
+  // Two bands: rows 0-1 and row 2.
+  EXPECT_EQ(job.left(8), QByteArray::fromHex("1d76300002000200"));
+  EXPECT_EQ(job.mid(12, 8), QByteArray::fromHex("1d76300002000100"));
+
+  const QString huge = Dir() + QStringLiteral("huge.png");
+  WriteOversizedPng(huge, 1000000, 1000000);
+  struct TCase {
+    QString Pick;
+    std::function<void(Ui::Tbitmap_print*)> Edit;
+    QString Failure;
+  };
+  const std::vector<TCase> cases = {
+      {Picture, [](Ui::Tbitmap_print* f) { f->edt_threshold->setText(QStringLiteral("abc")); },
+       "'abc' is not a valid integer value."},
+      {Picture, [](Ui::Tbitmap_print* f) { f->edt_threshold->setText(QStringLiteral("300")); },
+       "Threshold out of range (0 to 256): 300."},
+      {Picture, [](Ui::Tbitmap_print* f) { f->edt_gamma->setText(QStringLiteral("x")); },
+       "'x' is not a valid floating point value."},
+      {Picture, [](Ui::Tbitmap_print* f) { f->edt_band_rows->setText(QStringLiteral("-1")); },
+       "Band rows out of range (0 to 65535): -1."},
+      // The seed's first check still comes first.
+      {Picture,
+       [](Ui::Tbitmap_print* f) {
+         f->edt_paper_width->setText(QStringLiteral("w"));
+         f->edt_threshold->setText(QStringLiteral("t"));
+       },
+       "'w' is not a valid integer value."},
+      {huge, [](Ui::Tbitmap_print*) {},
+       "Picture too large: 1000000 x 1000000 pixels (the limit is 200000000 pixels)"},
+      {huge, [](Ui::Tbitmap_print* f) { f->cbb_scale->setCurrentIndex(1); },
+       "Picture too large: 1000000 x 1000000 pixels (the limit is 200000000 pixels)"},
+  };
+  w.Form()->mmo_send->setPlainText(QStringLiteral("kept"));
+  for (const TCase& c : cases) {
+    Boxes.clear();
+    NextPick = c.Pick;
+    int result = -1;
+    AnswerDialogs({PictureDialog(
+        [&](Tbitmap_print* d) {
+          d->DumpDir = Dir();
+          c.Edit(d->Form());
+        },
+        false, nullptr, &result)});
+    w.Form()->btn32->click();
+    EXPECT_EQ(result, QDialog::Rejected) << c.Failure.toStdString();
+    EXPECT_EQ(Failures().join(QLatin1Char('\n')).toStdString(), c.Failure.toStdString());
+    EXPECT_EQ(w.SendText(), QStringLiteral("kept"));
+  }
+  EXPECT_FALSE(QFile::exists(Dir() + QStringLiteral("huge_dithered.bmp")));
+}
+
+TEST_F(PictureTest, TheConversionRunsOffTheWindowThreadAndCanBeCancelled) {
+  Tmain& w = Window();
+  w.Form()->mmo_send->setPlainText(QStringLiteral("kept"));
+  NextPick = Picture;
+  // Cancelled: no box, no files, the dialog stays open and usable.
+  bool started = false;
+  int result = -1;
+  AnswerDialogs({PictureDialog(
+      [&](Tbitmap_print* d) {
+        d->DumpDir = Dir();
+        d->OnConversionStart = [&, d](Tbitmap_print* ASender, QProgressDialog* AProgress) {
+          started = true;
+          EXPECT_EQ(ASender, d);
+          EXPECT_EQ(AProgress->labelText(), QStringLiteral("正在转换图片…"));
+          // The operator presses its cancel button.
+          auto* cancel = AProgress->findChild<QPushButton*>();
+          ASSERT_NE(cancel, nullptr);
+          EXPECT_EQ(cancel->text(), QStringLiteral("取消"));
+          cancel->click();
+        };
+      },
+      false, nullptr, &result)});
+  w.Form()->btn32->click();
+  EXPECT_TRUE(started);
+  EXPECT_EQ(result, QDialog::Rejected);
+  EXPECT_TRUE(Failures().isEmpty()) << Failures().join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(w.SendText(), QStringLiteral("kept"));
+  EXPECT_FALSE(QFile::exists(Dir() + QStringLiteral("logo_dithered.bmp")));
+  EXPECT_FALSE(QFile::exists(Dir() + QStringLiteral("a.bin")));
+
+  // Not cancelled: while the worker converts, the window thread goes on
+  // serving its events (a call posted just before the start runs before
+  // the dialog closes), and the fields are locked until the end.
+  bool served = false, lockedWhileConverting = false, openAfterEscape = false;
+  AnswerDialogs({PictureDialog([&](Tbitmap_print* d) {
+    d->DumpDir = Dir();
+    d->OnConversionStart = [&, d](Tbitmap_print*, QProgressDialog*) {
+      QTimer::singleShot(0, d, [&, d] {
+        served = true;
+        lockedWhileConverting = !d->Form()->btn3->isEnabled();
+      });
+    };
+    // Escape during the conversion does not close the dialog.
+    QTimer::singleShot(0, d, [&, d] {
+      d->reject();
+      openAfterEscape = d->isVisible();
+    });
+  })});
+  w.Form()->btn32->click();
+  EXPECT_TRUE(served);
+  EXPECT_TRUE(lockedWhileConverting);
+  EXPECT_TRUE(openAfterEscape);
+  ASSERT_TRUE(Failures().isEmpty()) << Failures().join(QLatin1Char('\n')).toStdString();
+  EXPECT_NE(w.SendText(), QStringLiteral("kept"));
+  EXPECT_TRUE(QFile::exists(Dir() + QStringLiteral("a.bin")));
+}
+
+TEST_F(PictureTest, ThePreviewShowsTheDitheredDotsBeforeTheMemo) {
+  Tmain& w = Window();
+  w.Form()->mmo_send->setPlainText(QStringLiteral("kept"));
+  NextPick = Picture;
+  QImage shown;
+  auto fill = [&](Tbitmap_print* d) {
+    d->DumpDir = Dir();
+    d->Form()->edt_paper_width->setText(QStringLiteral("12"));
+    d->Form()->chk_preview->setChecked(true);
+  };
+  auto answerPreview = [&](bool ASend) {
+    return [&shown, ASend](QDialog* ADialog) {
+      auto* p = qobject_cast<TDitheredPreview*>(ADialog);
+      EXPECT_NE(p, nullptr);
+      if (!p) return static_cast<int>(QDialog::Rejected);
+      shown = p->Picture();
+      EXPECT_EQ(p->SendButton()->text(), QStringLiteral("放入发送区"));
+      (ASend ? p->SendButton() : p->BackButton())->click();
+      return p->result();
+    };
+  };
+  // Going back keeps the memo and the picture dialog open.
+  int result = -1;
+  AnswerDialogs({PictureDialog(fill, false, nullptr, &result), answerPreview(false)});
+  w.Form()->btn32->click();
+  EXPECT_EQ(result, QDialog::Rejected);
+  EXPECT_EQ(w.SendText(), QStringLiteral("kept"));
+  // One dot per pixel: 12 x 3, the left 6 dots black.
+  ASSERT_EQ(shown.size(), QSize(12, 3));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(qGray(shown.pixel(x, y)), x < 6 ? 0 : 255) << x << "," << y;
+
+  AnswerDialogs({PictureDialog(fill), answerPreview(true)});
+  w.Form()->btn32->click();
+  ASSERT_TRUE(Failures().isEmpty()) << Failures().join(QLatin1Char('\n')).toStdString();
+  const QByteArray job = QByteArray::fromBase64(TargetFile(w.SendText()).toLatin1());
+  EXPECT_EQ(job.left(8), QByteArray::fromHex("1d76300002000300"));
 }
 
 }  // namespace
