@@ -115,4 +115,20 @@ TEST(RasterJobs, TallRasterIsFlaggedAgainstThePrinterBuffer) {
   EXPECT_FALSE(HasFinding(RenderRaw(MakeEscPosRasterJob(image)), "buffer"));
 }
 
+// A raster cut into GS v 0 bands prints the same page as the one command,
+// whatever the band height, including bands that do not divide the picture.
+TEST(RasterJobs, BandedRasterRendersToTheSamePageAsOneCommand) {
+  TScratchDir dir;
+  const TMonoBitmap image = Picture(dir, 640, 700, 576, "bands");
+  const TRenderResult whole = RenderRaw(MakeEscPosRasterJob(image), rlAuto, 576);
+  ASSERT_EQ(whole.Pages.size(), 1u);
+  for (const int band : {1, 24, 255, 256, 699, 700, 5000}) {
+    const TRenderResult banded = RenderRaw(MakeEscPosRasterJob(image, band), rlAuto, 576);
+    ASSERT_EQ(banded.Pages.size(), 1u) << band;
+    EXPECT_EQ(banded.Pages[0].Page.Height(), whole.Pages[0].Page.Height()) << band;
+    EXPECT_EQ(banded.Pages[0].Page.Bits(), whole.Pages[0].Page.Bits()) << band << " rows per band";
+    ExpectPictureOnPage(image, banded.Pages[0].Page, std::to_string(band) + " rows per band");
+  }
+}
+
 }  // namespace
