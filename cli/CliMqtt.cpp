@@ -36,6 +36,17 @@ int TCliArgs::TakeInt(int AMin, int AMax) {
   return static_cast<int>(value);
 }
 
+double TCliArgs::TakeDouble(double AMin, double AMax) {
+  const std::string option = Current();
+  const std::string text = Take();
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= AMin && value <= AMax))
+    throw ECliUsage("option " + option + ": '" + text + "' is not a number from " + std::to_string(AMin) +
+                    " to " + std::to_string(AMax));
+  return value;
+}
+
 TNeloMQTTQoS ParseQos(const std::string& AText) {
   if (AText == "0") return qosAtMostOnce;
   if (AText == "1") return qosAtLeastOnce;
@@ -151,13 +162,9 @@ std::string ConnectionStatusText(TNeloMQTTConnectionStatus AStatus) {
   }
 }
 
-TCliSession::TCliSession(const std::string& ACommand, const TCliConnectOptions& AOptions)
-    : FCommand(ACommand), FOptions(AOptions) {
-  NeloSetMainThread();
-  FLogger = std::make_unique<TCliLogger>(AOptions.Debug);
-  FClient = std::make_unique<TNeloMQTTClient>();
-  TNeloMQTTClient& c = *FClient;
-  c.SetLogger(FLogger.get());
+void ConfigureClient(TNeloMQTTClient& AClient, const TCliConnectOptions& AOptions, TCliLogger* ALogger) {
+  TNeloMQTTClient& c = AClient;
+  c.SetLogger(ALogger);
   c.SetBrokerHostName(AOptions.Host);
   c.SetBrokerPort(AOptions.Port != 0 ? AOptions.Port : (AOptions.Tls ? 8883 : 1883));
   c.SetIPVersion(AOptions.IPv6 ? Id_IPv6 : Id_IPv4);
@@ -182,6 +189,41 @@ TCliSession::TCliSession(const std::string& ACommand, const TCliConnectOptions& 
     tls->VerifyPeer = true;
     tls->VerifyHostName = !AOptions.Insecure;
   }
+}
+
+int ConnectFailureExitCode(TNeloMQTTConnectionStatus AStatus, const std::string& ALastError) {
+  switch (AStatus) {
+    case csConnectionRejected_InvalidProtocolVersion:
+    case csConnectionRejected_InvalidIdentifier:
+    case csConnectionRejected_InvalidCredentials:
+    case csConnectionRejected_ClientNotAuthorized:
+      return ceRefused;
+    default:
+      break;
+  }
+  if (ALastError.find("TLS") != std::string::npos || ALastError.find("certificate") != std::string::npos)
+    return ceTls;
+  // A CONNACK with return code 3 (no network error behind it) is a refusal.
+  if (AStatus == csConnectionRejected_ServerUnavailable && ALastError.empty()) return ceRefused;
+  return ceUnreachable;
+}
+
+const char* CliExitCodesHelp() {
+  return "exit status:\n"
+         "  0  done\n"
+         "  1  failed (messages not delivered, jobs not done exactly once, ...)\n"
+         "  2  command-line error\n"
+         "  3  the broker refused the connection (credentials, not authorised)\n"
+         "  4  TLS failure (certificate not trusted, host name, handshake)\n"
+         "  5  the broker could not be reached or did not answer\n";
+}
+
+TCliSession::TCliSession(const std::string& ACommand, const TCliConnectOptions& AOptions)
+    : FCommand(ACommand), FOptions(AOptions) {
+  NeloSetMainThread();
+  FLogger = std::make_unique<TCliLogger>(AOptions.Debug);
+  FClient = std::make_unique<TNeloMQTTClient>();
+  ConfigureClient(*FClient, AOptions, FLogger.get());
 }
 
 TCliSession::~TCliSession() {
@@ -224,6 +266,7 @@ bool TCliSession::Connect(std::chrono::milliseconds ATimeout) {
   PumpUntil(settled, std::chrono::steady_clock::now() + ATimeout);
   const TNeloMQTTConnectionStatus status = c.ConnectionStatus();
   if (status == csConnected) return true;
+  FFailureExitCode = ConnectFailureExitCode(status, FLogger->LastError());
   if (status == csConnecting) {
     // Open, but no CONNACK: the peer closed the connection or never answered.
     Fail(c.Session()->HasActiveNetworkConnection() ? "no answer from " + FOptions.Host + " (no CONNACK)"

@@ -13,6 +13,21 @@
 #include "Nelo.MQTT.Client.h"
 #include "Nelo.MQTT.Logging.h"
 
+// Exit statuses shared by every command (listed in `tessiva-cli --help`).
+enum TCliExitCode {
+  ceOk = 0,
+  ceFailure = 1,      // the command did not do what it was asked (messages lost, jobs not done)
+  ceUsage = 2,        // a command-line error
+  ceRefused = 3,      // the broker refused the connection (credentials, not authorised, identifier)
+  ceTls = 4,          // TLS failed (certificate not trusted, wrong host name, handshake)
+  ceUnreachable = 5,  // the broker could not be reached or did not answer
+};
+// The exit status for a connection that did not come up: the status it
+// ended in and the engine's last error text.
+int ConnectFailureExitCode(TNeloMQTTConnectionStatus AStatus, const std::string& ALastError);
+// Lines for --help.
+const char* CliExitCodesHelp();
+
 // A command-line error: reported as one line, exit status 2.
 class ECliUsage : public std::runtime_error {
  public:
@@ -44,6 +59,7 @@ class TCliArgs {
   const std::string& Current() const { return FArgs[FIndex]; }
   std::string Take();
   int TakeInt(int AMin, int AMax);
+  double TakeDouble(double AMin, double AMax);
   // Handles a connection option; false when Current() is not one.
   bool ConnectOption(TCliConnectOptions& AOptions);
 
@@ -73,6 +89,10 @@ class TCliLogger : public TNeloMQTTLogger {
   std::string FLastError;
 };
 
+// Applies the connection options to a client (host, port, credentials,
+// keep-alive, will, TLS) and links ALogger.
+void ConfigureClient(TNeloMQTTClient& AClient, const TCliConnectOptions& AOptions, TCliLogger* ALogger);
+
 // One client, connected through the options, plus the hand-off loop.
 class TCliSession {
  public:
@@ -94,12 +114,16 @@ class TCliSession {
   // Prints "tessiva-cli <command>: <text>" on standard error.
   void Fail(const std::string& AText) const;
   std::string ConnectionError() const;
+  // After a failed Connect: the exit status that names the failure.
+  int FailureExitCode() const { return FFailureExitCode; }
+  TCliLogger& Logger() { return *FLogger; }
 
  private:
   std::string FCommand;
   TCliConnectOptions FOptions;
   std::unique_ptr<TCliLogger> FLogger;
   std::unique_ptr<TNeloMQTTClient> FClient;
+  int FFailureExitCode = ceFailure;
 };
 
 // Text for a rejecting connection status.

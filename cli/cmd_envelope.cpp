@@ -7,6 +7,7 @@
 #include "BitmapPrintJob.h"
 #include "CliCommand.h"
 #include "PrintPresets.h"
+#include "TaskEnvelope.h"
 
 namespace {
 
@@ -24,37 +25,18 @@ const char* const cEnvelopeUsage =
     "  --label-width MM    label width (default 50, with --tspl)\n"
     "  --label-height MM   label height (default 50, with --tspl)\n"
     "  --dump-dir DIR      where a.bin and base64.txt go (default: tessiva under\n"
-    "                      $TMPDIR or /tmp)\n";
+    "                      $TMPDIR or /tmp)\n"
+    "  --dvsno SN          the printer's serial in dvsno (default: the placeholder xxx)\n"
+    "  --task-id ID|new    the task id (new: a fresh GUID; default: the fixed id)\n";
 
 int UsageError(const std::string& AMessage) {
   std::fprintf(stderr, "tessiva-cli envelope: %s\n%s", AMessage.c_str(), cEnvelopeUsage);
   return 2;
 }
 
-bool PresetEnvelope(const std::string& AName, std::string& AEnvelope) {
-  if (AName == "buzzer")
-    AEnvelope = BuzzerEnvelope();
-  else if (AName == "cutter")
-    AEnvelope = CutterEnvelope();
-  else if (AName == "receipt-mode")
-    AEnvelope = PrintModeEnvelope(0);
-  else if (AName == "label-mode")
-    AEnvelope = PrintModeEnvelope(1);
-  else if (AName == "gbk")
-    AEnvelope = CharsetEnvelope(0);
-  else if (AName == "utf8")
-    AEnvelope = CharsetEnvelope(1);
-  else if (AName == "receipt-sample")
-    AEnvelope = SampleEnvelope(0);
-  else if (AName == "label-sample")
-    AEnvelope = SampleEnvelope(1);
-  else
-    return false;
-  return true;
-}
-
 int RunEnvelope(const std::vector<std::string>& AArgs) {
-  std::string preset, image;
+  std::string preset, image, dvsno, taskId;
+  bool haveDvsno = false, haveTaskId = false;
   bool havePreset = false, haveImage = false, tspl = false, haveLabelSize = false;
   TBitmapPrintSettings settings;
   for (size_t i = 0; i < AArgs.size(); ++i) {
@@ -68,7 +50,7 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
       continue;
     }
     const bool takesValue = a == "--preset" || a == "--image" || a == "--width" || a == "--label-width" ||
-                            a == "--label-height" || a == "--dump-dir";
+                            a == "--label-height" || a == "--dump-dir" || a == "--dvsno" || a == "--task-id";
     if (!takesValue) return UsageError("unknown option '" + a + "'");
     if (i + 1 >= AArgs.size()) return UsageError(a + " needs a value");
     const std::string& v = AArgs[++i];
@@ -82,6 +64,10 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
       settings.LabelWidth = v, haveLabelSize = true;
     else if (a == "--label-height")
       settings.LabelHeight = v, haveLabelSize = true;
+    else if (a == "--dvsno")
+      dvsno = v, haveDvsno = true;
+    else if (a == "--task-id")
+      taskId = v, haveTaskId = true;
     else
       settings.DumpDir = v;
   }
@@ -101,6 +87,13 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
       std::fprintf(stderr, "%s\n", e.what());
       return 1;
     }
+  }
+  if (haveDvsno || haveTaskId) {
+    // Only the two values change; every other byte stays as built.
+    if (haveTaskId && taskId == "new") taskId = NewTaskId();
+    TTaskEnvelopeTemplate addressed(envelope);
+    envelope = addressed.Make(haveDvsno ? dvsno : std::string("xxx"),
+                              {haveTaskId ? taskId : std::string(cPrintTaskId)});
   }
   // Nothing reaches standard output before the whole envelope is ready.
   if (std::fwrite(envelope.data(), 1, envelope.size(), stdout) != envelope.size() ||

@@ -228,7 +228,7 @@ int RunPub(const std::vector<std::string>& AArgs) {
     if (--it->second == 0) pending.erase(it);
   };
 
-  if (!session.Connect()) return 1;
+  if (!session.Connect()) return session.FailureExitCode();
 
   TNeloMQTTNeloMQTTClientSession& state = *client.Session();
   // Bounded queue: memory stays flat however many messages go out. At QoS

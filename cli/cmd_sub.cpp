@@ -113,7 +113,7 @@ int RunSub(const std::vector<std::string>& AArgs) {
     if (AConnected) resubscribe = true;
   };
 
-  if (!session.Connect()) return 1;
+  if (!session.Connect()) return session.FailureExitCode();
   resubscribe = false;
   const TNeloQosArray levels(o.Topics.size(), o.Qos);
   client.Subscribe(o.Topics, levels);
