@@ -141,6 +141,7 @@ class TVirtualPrinter {
   bool Started = false;
   bool EverOnline = false;
   bool Online = false;
+  bool Ready = false;  // its first job subscription is acknowledged
 
   // True when ATaskId was seen before; remembers it otherwise.
   bool SeenBefore(const std::string& ATaskId) {
@@ -242,9 +243,10 @@ class TPrinterFleet {
           return ConnectFailureExitCode(s, last);
         }
       }
-      if (!reportedOnline && FOnline == FPrinters.size()) {
+      if (!reportedOnline && FReady == FPrinters.size()) {
         reportedOnline = true;
-        std::fprintf(stderr, "tessiva-cli printer: %zu of %zu printers online after %.3f s\n", FOnline,
+        // Online and subscribed: jobs sent from now on reach every printer.
+        std::fprintf(stderr, "tessiva-cli printer: %zu of %zu printers online after %.3f s\n", FReady,
                      FPrinters.size(), static_cast<double>(NowMs() - started) / 1000.0);
         std::fflush(stderr);
       }
@@ -283,6 +285,13 @@ class TPrinterFleet {
     c.OnPublishReceived = [this, AIndex](TNeloObject*, uint16_t, const std::string& ATopic,
                                          const TNeloMQTTBytes& APayload) {
       if (ATopic == FPrinters[AIndex]->JobsTopic) OnJob(AIndex, APayload);
+    };
+    c.OnSubscriptionAcknowledged = [this, AIndex](TNeloObject*, uint16_t, const TNeloMQTTSubscriptions&) {
+      TVirtualPrinter& printer = *FPrinters[AIndex];
+      if (!printer.Ready) {
+        printer.Ready = true;
+        ++FReady;
+      }
     };
     p.Started = true;
     c.Connect(FOptions.Connect.CleanSession);
@@ -434,6 +443,7 @@ class TPrinterFleet {
   std::priority_queue<TTimedStep, std::vector<TTimedStep>, std::greater<TTimedStep>> FSteps;
   uint64_t FOrder = 0;
   std::size_t FOnline = 0;
+  std::size_t FReady = 0;
   std::size_t FFirstUnsettled = 0;
   TFleetCounters FCounters;
 };
