@@ -51,27 +51,7 @@ struct TCliConnectOptions {
   bool IPv6 = false;
 };
 
-// Walks the argument list; Take() gives the value of the option at hand.
-class TCliArgs {
- public:
-  TCliArgs(const std::vector<std::string>& AArgs) : FArgs(AArgs) {}
-  bool Next();
-  const std::string& Current() const { return FArgs[FIndex]; }
-  std::string Take();
-  int TakeInt(int AMin, int AMax);
-  double TakeDouble(double AMin, double AMax);
-  // Handles a connection option; false when Current() is not one.
-  bool ConnectOption(TCliConnectOptions& AOptions);
-
- private:
-  const std::vector<std::string>& FArgs;
-  size_t FIndex = 0;
-  bool FStarted = false;
-};
-
 TNeloMQTTQoS ParseQos(const std::string& AText);
-// Usage lines for the connection options.
-const char* CliConnectOptionsHelp();
 
 // The engine logger of the CLI: with -d every line goes to standard error;
 // without, nothing is printed, but the last error text is kept for the

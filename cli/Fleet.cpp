@@ -5,47 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-bool FleetOption(TCliArgs& AArgs, TFleetOptions& AOptions) {
-  const std::string a = AArgs.Current();
-  if (a == "--serial") {
-    AOptions.Serial = AArgs.Take();
-  } else if (a == "--count") {
-    AOptions.Count = AArgs.TakeInt(1, 10000000);
-  } else if (a == "--serial-format") {
-    AOptions.SerialFormat = AArgs.Take();
-  } else if (a == "--shard") {
-    const std::string v = AArgs.Take();
-    char* end = nullptr;
-    const long k = std::strtol(v.c_str(), &end, 10);
-    long n = 0;
-    if (end != nullptr && *end == '/') {
-      char* end2 = nullptr;
-      n = std::strtol(end + 1, &end2, 10);
-      if (end2 == end + 1 || *end2 != '\0') n = 0;
-    }
-    if (n < 1 || k < 1 || k > n) throw ECliUsage("--shard takes K/N with 1 <= K <= N, not '" + v + "'");
-    AOptions.ShardIndex = k;
-    AOptions.ShardCount = n;
-  } else if (a == "--jobs") {
-    AOptions.JobsTopic = AArgs.Take();
-  } else if (a == "--replies") {
-    AOptions.RepliesTopic = AArgs.Take();
-  } else {
-    return false;
-  }
-  return true;
-}
-
-const char* FleetOptionsHelp() {
-  return "printers:\n"
-         "  --serial SN                 one printer\n"
-         "  --count N --serial-format F N printers, serials from the printf format F\n"
-         "                              (one integer conversion, e.g. 'SN%04d'), numbered from 1\n"
-         "  --shard K/N                 only the K-th of N equal parts of the numbers\n"
-         "  --jobs TOPIC                job topic, {serial} stands for the serial\n"
-         "  --replies TOPIC             reply topic, {serial} stands for the serial\n";
-}
-
 namespace {
 
 // Checks that AFormat has exactly one conversion, of an integer, with

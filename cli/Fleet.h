@@ -17,11 +17,6 @@ struct TFleetOptions {
   std::string RepliesTopic;             // --replies TOPIC
 };
 
-// Handles a fleet option at AArgs.Current(); false when it is not one.
-bool FleetOption(TCliArgs& AArgs, TFleetOptions& AOptions);
-// Usage lines for the fleet options.
-const char* FleetOptionsHelp();
-
 // The serials of this process, in number order. Throws ECliUsage for
 // missing or contradicting options, a format that is not one integer
 // conversion, or a shard out of range.

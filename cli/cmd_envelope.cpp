@@ -6,79 +6,53 @@
 
 #include "BitmapPrintJob.h"
 #include "CliCommand.h"
+#include "CliOptions.h"
 #include "PrintPresets.h"
 #include "TaskEnvelope.h"
 
 namespace {
 
-const char* const cEnvelopeUsage =
-    "usage: tessiva-cli envelope --preset NAME\n"
-    "       tessiva-cli envelope --image FILE [--width DOTS] [--tspl --label-width MM --label-height MM]\n"
-    "                            [--dump-dir DIR]\n"
-    "\n"
-    "  --preset NAME       buzzer, cutter, receipt-mode, label-mode, gbk, utf8,\n"
-    "                      receipt-sample or label-sample\n"
-    "  --image FILE        a .jpg or .png picture, scaled and dithered to one bit;\n"
-    "                      the result is also saved beside it as *_dithered.bmp\n"
-    "  --width DOTS        picture width in printer dots (default 576)\n"
-    "  --tspl              a TSPL BITMAP job for a label printer instead of ESC/POS\n"
-    "  --label-width MM    label width (default 50, with --tspl)\n"
-    "  --label-height MM   label height (default 50, with --tspl)\n"
-    "  --dump-dir DIR      where a.bin and base64.txt go (default: tessiva under\n"
-    "                      $TMPDIR or /tmp)\n"
-    "  --dvsno SN          the printer's serial in dvsno (default: the placeholder xxx)\n"
-    "  --task-id ID|new    the task id (new: a fresh GUID; default: the fixed id)\n";
-
-int UsageError(const std::string& AMessage) {
-  std::fprintf(stderr, "tessiva-cli envelope: %s\n%s", AMessage.c_str(), cEnvelopeUsage);
-  return 2;
-}
-
 int RunEnvelope(const std::vector<std::string>& AArgs) {
   std::string preset, image, dvsno, taskId;
-  bool haveDvsno = false, haveTaskId = false;
   bool havePreset = false, haveImage = false, tspl = false, haveLabelSize = false;
+  bool haveDvsno = false, haveTaskId = false;
   TBitmapPrintSettings settings;
-  for (size_t i = 0; i < AArgs.size(); ++i) {
-    const std::string& a = AArgs[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(cEnvelopeUsage, stdout);
-      return 0;
-    }
-    if (a == "--tspl") {
-      tspl = true;
-      continue;
-    }
-    const bool takesValue = a == "--preset" || a == "--image" || a == "--width" || a == "--label-width" ||
-                            a == "--label-height" || a == "--dump-dir" || a == "--dvsno" || a == "--task-id";
-    if (!takesValue) return UsageError("unknown option '" + a + "'");
-    if (i + 1 >= AArgs.size()) return UsageError(a + " needs a value");
-    const std::string& v = AArgs[++i];
-    if (a == "--preset")
-      preset = v, havePreset = true;
-    else if (a == "--image")
-      image = v, haveImage = true;
-    else if (a == "--width")
-      settings.PaperWidth = v;
-    else if (a == "--label-width")
-      settings.LabelWidth = v, haveLabelSize = true;
-    else if (a == "--label-height")
-      settings.LabelHeight = v, haveLabelSize = true;
-    else if (a == "--dvsno")
-      dvsno = v, haveDvsno = true;
-    else if (a == "--task-id")
-      taskId = v, haveTaskId = true;
-    else
-      settings.DumpDir = v;
-  }
-  if (havePreset == haveImage) return UsageError("give either --preset or --image");
+  TCliParser parser(
+      "envelope",
+      "usage: tessiva-cli envelope --preset NAME [--dvsno SN] [--task-id ID|new]\n"
+      "       tessiva-cli envelope --image FILE [--width DOTS] [--tspl --label-width MM --label-height MM]\n"
+      "                            [--dump-dir DIR] [--dvsno SN] [--task-id ID|new]");
+  parser
+      .Value("", "--preset", "NAME",
+             "buzzer, cutter, receipt-mode, label-mode, gbk, utf8, receipt-sample or label-sample",
+             [&](const std::string& v) { preset = v, havePreset = true; })
+      .Value("", "--image", "FILE",
+             "a .jpg or .png picture, scaled and dithered to one bit; the result is also saved beside it as "
+             "*_dithered.bmp",
+             [&](const std::string& v) { image = v, haveImage = true; })
+      .Value("", "--width", "DOTS", "picture width in printer dots (default 576)",
+             [&](const std::string& v) { settings.PaperWidth = v; })
+      .Flag("", "--tspl", "a TSPL BITMAP job for a label printer instead of ESC/POS", [&] { tspl = true; })
+      .Value("", "--label-width", "MM", "label width (default 50, with --tspl)",
+             [&](const std::string& v) { settings.LabelWidth = v, haveLabelSize = true; })
+      .Value("", "--label-height", "MM", "label height (default 50, with --tspl)",
+             [&](const std::string& v) { settings.LabelHeight = v, haveLabelSize = true; })
+      .Value("", "--dump-dir", "DIR",
+             "where a.bin and base64.txt go (default: tessiva under $TMPDIR or /tmp)",
+             [&](const std::string& v) { settings.DumpDir = v; })
+      .Value("", "--dvsno", "SN", "the printer's serial in dvsno (default: the placeholder xxx)",
+             [&](const std::string& v) { dvsno = v, haveDvsno = true; })
+      .Value("", "--task-id", "ID|new", "the task id (new: a fresh GUID; default: the fixed id)",
+             [&](const std::string& v) { taskId = v, haveTaskId = true; });
+  if (const auto status = parser.Parse(AArgs)) return *status;
+  if (havePreset == haveImage) return parser.UsageError("give either --preset or --image");
   if (havePreset && (tspl || haveLabelSize || settings.PaperWidth != "576" || !settings.DumpDir.empty()))
-    return UsageError("--preset takes no picture options");
-  if (haveLabelSize && !tspl) return UsageError("--label-width and --label-height need --tspl");
+    return parser.UsageError("--preset takes no picture options");
+  if (haveLabelSize && !tspl) return parser.UsageError("--label-width and --label-height need --tspl");
 
   std::string envelope;
   if (havePreset) {
-    if (!PresetEnvelope(preset, envelope)) return UsageError("unknown preset '" + preset + "'");
+    if (!PresetEnvelope(preset, envelope)) return parser.UsageError("unknown preset '" + preset + "'");
   } else {
     settings.EscPos = !tspl;
     try {

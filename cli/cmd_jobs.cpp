@@ -15,6 +15,7 @@
 #include "CliCommand.h"
 #include "CliJson.h"
 #include "CliMqtt.h"
+#include "CliOptions.h"
 #include "Fleet.h"
 #include "Nelo.MQTT.Client.Threading.h"
 #include "Nelo.MQTT.Topics.h"
@@ -22,21 +23,6 @@
 #include "TaskEnvelope.h"
 
 namespace {
-
-const char* kJobsHelp =
-    "usage: tessiva-cli jobs (--serial SN | --count N --serial-format F) --jobs TOPIC --replies TOPIC\n"
-    "                        [--total M] [--rate R] [options]\n"
-    "  --total M           print tasks to send (default: one per printer)\n"
-    "  --rate R            tasks per second (10)\n"
-    "  --timeout S         wait up to S seconds after the last send (10)\n"
-    "  -q, --qos QOS       QoS of the tasks (1)\n"
-    "  --preset NAME       content: a preset of `tessiva-cli envelope` (buzzer)\n"
-    "  --image FILE        content: a picture, as `tessiva-cli envelope --image`\n"
-    "  --file ENVELOPE     content: an envelope file\n"
-    "  --json              the report as one JSON object\n"
-    "  --junit FILE        a JUnit report, one test case per printer\n"
-    "Every task gets a fresh task id and the printer's serial as dvsno; tasks go\n"
-    "to the printers in turn. Exit status 0 only when every job was done exactly once.\n";
 
 struct TJobsOptions {
   TCliConnectOptions Connect;
@@ -49,44 +35,6 @@ struct TJobsOptions {
   bool Json = false;
   std::string JUnitFile;
 };
-
-TJobsOptions ParseJobs(const std::vector<std::string>& AArgs, bool& AHelp) {
-  TJobsOptions o;
-  TCliArgs args(AArgs);
-  int sources = 0;
-  while (args.Next()) {
-    const std::string a = args.Current();
-    if (args.ConnectOption(o.Connect) || FleetOption(args, o.Fleet)) continue;
-    if (a == "--help")
-      AHelp = true;
-    else if (a == "--total")
-      o.Total = args.TakeInt(1, 100000000);
-    else if (a == "--rate")
-      o.Rate = args.TakeDouble(0.001, 1000000);
-    else if (a == "--timeout")
-      o.TimeoutSeconds = args.TakeInt(0, 86400);
-    else if (a == "-q" || a == "--qos")
-      o.Qos = ParseQos(args.Take());
-    else if (a == "--preset")
-      o.Preset = args.Take(), ++sources;
-    else if (a == "--image")
-      o.Image = args.Take(), ++sources;
-    else if (a == "--file")
-      o.File = args.Take(), ++sources;
-    else if (a == "--json")
-      o.Json = true;
-    else if (a == "--junit")
-      o.JUnitFile = args.Take();
-    else
-      throw ECliUsage("unknown option " + a);
-  }
-  if (AHelp) return o;
-  if (sources > 1) throw ECliUsage("give only one of --preset, --image and --file");
-  if (sources == 0) o.Preset = "buzzer";
-  if (o.Fleet.JobsTopic.empty() || o.Fleet.RepliesTopic.empty())
-    throw ECliUsage("--jobs TOPIC and --replies TOPIC are needed");
-  return o;
-}
 
 struct TJob {
   std::size_t Printer = 0;
@@ -140,19 +88,48 @@ std::string Fixed(double AValue, int ADigits = 3) {
 }
 
 int RunJobs(const std::vector<std::string>& AArgs) {
-  bool help = false;
   TJobsOptions o;
+  TJobsOptions* p = &o;
+  int sources = 0;
+  TCliParser parser(
+      "jobs",
+      "usage: tessiva-cli jobs (--serial SN | --count N --serial-format F) --jobs TOPIC --replies TOPIC\n"
+      "                        [--total M] [--rate R] [options]\n"
+      "Sends print tasks to the printers in turn, each with a fresh task id and the\n"
+      "printer's serial as dvsno, and matches their PRINT_TASK_DONE replies.");
+  parser
+      .Int("", "--total", "M", "print tasks to send (default: one per printer)", 1, 100000000,
+           [p](long v) { p->Total = v; })
+      .Number("--rate", "R", "tasks per second (10)", 0.001, 1000000, [p](double v) { p->Rate = v; })
+      .Int("", "--timeout", "S", "wait up to S seconds after the last send (10)", 0, 86400,
+           [p](long v) { p->TimeoutSeconds = static_cast<int>(v); })
+      .Value("-q", "--qos", "QOS", "QoS of the tasks (1)",
+             [p](const std::string& v) { p->Qos = ParseQos(v); })
+      .Value("", "--preset", "NAME", "content: a preset of `tessiva-cli envelope` (buzzer)",
+             [p, &sources](const std::string& v) { p->Preset = v, ++sources; })
+      .Value("", "--image", "FILE", "content: a picture, as `tessiva-cli envelope --image`",
+             [p, &sources](const std::string& v) { p->Image = v, ++sources; })
+      .Value("", "--file", "ENVELOPE", "content: an envelope file",
+             [p, &sources](const std::string& v) { p->File = v, ++sources; })
+      .Flag("", "--json", "the report as one JSON object", [p] { p->Json = true; })
+      .Value("", "--junit", "FILE", "a JUnit report, one test case per printer",
+             [p](const std::string& v) { p->JUnitFile = v; })
+      .Printers(o.Fleet)
+      .Connection(o.Connect)
+      .Epilog(
+          "The report: sent, done, refused (by status), lost, duplicate replies and the\n"
+          "time from publish to done (min, p50, p90, p99, max). Exit status 0 only when\n"
+          "every job was done exactly once.");
+  if (const auto status = parser.Parse(AArgs)) return *status;
   std::vector<std::string> serials;
   try {
-    o = ParseJobs(AArgs, help);
-    if (!help) serials = FleetSerials(o.Fleet);
+    if (sources > 1) throw ECliUsage("give only one of --preset, --image and --file");
+    if (sources == 0) o.Preset = "buzzer";
+    if (o.Fleet.JobsTopic.empty() || o.Fleet.RepliesTopic.empty())
+      throw ECliUsage("--jobs TOPIC and --replies TOPIC are needed");
+    serials = FleetSerials(o.Fleet);
   } catch (const ECliUsage& e) {
-    std::fprintf(stderr, "tessiva-cli jobs: %s (see tessiva-cli jobs --help)\n", e.what());
-    return ceUsage;
-  }
-  if (help) {
-    std::printf("%s%s%s\n%s", kJobsHelp, FleetOptionsHelp(), CliConnectOptionsHelp(), CliExitCodesHelp());
-    return ceOk;
+    return parser.UsageError(e.what());
   }
   if (o.Total == 0) o.Total = static_cast<long>(serials.size());
 

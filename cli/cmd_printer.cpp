@@ -15,29 +15,13 @@
 
 #include "CliCommand.h"
 #include "CliMqtt.h"
+#include "CliOptions.h"
 #include "Fleet.h"
 #include "Nelo.MQTT.Client.Threading.h"
 #include "Nelo.MQTT.Topics.h"
 #include "PrinterJob.h"
 
 namespace {
-
-const char* kPrinterHelp =
-    "usage: tessiva-cli printer (--serial SN | --count N --serial-format F) --jobs TOPIC --replies TOPIC\n"
-    "                           [options]\n"
-    "  -q, --qos QOS       QoS of the job subscription (1)\n"
-    "  --out DIR           pages go to DIR/SN/TASK_ID.png\n"
-    "  --fail-rate F       answer this share of jobs with an error status (0..1)\n"
-    "  --drop-rate F       never answer this share of jobs\n"
-    "  --delay MS|MS-MS    answer late, by MS or a random time in the range\n"
-    "  --duplicate-rate F  answer this share of jobs twice\n"
-    "  --offline-every S   drop the connection abruptly every S seconds (the will\n"
-    "                      fires) and come back\n"
-    "  --seed N            makes the faults repeatable\n"
-    "  --connect-rate N    connections opened per second at start (0: as fast as\n"
-    "                      possible)\n"
-    "One line per job on standard output: time, serial, task id, language, pages,\n"
-    "status [reason] [fault]; a summary when SIGINT or SIGTERM ends it.\n";
 
 // How many task ids a printer remembers.
 constexpr std::size_t kRememberedTasks = 100;
@@ -69,41 +53,40 @@ void ParseDelay(const std::string& AText, TPrinterOptions& AOptions) {
   if (AOptions.DelayMax < AOptions.DelayMin) throw ECliUsage("--delay: the range runs backwards");
 }
 
-TPrinterOptions ParsePrinter(const std::vector<std::string>& AArgs, bool& AHelp) {
-  TPrinterOptions o;
-  TCliArgs args(AArgs);
-  while (args.Next()) {
-    const std::string a = args.Current();
-    if (a.rfind("--will-", 0) == 0) throw ECliUsage("a printer's will is its own: " + a + " is not taken");
-    if (args.ConnectOption(o.Connect) || FleetOption(args, o.Fleet)) continue;
-    if (a == "--help")
-      AHelp = true;
-    else if (a == "-q" || a == "--qos")
-      o.Qos = ParseQos(args.Take());
-    else if (a == "--out")
-      o.OutDir = args.Take();
-    else if (a == "--fail-rate")
-      o.FailRate = args.TakeDouble(0, 1);
-    else if (a == "--drop-rate")
-      o.DropRate = args.TakeDouble(0, 1);
-    else if (a == "--duplicate-rate")
-      o.DuplicateRate = args.TakeDouble(0, 1);
-    else if (a == "--delay")
-      ParseDelay(args.Take(), o);
-    else if (a == "--offline-every")
-      o.OfflineEvery = args.TakeInt(1, 86400);
-    else if (a == "--seed") {
-      o.Seed = static_cast<uint64_t>(args.TakeInt(0, 2147483647));
-      o.HaveSeed = true;
-    } else if (a == "--connect-rate")
-      o.ConnectRate = args.TakeInt(0, 1000000);
-    else
-      throw ECliUsage("unknown option " + a);
-  }
-  if (AHelp) return o;
-  if (o.Fleet.JobsTopic.empty() || o.Fleet.RepliesTopic.empty())
-    throw ECliUsage("--jobs TOPIC and --replies TOPIC are needed");
-  return o;
+void DeclarePrinter(TCliParser& AParser, TPrinterOptions& AOptions) {
+  TPrinterOptions* o = &AOptions;
+  AParser
+      .Value("-q", "--qos", "QOS", "QoS of the job subscription (1)",
+             [o](const std::string& v) { o->Qos = ParseQos(v); })
+      .Value("", "--out", "DIR", "pages go to DIR/SN/TASK_ID.png",
+             [o](const std::string& v) { o->OutDir = v; })
+      .Section("faults")
+      .Number("--fail-rate", "F", "answer this share of jobs with an error status (0..1)", 0, 1,
+              [o](double v) { o->FailRate = v; })
+      .Number("--drop-rate", "F", "never answer this share of jobs", 0, 1, [o](double v) { o->DropRate = v; })
+      .Value("", "--delay", "MS|MS-MS", "answer late, by MS or a random time in the range",
+             [o](const std::string& v) { ParseDelay(v, *o); })
+      .Number("--duplicate-rate", "F", "answer this share of jobs twice", 0, 1,
+              [o](double v) { o->DuplicateRate = v; })
+      .Int("", "--offline-every", "S",
+           "drop the connection abruptly every S seconds (the will fires) and come back", 1, 86400,
+           [o](long v) { o->OfflineEvery = static_cast<int>(v); })
+      .Int("", "--seed", "N", "makes the faults repeatable", 0, 2147483647,
+           [o](long v) {
+             o->Seed = static_cast<uint64_t>(v);
+             o->HaveSeed = true;
+           })
+      .Int("", "--connect-rate", "N", "connections opened per second at start (0: as fast as possible)", 0,
+           1000000, [o](long v) { o->ConnectRate = static_cast<int>(v); })
+      .Printers(o->Fleet)
+      .Connection(o->Connect, false)
+      .Epilog(
+          "One line per job on standard output: time, serial, task id, language, pages,\n"
+          "status [reason=\"...\"] [fault=...]; a summary line when SIGINT or SIGTERM ends it.\n"
+          "Each printer announces itself online on its reply topic and leaves an offline\n"
+          "will; the reply statuses are 1 (printed), 2 (not a valid envelope), 3 (another\n"
+          "printer's dvsno), 4 (file_size wrong), 5 (Base64 wrong), 6 (over 1 MB),\n"
+          "7 (lint error), 8 (printer fault) and duplicate (a repeat, not printed again).");
 }
 
 int64_t NowMs() {
@@ -258,9 +241,10 @@ class TPrinterFleet {
     std::size_t online = 0;
     for (const auto& p : FPrinters)
       if (p->Online) ++online;
+    // The summary first: taking a large fleet down takes a while.
+    PrintSummary(online);
     for (auto& p : FPrinters)
       if (p->Client && p->Client->IsConnected()) p->Client->Disconnect();
-    PrintSummary(online);
     return ceOk;
   }
 
@@ -458,19 +442,22 @@ std::string TPrinterFleet::CliJsonQuoteForLine(const std::string& AText) {
 }
 
 int RunPrinter(const std::vector<std::string>& AArgs) {
-  bool help = false;
   TPrinterOptions o;
+  TCliParser parser(
+      "printer",
+      "usage: tessiva-cli printer (--serial SN | --count N --serial-format F) --jobs TOPIC --replies "
+      "TOPIC [options]\n"
+      "One or many virtual printers: each takes print tasks on its job topic and answers\n"
+      "PRINT_TASK_DONE on its reply topic.");
+  DeclarePrinter(parser, o);
+  if (const auto status = parser.Parse(AArgs)) return *status;
   std::vector<std::string> serials;
   try {
-    o = ParsePrinter(AArgs, help);
-    if (!help) serials = FleetSerials(o.Fleet);
+    if (o.Fleet.JobsTopic.empty() || o.Fleet.RepliesTopic.empty())
+      throw ECliUsage("--jobs TOPIC and --replies TOPIC are needed");
+    serials = FleetSerials(o.Fleet);
   } catch (const ECliUsage& e) {
-    std::fprintf(stderr, "tessiva-cli printer: %s (see tessiva-cli printer --help)\n", e.what());
-    return ceUsage;
-  }
-  if (help) {
-    std::printf("%s%s%s\n%s", kPrinterHelp, FleetOptionsHelp(), CliConnectOptionsHelp(), CliExitCodesHelp());
-    return ceOk;
+    return parser.UsageError(e.what());
   }
   if (!o.OutDir.empty())
     std::fprintf(stderr, "tessiva-cli printer: --out: this build counts pages without drawing them\n");
