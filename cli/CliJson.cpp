@@ -3,8 +3,8 @@
 #include <cstdint>
 
 const TCliJsonValue* TCliJsonValue::Member(const std::string& AName) const {
-  for (const auto& [name, value] : Members)
-    if (name == AName) return &value;
+  for (std::size_t i = 0; i < MemberNames.size(); ++i)
+    if (MemberNames[i] == AName) return &MemberValues[i];
   return nullptr;
 }
 
@@ -63,7 +63,8 @@ class TJsonReader {
           SkipSpace();
           Expect(':');
           SkipSpace();
-          v.Members.emplace_back(std::move(name), Value(ADepth + 1));
+          v.MemberNames.push_back(std::move(name));
+          v.MemberValues.push_back(Value(ADepth + 1));
           SkipSpace();
           if (Peek(',')) {
             ++FPos;

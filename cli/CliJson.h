@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 class ECliJson : public std::runtime_error {
@@ -21,7 +20,9 @@ struct TCliJsonValue {
   bool Bool = false;
   std::string Text;  // string value (decoded), or the number as written
   std::vector<TCliJsonValue> Items;
-  std::vector<std::pair<std::string, TCliJsonValue>> Members;
+  // Object members in order: MemberNames[i] names MemberValues[i].
+  std::vector<std::string> MemberNames;
+  std::vector<TCliJsonValue> MemberValues;
   // The value's bytes in the source: [Begin, End).
   std::size_t Begin = 0, End = 0;
 

@@ -189,7 +189,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
   client.SetPacketSentNotifications(false);
 
   std::vector<TJob> jobs;
-  jobs.reserve(static_cast<std::size_t>(o.Total) * content->TaskCount());
+  jobs.reserve(std::min<std::size_t>(static_cast<std::size_t>(o.Total), 1000000) * content->TaskCount());
   std::unordered_map<std::string, std::size_t> jobOfTask;
   long answered = 0, duplicates = 0, unmatched = 0, online = 0, offline = 0;
   client.OnPublishReceived = [&](TNeloObject*, uint16_t, const std::string&, const TNeloMQTTBytes& APayload) {
