@@ -12,6 +12,7 @@
 #include "ChildProcess.h"
 #include "CliJson.h"
 #include "MosquittoBroker.h"
+#include "PictureFixtures.h"
 #include "PrintPresets.h"
 #include "PrintTask.h"
 #include "TempDir.h"
@@ -163,6 +164,37 @@ TEST_F(FleetCommandsTest, EveryJobOfAFleetIsDoneAndMatched) {
   EXPECT_NE(out.find("summary: printers 3, online 3, messages 12, jobs 12, printed 12, refused 0"),
             std::string::npos)
       << out;
+}
+
+// Two shards of one fleet, in two processes, answer one jobs run that
+// addresses the whole fleet; neither shard has a printer of the other.
+TEST_F(FleetCommandsTest, ShardsTogetherMakeTheWholeFleet) {
+  const std::vector<std::string> fleet = {"--count", "5", "--serial-format", "SH%d"};
+  auto first = StartPrinters("fleet/shard", Concat(fleet, {"--shard", "1/2"}));
+  auto second = StartPrinters("fleet/shard", Concat(fleet, {"--shard", "2/2"}));
+  const TRunResult r = Jobs("fleet/shard", Concat(fleet, {"--total", "10", "--rate", "100", "--json"}));
+  EXPECT_EQ(r.ExitCode, 0) << r.Stdout << r.Stderr;
+  EXPECT_EQ(Number(Report(r), "done"), 10);
+  std::set<std::string> one, two;
+  for (const std::string& line : JobLines(StopPrinters(*first))) one.insert(Field(line, 1));
+  for (const std::string& line : JobLines(StopPrinters(*second))) two.insert(Field(line, 1));
+  EXPECT_EQ(one, (std::set<std::string>{"SH1", "SH2"}));
+  EXPECT_EQ(two, (std::set<std::string>{"SH3", "SH4", "SH5"}));
+}
+
+// A picture as the content: the ESC/POS raster job of `envelope --image`.
+TEST_F(FleetCommandsTest, APictureJobIsPrinted) {
+  TTempDir dir;
+  const std::string png = dir.File("logo.png");
+  WritePng(png, TestPattern(64, 32), pkRgb);
+  auto printer = StartPrinters("fleet/image", {"--serial", "IM1"});
+  const TRunResult r = Jobs("fleet/image", {"--serial", "IM1", "--total", "2", "--image", png, "--json"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Stdout << r.Stderr;
+  EXPECT_EQ(Number(Report(r), "done"), 2);
+  const auto lines = JobLines(StopPrinters(*printer));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Field(lines[0], 3), "ESC/POS");
+  EXPECT_EQ(Field(lines[0], 5), "1");
 }
 
 TEST_F(FleetCommandsTest, EachRefusalReachesTheServiceWithItsReason) {
