@@ -192,8 +192,10 @@ int RunJobs(const std::vector<std::string>& AArgs) {
   jobs.reserve(std::min<std::size_t>(static_cast<std::size_t>(o.Total), 1000000) * content->TaskCount());
   std::unordered_map<std::string, std::size_t> jobOfTask;
   long answered = 0, duplicates = 0, unmatched = 0, online = 0, offline = 0;
+  auto lastReply = std::chrono::steady_clock::now();
   client.OnPublishReceived = [&](TNeloObject*, uint16_t, const std::string&, const TNeloMQTTBytes& APayload) {
     const auto now = std::chrono::steady_clock::now();
+    lastReply = now;
     TCliJsonValue reply;
     try {
       reply = ParseCliJson(std::string(APayload.begin(), APayload.end()), 8);
@@ -304,8 +306,11 @@ int RunJobs(const std::vector<std::string>& AArgs) {
   const auto deadline = sendEnd + std::chrono::seconds(o.TimeoutSeconds);
   session.PumpUntil([&] { return answered == static_cast<long>(jobs.size()) || !client.IsConnected(); },
                     deadline, 5);
-  const auto settle = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
-  session.PumpUntil([] { return false; }, settle, 5);
+  // Then until the replies have been quiet for half a second (bounded by the
+  // deadline), so duplicates that trail their first answer are counted.
+  session.PumpUntil(
+      [&] { return std::chrono::steady_clock::now() - lastReply >= std::chrono::milliseconds(500); },
+      deadline, 5);
   if (!client.IsConnected()) lostConnection = true;
   session.Disconnect();
 
