@@ -75,6 +75,11 @@ for _ in $(seq 1 600); do
   sleep 0.1
 done
 sleep 2
+if ! kill -0 "$fleet_pid" 2> /dev/null; then
+  echo "the fleet process ended before it was measured:" >&2
+  tail -3 "$work/fleet.err" >&2
+  exit 1
+fi
 fleet_rss=$(rss_kb "$fleet_pid")
 fleet_threads=$(threads "$fleet_pid")
 t1=$(cpu_ticks "$fleet_pid"); sleep 5; t2=$(cpu_ticks "$fleet_pid")
@@ -83,11 +88,13 @@ idle_cpu=$(awk -v a="$t1" -v b="$t2" -v hz="$hz" 'BEGIN {printf "%.0f", (b - a) 
 
 total=$((rate * seconds))
 set +e
-"$cli" jobs -p "$port" "${fleet[@]}" "${topics[@]}" --total "$total" --rate "$rate" --timeout 20 --json \
-  > "$work/jobs.json" 2> "$work/jobs.err"
+# Bounded: a starved run is ended (and reported) rather than waited for.
+timeout -s INT $((seconds + 120)) "$cli" jobs -p "$port" "${fleet[@]}" "${topics[@]}" --total "$total" \
+  --rate "$rate" --timeout 20 --json > "$work/jobs.json" 2> "$work/jobs.err"
 jobs_rc=$?
 set -e
 peak_rss=$(rss_kb "$fleet_pid" 2> /dev/null || echo 0)
+[ -n "$peak_rss" ] || peak_rss=0
 
 python3 - "$work/jobs.json" "$count" "$rate" "$seconds" "${online_s:-}" "$one_rss" "$fleet_rss" \
   "$fleet_threads" "$idle_cpu" "$peak_rss" "$jobs_rc" << 'PY'
