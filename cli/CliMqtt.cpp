@@ -9,105 +9,11 @@
 // ---------------------------------------------------------------------------
 // Options
 
-bool TCliArgs::Next() {
-  if (!FStarted) {
-    FStarted = true;
-    return !FArgs.empty();
-  }
-  ++FIndex;
-  return FIndex < FArgs.size();
-}
-
-std::string TCliArgs::Take() {
-  const std::string option = FArgs[FIndex];
-  if (FIndex + 1 >= FArgs.size()) throw ECliUsage("option " + option + " needs a value");
-  ++FIndex;
-  return FArgs[FIndex];
-}
-
-int TCliArgs::TakeInt(int AMin, int AMax) {
-  const std::string option = Current();
-  const std::string text = Take();
-  char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value < AMin || value > AMax)
-    throw ECliUsage("option " + option + ": '" + text + "' is not a number from " + std::to_string(AMin) +
-                    " to " + std::to_string(AMax));
-  return static_cast<int>(value);
-}
-
 TNeloMQTTQoS ParseQos(const std::string& AText) {
   if (AText == "0") return qosAtMostOnce;
   if (AText == "1") return qosAtLeastOnce;
   if (AText == "2") return qosExactlyOnce;
   throw ECliUsage("QoS must be 0, 1 or 2, not '" + AText + "'");
-}
-
-bool TCliArgs::ConnectOption(TCliConnectOptions& AOptions) {
-  const std::string& a = Current();
-  if (a == "-h" || a == "--host")
-    AOptions.Host = Take();
-  else if (a == "-p" || a == "--port")
-    AOptions.Port = TakeInt(1, 65535);
-  else if (a == "-u" || a == "--username")
-    AOptions.Username = Take();
-  else if (a == "-P" || a == "--pw")
-    AOptions.Password = Take();
-  else if (a == "-i" || a == "--id")
-    AOptions.ClientId = Take();
-  else if (a == "-c" || a == "--disable-clean-session")
-    AOptions.CleanSession = false;
-  else if (a == "-k" || a == "--keepalive")
-    AOptions.KeepAlive = TakeInt(0, 65535);
-  else if (a == "-d" || a == "--debug")
-    AOptions.Debug = true;
-  else if (a == "-6")
-    AOptions.IPv6 = true;
-  else if (a == "--tls")
-    AOptions.Tls = true;
-  else if (a == "--cafile") {
-    AOptions.CAFile = Take();
-    AOptions.Tls = true;
-  } else if (a == "--capath") {
-    AOptions.CAPath = Take();
-    AOptions.Tls = true;
-  } else if (a == "--cert") {
-    AOptions.CertFile = Take();
-    AOptions.Tls = true;
-  } else if (a == "--key") {
-    AOptions.KeyFile = Take();
-    AOptions.Tls = true;
-  } else if (a == "--insecure")
-    AOptions.Insecure = true;
-  else if (a == "--will-topic")
-    AOptions.WillTopic = Take();
-  else if (a == "--will-payload")
-    AOptions.WillPayload = Take();
-  else if (a == "--will-qos")
-    AOptions.WillQos = ParseQos(Take());
-  else if (a == "--will-retain")
-    AOptions.WillRetain = true;
-  else
-    return false;
-  return true;
-}
-
-const char* CliConnectOptionsHelp() {
-  return "connection:\n"
-         "  -h HOST            broker host (localhost)\n"
-         "  -p PORT            broker port (1883, 8883 with TLS)\n"
-         "  -6                 connect over IPv6\n"
-         "  -u USER, -P PASS   credentials\n"
-         "  -i ID              client id (random when not given)\n"
-         "  -c                 clean session off\n"
-         "  -k SECONDS         keep-alive (60)\n"
-         "  -d                 engine log on standard error\n"
-         "  --tls              TLS, verifying the broker against the system trust store\n"
-         "  --cafile FILE      trust this CA file (implies --tls)\n"
-         "  --capath DIR       trust the CA certificates in DIR (implies --tls)\n"
-         "  --cert FILE --key FILE  client certificate (implies --tls)\n"
-         "  --insecure         do not check the host name in the broker's certificate\n"
-         "  --will-topic T --will-payload P --will-qos Q --will-retain  last will\n";
 }
 
 // ---------------------------------------------------------------------------
@@ -151,13 +57,9 @@ std::string ConnectionStatusText(TNeloMQTTConnectionStatus AStatus) {
   }
 }
 
-TCliSession::TCliSession(const std::string& ACommand, const TCliConnectOptions& AOptions)
-    : FCommand(ACommand), FOptions(AOptions) {
-  NeloSetMainThread();
-  FLogger = std::make_unique<TCliLogger>(AOptions.Debug);
-  FClient = std::make_unique<TNeloMQTTClient>();
-  TNeloMQTTClient& c = *FClient;
-  c.SetLogger(FLogger.get());
+void ConfigureClient(TNeloMQTTClient& AClient, const TCliConnectOptions& AOptions, TCliLogger* ALogger) {
+  TNeloMQTTClient& c = AClient;
+  c.SetLogger(ALogger);
   c.SetBrokerHostName(AOptions.Host);
   c.SetBrokerPort(AOptions.Port != 0 ? AOptions.Port : (AOptions.Tls ? 8883 : 1883));
   c.SetIPVersion(AOptions.IPv6 ? Id_IPv6 : Id_IPv4);
@@ -182,6 +84,41 @@ TCliSession::TCliSession(const std::string& ACommand, const TCliConnectOptions& 
     tls->VerifyPeer = true;
     tls->VerifyHostName = !AOptions.Insecure;
   }
+}
+
+int ConnectFailureExitCode(TNeloMQTTConnectionStatus AStatus, const std::string& ALastError) {
+  switch (AStatus) {
+    case csConnectionRejected_InvalidProtocolVersion:
+    case csConnectionRejected_InvalidIdentifier:
+    case csConnectionRejected_InvalidCredentials:
+    case csConnectionRejected_ClientNotAuthorized:
+      return ceRefused;
+    default:
+      break;
+  }
+  if (ALastError.find("TLS") != std::string::npos || ALastError.find("certificate") != std::string::npos)
+    return ceTls;
+  // A CONNACK with return code 3 (no network error behind it) is a refusal.
+  if (AStatus == csConnectionRejected_ServerUnavailable && ALastError.empty()) return ceRefused;
+  return ceUnreachable;
+}
+
+const char* CliExitCodesHelp() {
+  return "exit status:\n"
+         "  0  done\n"
+         "  1  failed (messages not delivered, jobs not done exactly once, ...)\n"
+         "  2  command-line error\n"
+         "  3  the broker refused the connection (credentials, not authorised)\n"
+         "  4  TLS failure (certificate not trusted, host name, handshake)\n"
+         "  5  the broker could not be reached or did not answer\n";
+}
+
+TCliSession::TCliSession(const std::string& ACommand, const TCliConnectOptions& AOptions)
+    : FCommand(ACommand), FOptions(AOptions) {
+  NeloSetMainThread();
+  FLogger = std::make_unique<TCliLogger>(AOptions.Debug);
+  FClient = std::make_unique<TNeloMQTTClient>();
+  ConfigureClient(*FClient, AOptions, FLogger.get());
 }
 
 TCliSession::~TCliSession() {
@@ -224,6 +161,7 @@ bool TCliSession::Connect(std::chrono::milliseconds ATimeout) {
   PumpUntil(settled, std::chrono::steady_clock::now() + ATimeout);
   const TNeloMQTTConnectionStatus status = c.ConnectionStatus();
   if (status == csConnected) return true;
+  FFailureExitCode = ConnectFailureExitCode(status, FLogger->LastError());
   if (status == csConnecting) {
     // Open, but no CONNACK: the peer closed the connection or never answered.
     Fail(c.Session()->HasActiveNetworkConnection() ? "no answer from " + FOptions.Host + " (no CONNACK)"

@@ -13,6 +13,21 @@
 #include "Nelo.MQTT.Client.h"
 #include "Nelo.MQTT.Logging.h"
 
+// Exit statuses shared by every command (listed in `tessiva-cli --help`).
+enum TCliExitCode {
+  ceOk = 0,
+  ceFailure = 1,      // the command did not do what it was asked (messages lost, jobs not done)
+  ceUsage = 2,        // a command-line error
+  ceRefused = 3,      // the broker refused the connection (credentials, not authorised, identifier)
+  ceTls = 4,          // TLS failed (certificate not trusted, wrong host name, handshake)
+  ceUnreachable = 5,  // the broker could not be reached or did not answer
+};
+// The exit status for a connection that did not come up: the status it
+// ended in and the engine's last error text.
+int ConnectFailureExitCode(TNeloMQTTConnectionStatus AStatus, const std::string& ALastError);
+// Lines for --help.
+const char* CliExitCodesHelp();
+
 // A command-line error: reported as one line, exit status 2.
 class ECliUsage : public std::runtime_error {
  public:
@@ -36,26 +51,7 @@ struct TCliConnectOptions {
   bool IPv6 = false;
 };
 
-// Walks the argument list; Take() gives the value of the option at hand.
-class TCliArgs {
- public:
-  TCliArgs(const std::vector<std::string>& AArgs) : FArgs(AArgs) {}
-  bool Next();
-  const std::string& Current() const { return FArgs[FIndex]; }
-  std::string Take();
-  int TakeInt(int AMin, int AMax);
-  // Handles a connection option; false when Current() is not one.
-  bool ConnectOption(TCliConnectOptions& AOptions);
-
- private:
-  const std::vector<std::string>& FArgs;
-  size_t FIndex = 0;
-  bool FStarted = false;
-};
-
 TNeloMQTTQoS ParseQos(const std::string& AText);
-// Usage lines for the connection options.
-const char* CliConnectOptionsHelp();
 
 // The engine logger of the CLI: with -d every line goes to standard error;
 // without, nothing is printed, but the last error text is kept for the
@@ -72,6 +68,10 @@ class TCliLogger : public TNeloMQTTLogger {
   mutable std::mutex FLock;
   std::string FLastError;
 };
+
+// Applies the connection options to a client (host, port, credentials,
+// keep-alive, will, TLS) and links ALogger.
+void ConfigureClient(TNeloMQTTClient& AClient, const TCliConnectOptions& AOptions, TCliLogger* ALogger);
 
 // One client, connected through the options, plus the hand-off loop.
 class TCliSession {
@@ -94,12 +94,16 @@ class TCliSession {
   // Prints "tessiva-cli <command>: <text>" on standard error.
   void Fail(const std::string& AText) const;
   std::string ConnectionError() const;
+  // After a failed Connect: the exit status that names the failure.
+  int FailureExitCode() const { return FFailureExitCode; }
+  TCliLogger& Logger() { return *FLogger; }
 
  private:
   std::string FCommand;
   TCliConnectOptions FOptions;
   std::unique_ptr<TCliLogger> FLogger;
   std::unique_ptr<TNeloMQTTClient> FClient;
+  int FFailureExitCode = ceFailure;
 };
 
 // Text for a rejecting connection status.

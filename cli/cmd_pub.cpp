@@ -15,23 +15,11 @@
 
 #include "CliCommand.h"
 #include "CliMqtt.h"
+#include "CliOptions.h"
 #include "Nelo.MQTT.HandOff.h"
 #include "Nelo.MQTT.Topics.h"
 
 namespace {
-
-const char* kPubHelp =
-    "usage: tessiva-cli pub -t TOPIC (-m TEXT | -f FILE | -s | -l | -n) [options]\n"
-    "  -t TOPIC           topic to publish to\n"
-    "  -m TEXT            the message\n"
-    "  -f FILE            the file's bytes as the message\n"
-    "  -s                 standard input, byte for byte, as one message\n"
-    "  -l                 one message per line of standard input\n"
-    "  -n                 an empty message\n"
-    "  -q QOS             0, 1 or 2 (0)\n"
-    "  -r                 retain\n"
-    "  --repeat N         publish the message N times\n"
-    "  -W SECONDS         give up waiting for acknowledgements after SECONDS\n";
 
 enum TSource { msNone, msText, msFile, msStdin, msLines, msEmpty };
 
@@ -53,43 +41,30 @@ void SetSource(TPubOptions& AOptions, TSource ASource) {
   AOptions.Source = ASource;
 }
 
-TPubOptions ParsePub(const std::vector<std::string>& AArgs, bool& AHelp) {
-  TPubOptions o;
-  TCliArgs args(AArgs);
-  while (args.Next()) {
-    const std::string a = args.Current();
-    if (args.ConnectOption(o.Connect)) continue;
-    if (a == "--help")
-      AHelp = true;
-    else if (a == "-t" || a == "--topic")
-      o.Topic = args.Take();
-    else if (a == "-m" || a == "--message") {
-      SetSource(o, msText);
-      o.Text = args.Take();
-    } else if (a == "-f" || a == "--file") {
-      SetSource(o, msFile);
-      o.File = args.Take();
-    } else if (a == "-s" || a == "--stdin-file")
-      SetSource(o, msStdin);
-    else if (a == "-l" || a == "--stdin-line")
-      SetSource(o, msLines);
-    else if (a == "-n" || a == "--null-message")
-      SetSource(o, msEmpty);
-    else if (a == "-q" || a == "--qos")
-      o.Qos = ParseQos(args.Take());
-    else if (a == "-r" || a == "--retain")
-      o.Retain = true;
-    else if (a == "--repeat")
-      o.Repeat = args.TakeInt(1, 100000000);
-    else if (a == "-W")
-      o.WaitSeconds = args.TakeInt(1, 86400);
-    else
-      throw ECliUsage("unknown option " + a);
-  }
-  if (AHelp) return o;
-  if (o.Topic.empty()) throw ECliUsage("a topic is needed (-t)");
-  if (o.Source == msNone) throw ECliUsage("a message is needed (-m, -f, -s, -l or -n)");
-  return o;
+// Declares pub's options on AParser, writing into AOptions.
+void DeclarePub(TCliParser& AParser, TPubOptions& AOptions) {
+  TPubOptions* o = &AOptions;
+  AParser.Value("-t", "--topic", "TOPIC", "topic to publish to", [o](const std::string& v) { o->Topic = v; })
+      .Value("-m", "--message", "TEXT", "the message",
+             [o](const std::string& v) {
+               SetSource(*o, msText);
+               o->Text = v;
+             })
+      .Value("-f", "--file", "FILE", "the file's bytes as the message",
+             [o](const std::string& v) {
+               SetSource(*o, msFile);
+               o->File = v;
+             })
+      .Flag("-s", "--stdin-file", "standard input, byte for byte, as one message",
+            [o] { SetSource(*o, msStdin); })
+      .Flag("-l", "--stdin-line", "one message per line of standard input", [o] { SetSource(*o, msLines); })
+      .Flag("-n", "--null-message", "an empty message", [o] { SetSource(*o, msEmpty); })
+      .Value("-q", "--qos", "QOS", "0, 1 or 2 (0)", [o](const std::string& v) { o->Qos = ParseQos(v); })
+      .Flag("-r", "--retain", "retain", [o] { o->Retain = true; })
+      .Int("", "--repeat", "N", "publish the message N times", 1, 100000000, [o](long v) { o->Repeat = v; })
+      .Int("-W", "", "SECONDS", "give up waiting for acknowledgements after SECONDS", 1, 86400,
+           [o](long v) { o->WaitSeconds = static_cast<int>(v); })
+      .Connection(o->Connect);
 }
 
 // Hands out the messages to publish, one at a time.
@@ -187,18 +162,12 @@ class TMessageSource {
 };
 
 int RunPub(const std::vector<std::string>& AArgs) {
-  bool help = false;
   TPubOptions o;
-  try {
-    o = ParsePub(AArgs, help);
-  } catch (const ECliUsage& e) {
-    std::fprintf(stderr, "tessiva-cli pub: %s (see tessiva-cli pub --help)\n", e.what());
-    return 2;
-  }
-  if (help) {
-    std::printf("%s%s", kPubHelp, CliConnectOptionsHelp());
-    return 0;
-  }
+  TCliParser parser("pub", "usage: tessiva-cli pub -t TOPIC (-m TEXT | -f FILE | -s | -l | -n) [options]");
+  DeclarePub(parser, o);
+  if (const auto status = parser.Parse(AArgs)) return *status;
+  if (o.Topic.empty()) return parser.UsageError("a topic is needed (-t)");
+  if (o.Source == msNone) return parser.UsageError("a message is needed (-m, -f, -s, -l or -n)");
   if (!TNeloMQTTTopic::ValidateTopicName(o.Topic)) {
     std::fprintf(stderr, "tessiva-cli pub: '%s' is not a valid topic name\n", o.Topic.c_str());
     return 1;
@@ -228,7 +197,7 @@ int RunPub(const std::vector<std::string>& AArgs) {
     if (--it->second == 0) pending.erase(it);
   };
 
-  if (!session.Connect()) return 1;
+  if (!session.Connect()) return session.FailureExitCode();
 
   TNeloMQTTNeloMQTTClientSession& state = *client.Session();
   // Bounded queue: memory stays flat however many messages go out. At QoS

@@ -5,17 +5,10 @@
 
 #include "CliCommand.h"
 #include "CliMqtt.h"
+#include "CliOptions.h"
 #include "Nelo.MQTT.Topics.h"
 
 namespace {
-
-const char* kSubHelp =
-    "usage: tessiva-cli sub -t FILTER [-t FILTER ...] [options]\n"
-    "  -t FILTER          topic filter (repeatable)\n"
-    "  -q QOS             requested QoS 0, 1 or 2 (0)\n"
-    "  -C COUNT           end after COUNT messages\n"
-    "  -W SECONDS         end after SECONDS (exit status 27)\n"
-    "  -v                 print the topic before the payload\n";
 
 // mosquitto_sub's status for an elapsed -W.
 constexpr int kTimedOutStatus = 27;
@@ -29,44 +22,22 @@ struct TSubOptions {
   bool Verbose = false;
 };
 
-TSubOptions ParseSub(const std::vector<std::string>& AArgs, bool& AHelp) {
-  TSubOptions o;
-  TCliArgs args(AArgs);
-  while (args.Next()) {
-    const std::string a = args.Current();
-    if (args.ConnectOption(o.Connect)) continue;
-    if (a == "--help")
-      AHelp = true;
-    else if (a == "-t" || a == "--topic")
-      o.Topics.push_back(args.Take());
-    else if (a == "-q" || a == "--qos")
-      o.Qos = ParseQos(args.Take());
-    else if (a == "-C")
-      o.Count = args.TakeInt(1, 2000000000);
-    else if (a == "-W")
-      o.WaitSeconds = args.TakeInt(1, 86400);
-    else if (a == "-v" || a == "--verbose")
-      o.Verbose = true;
-    else
-      throw ECliUsage("unknown option " + a);
-  }
-  if (!AHelp && o.Topics.empty()) throw ECliUsage("at least one topic filter is needed (-t)");
-  return o;
-}
-
 int RunSub(const std::vector<std::string>& AArgs) {
-  bool help = false;
   TSubOptions o;
-  try {
-    o = ParseSub(AArgs, help);
-  } catch (const ECliUsage& e) {
-    std::fprintf(stderr, "tessiva-cli sub: %s (see tessiva-cli sub --help)\n", e.what());
-    return 2;
-  }
-  if (help) {
-    std::printf("%s%s", kSubHelp, CliConnectOptionsHelp());
-    return 0;
-  }
+  TSubOptions* p = &o;
+  TCliParser parser("sub", "usage: tessiva-cli sub -t FILTER [-t FILTER ...] [options]");
+  parser
+      .Value("-t", "--topic", "FILTER", "topic filter (repeatable)",
+             [p](const std::string& v) { p->Topics.push_back(v); })
+      .Value("-q", "--qos", "QOS", "requested QoS 0, 1 or 2 (0)",
+             [p](const std::string& v) { p->Qos = ParseQos(v); })
+      .Int("-C", "", "COUNT", "end after COUNT messages", 1, 2000000000, [p](long v) { p->Count = v; })
+      .Int("-W", "", "SECONDS", "end after SECONDS (exit status 27)", 1, 86400,
+           [p](long v) { p->WaitSeconds = static_cast<int>(v); })
+      .Flag("-v", "--verbose", "print the topic before the payload", [p] { p->Verbose = true; })
+      .Connection(o.Connect);
+  if (const auto status = parser.Parse(AArgs)) return *status;
+  if (o.Topics.empty()) return parser.UsageError("at least one topic filter is needed (-t)");
   for (const std::string& filter : o.Topics) {
     if (!TNeloMQTTTopic::ValidateTopicFilter(filter)) {
       std::fprintf(stderr, "tessiva-cli sub: '%s' is not a valid topic filter\n", filter.c_str());
@@ -113,7 +84,7 @@ int RunSub(const std::vector<std::string>& AArgs) {
     if (AConnected) resubscribe = true;
   };
 
-  if (!session.Connect()) return 1;
+  if (!session.Connect()) return session.FailureExitCode();
   resubscribe = false;
   const TNeloQosArray levels(o.Topics.size(), o.Qos);
   client.Subscribe(o.Topics, levels);

@@ -207,3 +207,33 @@ TEST(EnvelopeCommand, ErrorsGoToStandardErrorOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EnvelopeCommand, SerialAndTaskIdChangeOnlyTheirLines) {
+  TScratchDir dir;
+  const TRun plain = RunEnvelope(dir, "--preset label-sample");
+  ASSERT_EQ(plain.Status, 0) << plain.Err;
+  EXPECT_EQ(plain.Out, SampleEnvelope(1));
+
+  const TRun fixed = RunEnvelope(dir, "--preset label-sample --dvsno SN0042 --task-id T-1");
+  ASSERT_EQ(fixed.Status, 0) << fixed.Err;
+  std::string expected = SampleEnvelope(1);
+  expected.replace(expected.find("\"xxx\""), 5, "\"SN0042\"");
+  expected.replace(expected.find("C147956F-C688-40CB-B0C5-A68E9677AA41"), 36, "T-1");
+  EXPECT_EQ(fixed.Out, expected);
+
+  const TRun fresh = RunEnvelope(dir, "--preset buzzer --task-id new");
+  const TRun fresh2 = RunEnvelope(dir, "--preset buzzer --task-id new");
+  ASSERT_EQ(fresh.Status, 0) << fresh.Err;
+  const std::string key = "\"task_id\":\"";
+  const std::string id = fresh.Out.substr(fresh.Out.find(key) + key.size(), 36);
+  EXPECT_EQ(fresh.Out.size(), BuzzerEnvelope().size());
+  EXPECT_EQ(fresh.Out.find("\"dvsno\":\"xxx\""), BuzzerEnvelope().find("\"dvsno\":\"xxx\""));
+  EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF-"), std::string::npos) << id;
+  EXPECT_EQ(id[8], '-');
+  EXPECT_NE(id, "C147956F-C688-40CB-B0C5-A68E9677AA41");
+  EXPECT_NE(fresh.Out, fresh2.Out);
+}
+
+}  // namespace

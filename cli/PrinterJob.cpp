@@ -1,0 +1,169 @@
+#include "PrinterJob.h"
+
+#include <cctype>
+
+#include "CliJson.h"
+#include "PrintTask.h"
+
+namespace {
+
+// A non-negative decimal count given as a JSON string (the envelope's way)
+// or a number; -1 when it is neither.
+long long CountValue(const TCliJsonValue* AValue) {
+  if (AValue == nullptr || (!AValue->IsString() && AValue->Kind != TCliJsonValue::jkNumber)) return -1;
+  const std::string& t = AValue->Text;
+  if (t.empty() || t.size() > 12) return -1;
+  long long n = 0;
+  for (const char c : t) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+TPrinterJobResult Refusal(const std::string& ATaskId, const char* AStatus, const std::string& AReason) {
+  TPrinterJobResult r;
+  r.TaskId = ATaskId;
+  r.Status = AStatus;
+  r.Reason = AReason;
+  return r;
+}
+
+// The task ids of the entries, where they can be read (for refusing a
+// whole envelope entry by entry).
+std::vector<std::string> EntryTaskIds(const TCliJsonValue* AList) {
+  std::vector<std::string> ids;
+  if (AList == nullptr || !AList->IsArray()) return ids;
+  for (const TCliJsonValue& entry : AList->Items) {
+    const TCliJsonValue* id = entry.IsObject() ? entry.Member("task_id") : nullptr;
+    ids.push_back(id != nullptr && id->IsString() ? id->Text : std::string());
+  }
+  return ids;
+}
+
+std::vector<TPrinterJobResult> RefuseAll(const TCliJsonValue* AList, const char* AStatus,
+                                         const std::string& AReason) {
+  std::vector<TPrinterJobResult> out;
+  std::vector<std::string> ids = EntryTaskIds(AList);
+  if (ids.empty()) ids.emplace_back();
+  for (const std::string& id : ids) out.push_back(Refusal(id, AStatus, AReason));
+  return out;
+}
+
+TPrinterJobResult PrintEntry(const TCliJsonValue& AEntry, const TPrinterJobOptions& AOptions) {
+  if (!AEntry.IsObject()) return Refusal("", cJobNotAnEnvelope, "an entry of list is not an object");
+  const TCliJsonValue* id = AEntry.Member("task_id");
+  if (id == nullptr || !id->IsString() || id->Text.empty())
+    return Refusal("", cJobNotAnEnvelope, "an entry of list has no task_id");
+  const std::string& taskId = id->Text;
+  if (AOptions.SeenBefore && AOptions.SeenBefore(taskId))
+    return Refusal(taskId, cJobDuplicate, "task " + taskId + " was printed before");
+
+  const TCliJsonValue* target = AEntry.Member("target_file");
+  if (target == nullptr || !target->IsString())
+    return Refusal(taskId, cJobNotAnEnvelope, "the entry has no target_file");
+  const long long fileSize = CountValue(AEntry.Member("file_size"));
+  if (fileSize < 0) return Refusal(taskId, cJobNotAnEnvelope, "the entry has no file_size");
+  if (static_cast<unsigned long long>(fileSize) != target->Text.size())
+    return Refusal(taskId, cJobBadFileSize,
+                   "file_size " + std::to_string(fileSize) + " is not the length of target_file (" +
+                       std::to_string(target->Text.size()) + ")");
+  // Checked before decoding, so an oversized job costs no memory.
+  if (target->Text.size() / 4 * 3 > cMaxJobBytes + 2)
+    return Refusal(taskId, cJobTooLarge, "the job is over 1 MB");
+  TPrintBytes commands;
+  try {
+    commands = DecodePrintBase64(target->Text);
+  } catch (const EPrintError&) {
+    return Refusal(taskId, cJobBadBase64, "target_file is not valid Base64");
+  }
+  if (commands.size() > cMaxJobBytes) return Refusal(taskId, cJobTooLarge, "the job is over 1 MB");
+
+  TPrinterJobResult r;
+  r.TaskId = taskId;
+  r.Language = GuessPrinterLanguage(commands);
+  // RENDERER PLUG-IN (tessiva_render): once the renderer lands, this is
+  // where the job is drawn:
+  //   1. run the renderer's interpreter for r.Language over `commands`;
+  //   2. any lint finding of error severity refuses the entry:
+  //        return Refusal(taskId, cJobLintError, <first error's text>);
+  //   3. r.Pages = the number of pages drawn; with AOptions.OutDir set,
+  //      page k goes to OutDir/<Serial>/<TASK_ID>.png (TASK_ID-k.png for
+  //      k > 1), both names checked to stay inside OutDir.
+  // Until then every accepted job counts as one page and nothing is drawn.
+  r.Pages = 1;
+  r.Status = cJobPrinted;
+  return r;
+}
+
+}  // namespace
+
+std::string GuessPrinterLanguage(const std::vector<uint8_t>& ACommands) {
+  static const char* const cTsplWords[] = {
+      "SIZE", "GAP",       "CLS",     "TEXT",   "BARCODE",   "BITMAP",   "PRINT",    "QRCODE", "BOX",
+      "BAR",  "DIRECTION", "DENSITY", "SPEED",  "REFERENCE", "CODEPAGE", "SET",      "OFFSET", "SHIFT",
+      "HOME", "FORMFEED",  "BLINE",   "PUTBMP", "REVERSE",   "ERASE",    "DOWNLOAD", "BLOCK"};
+  std::size_t i = 0;
+  while (i < ACommands.size() && (ACommands[i] == ' ' || ACommands[i] == '\r' || ACommands[i] == '\n')) ++i;
+  std::string word;
+  while (i < ACommands.size() && ACommands[i] >= 'A' && ACommands[i] <= 'Z' && word.size() < 16)
+    word += static_cast<char>(ACommands[i++]);
+  const bool ended =
+      i >= ACommands.size() || ACommands[i] == ' ' || ACommands[i] == '\r' || ACommands[i] == '\n';
+  if (ended) {
+    for (const char* w : cTsplWords)
+      if (word == w) return "TSPL";
+  }
+  return "ESC/POS";
+}
+
+std::vector<TPrinterJobResult> RunPrinterJob(const std::string& AMessage,
+                                             const TPrinterJobOptions& AOptions) {
+  if (AMessage.size() > cMaxJobMessageBytes)
+    return {
+        Refusal("", cJobTooLarge, "the message is over " + std::to_string(cMaxJobMessageBytes) + " bytes")};
+  TCliJsonValue root;
+  try {
+    root = ParseCliJson(AMessage, 16);
+  } catch (const ECliJson& e) {
+    return {Refusal("", cJobNotAnEnvelope, std::string("not a valid envelope: ") + e.what())};
+  }
+  if (!root.IsObject()) return {Refusal("", cJobNotAnEnvelope, "not a valid envelope: not a JSON object")};
+  const TCliJsonValue* list = root.Member("list");
+  const TCliJsonValue* kind = root.Member("kind");
+  if (kind == nullptr || !kind->IsString() || kind->Text != "PRINT_TASK")
+    return RefuseAll(list, cJobNotAnEnvelope, "not a valid envelope: kind is not PRINT_TASK");
+  const TCliJsonValue* dvsno = root.Member("dvsno");
+  if (dvsno == nullptr || !dvsno->IsString())
+    return RefuseAll(list, cJobNotAnEnvelope, "not a valid envelope: no dvsno");
+  if (list == nullptr || !list->IsArray() || list->Items.empty())
+    return RefuseAll(list, cJobNotAnEnvelope, "not a valid envelope: no list of tasks");
+  const long long count = CountValue(root.Member("count"));
+  if (count < 0) return RefuseAll(list, cJobNotAnEnvelope, "not a valid envelope: no count");
+  if (static_cast<unsigned long long>(count) != list->Items.size())
+    return RefuseAll(list, cJobNotAnEnvelope,
+                     "not a valid envelope: count " + std::to_string(count) + " but " +
+                         std::to_string(list->Items.size()) + " entries in list");
+  if (dvsno->Text != AOptions.Serial)
+    return RefuseAll(list, cJobWrongPrinter,
+                     "dvsno " + dvsno->Text + " is not this printer (" + AOptions.Serial + ")");
+
+  std::vector<TPrinterJobResult> out;
+  out.reserve(list->Items.size());
+  for (const TCliJsonValue& entry : list->Items) out.push_back(PrintEntry(entry, AOptions));
+  return out;
+}
+
+std::string PrintTaskDoneReply(const std::string& ASerial, const TPrinterJobResult& AResult) {
+  std::string s = "{\"dvsno\":" + CliJsonQuote(ASerial) +
+                  ",\"kind\":\"PRINT_TASK_DONE\",\"task_id\":" + CliJsonQuote(AResult.TaskId) +
+                  ",\"status\":" + CliJsonQuote(AResult.Status);
+  if (AResult.Status != cJobPrinted) s += ",\"reason\":" + CliJsonQuote(AResult.Reason);
+  s += "}";
+  return s;
+}
+
+std::string PrinterStatusMessage(const std::string& ASerial, bool AOnline) {
+  return "{\"dvsno\":" + CliJsonQuote(ASerial) + ",\"kind\":\"PRINTER_STATUS\",\"status\":\"" +
+         (AOnline ? "online" : "offline") + "\"}";
+}

@@ -1,0 +1,249 @@
+// The virtual printer's job (read, check, answer), the envelope addressing,
+// the fleet's serials and shards, and the JSON reader they stand on.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "CliJson.h"
+#include "Fleet.h"
+#include "PrintPresets.h"
+#include "PrintTask.h"
+#include "PrinterJob.h"
+#include "TaskEnvelope.h"
+
+namespace {
+
+const std::string kId = "0F8FAD5B-D9CB-469F-A165-70867728950E";
+
+std::string Addressed(const std::string& AEnvelope, const std::string& ADvsno, const std::string& AId = kId) {
+  return TTaskEnvelopeTemplate(AEnvelope).Make(ADvsno, {AId});
+}
+
+// A one-entry envelope with the given members written as they stand.
+std::string Envelope(const std::string& ADvsno, const std::string& ACount, const std::string& AFileSize,
+                     const std::string& ATarget, const std::string& AKind = "PRINT_TASK") {
+  return "{\"dvsno\":\"" + ADvsno + "\",\"kind\":\"" + AKind + "\",\"count\":\"" + ACount +
+         "\",\"list\":[{\"task_id\":\"" + kId + "\",\"usbidx\":\"0\",\"file_size\":\"" + AFileSize +
+         "\",\"target_file\":\"" + ATarget + "\"}]}";
+}
+
+TEST(PrinterJobTest, PrintsAPresetAndAnswersStatusOne) {
+  TPrinterJobOptions options;
+  options.Serial = "SN0001";
+  const auto results = RunPrinterJob(Addressed(BuzzerEnvelope(), "SN0001"), options);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].TaskId, kId);
+  EXPECT_EQ(results[0].Status, "1");
+  EXPECT_EQ(results[0].Reason, "");
+  EXPECT_EQ(results[0].Language, "ESC/POS");
+  EXPECT_EQ(results[0].Pages, 1);
+  EXPECT_EQ(
+      PrintTaskDoneReply("SN0001", results[0]),
+      "{\"dvsno\":\"SN0001\",\"kind\":\"PRINT_TASK_DONE\",\"task_id\":\"" + kId + "\",\"status\":\"1\"}");
+
+  const auto label = RunPrinterJob(Addressed(SampleEnvelope(1), "SN0001"), options);
+  ASSERT_EQ(label.size(), 1u);
+  EXPECT_EQ(label[0].Status, "1");
+  EXPECT_EQ(label[0].Language, "TSPL");
+  EXPECT_EQ(RunPrinterJob(Addressed(SampleEnvelope(0), "SN0001"), options)[0].Language, "ESC/POS");
+}
+
+TEST(PrinterJobTest, EveryRefusalHasItsStatusAndAReason) {
+  const std::string buzzer = "G0IDAQAAAAA=";
+  // Just over 1 MiB of commands, with a matching file_size.
+  const std::string big = EncodePrintBase64(TPrintBytes(cMaxJobBytes + 3, 0x1B));
+  struct TCase {
+    const char* Name;
+    std::string Message;
+    std::string Status;
+    std::string ReasonPart;
+    std::string TaskId;
+  };
+  const TCase cases[] = {
+      {"not JSON", "{\"dvsno\":", cJobNotAnEnvelope, "not a valid envelope", ""},
+      {"not an object", "[1,2]", cJobNotAnEnvelope, "not a JSON object", ""},
+      {"trailing text", Envelope("SN1", "1", "12", buzzer) + "x", cJobNotAnEnvelope, "not a valid envelope",
+       ""},
+      {"another kind", Envelope("SN1", "1", "12", buzzer, "PRINT_DONE"), cJobNotAnEnvelope, "kind", kId},
+      {"count does not match list", Envelope("SN1", "2", "12", buzzer), cJobNotAnEnvelope, "count 2", kId},
+      {"count not a number", Envelope("SN1", "one", "12", buzzer), cJobNotAnEnvelope, "no count", kId},
+      {"empty list", "{\"dvsno\":\"SN1\",\"kind\":\"PRINT_TASK\",\"count\":\"0\",\"list\":[]}",
+       cJobNotAnEnvelope, "no list", ""},
+      {"no task id",
+       "{\"dvsno\":\"SN1\",\"kind\":\"PRINT_TASK\",\"count\":\"1\",\"list\":[{\"file_size\":\"12\",\"target_"
+       "file\":\"" +
+           buzzer + "\"}]}",
+       cJobNotAnEnvelope, "no task_id", ""},
+      {"another printer's dvsno", Envelope("SN2", "1", "12", buzzer), cJobWrongPrinter, "dvsno SN2", kId},
+      {"placeholder dvsno", Addressed(BuzzerEnvelope(), "xxx"), cJobWrongPrinter, "not this printer", kId},
+      {"file_size too small", Envelope("SN1", "1", "11", buzzer), cJobBadFileSize, "file_size 11", kId},
+      {"file_size counts bytes, not characters", Envelope("SN1", "1", "8", buzzer), cJobBadFileSize, "(12)",
+       kId},
+      {"file_size missing",
+       "{\"dvsno\":\"SN1\",\"kind\":\"PRINT_TASK\",\"count\":\"1\",\"list\":[{\"task_id\":\"" + kId +
+           "\",\"target_file\":\"" + buzzer + "\"}]}",
+       cJobNotAnEnvelope, "no file_size", kId},
+      {"Base64 with a bad character", Envelope("SN1", "1", "12", "G0IDAQAA*AA="), cJobBadBase64, "Base64",
+       kId},
+      {"Base64 cut short", Envelope("SN1", "1", "11", "G0IDAQAAAAA"), cJobBadBase64, "Base64", kId},
+      {"over 1 MB", Envelope("SN1", "1", std::to_string(big.size()), big), cJobTooLarge, "over 1 MB", kId},
+  };
+  TPrinterJobOptions options;
+  options.Serial = "SN1";
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const auto results = RunPrinterJob(c.Message, options);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].Status, c.Status);
+    EXPECT_EQ(results[0].TaskId, c.TaskId);
+    EXPECT_NE(results[0].Reason.find(c.ReasonPart), std::string::npos) << results[0].Reason;
+    EXPECT_EQ(results[0].Pages, 0);
+    // The reply carries the reason, and is JSON.
+    const TCliJsonValue reply = ParseCliJson(PrintTaskDoneReply("SN1", results[0]));
+    ASSERT_NE(reply.Member("reason"), nullptr);
+    EXPECT_EQ(reply.Member("reason")->Text, results[0].Reason);
+  }
+  // Exactly 1 MiB is still printed.
+  const std::string limit = EncodePrintBase64(TPrintBytes(cMaxJobBytes, 0x1B));
+  EXPECT_EQ(RunPrinterJob(Envelope("SN1", "1", std::to_string(limit.size()), limit), options)[0].Status, "1");
+}
+
+TEST(PrinterJobTest, EntriesAreAnsweredOneByOneAndRepeatsAreNotPrinted) {
+  const std::string entry =
+      "{\"task_id\":\"%\",\"usbidx\":\"0\",\"file_size\":\"12\",\"target_file\":\"G0IDAQAAAAA=\"}";
+  auto withId = [&](const std::string& AId) {
+    std::string e = entry;
+    e.replace(e.find('%'), 1, AId);
+    return e;
+  };
+  const std::string message = "{\"dvsno\":\"P\",\"kind\":\"PRINT_TASK\",\"count\":\"3\",\"list\":[" +
+                              withId("A") + "," + withId("B") +
+                              ",{\"task_id\":\"C\",\"file_size\":\"3\",\"target_file\":\"G0I=\"}]}";
+  std::set<std::string> seen;
+  std::vector<std::string> asked;
+  TPrinterJobOptions options;
+  options.Serial = "P";
+  options.SeenBefore = [&](const std::string& AId) {
+    asked.push_back(AId);
+    return !seen.insert(AId).second;
+  };
+  auto first = RunPrinterJob(message, options);
+  ASSERT_EQ(first.size(), 3u);
+  EXPECT_EQ(first[0].TaskId, "A");
+  EXPECT_EQ(first[0].Status, "1");
+  EXPECT_EQ(first[1].Status, "1");
+  EXPECT_EQ(first[2].TaskId, "C");
+  EXPECT_EQ(first[2].Status, cJobBadFileSize);
+  auto again = RunPrinterJob(message, options);
+  ASSERT_EQ(again.size(), 3u);
+  for (const auto& r : again) {
+    EXPECT_EQ(r.Status, cJobDuplicate) << r.TaskId;
+    EXPECT_EQ(r.Pages, 0);
+  }
+  EXPECT_EQ(asked, (std::vector<std::string>{"A", "B", "C", "A", "B", "C"}));
+  // A refused envelope never reaches the memory of task ids.
+  asked.clear();
+  options.Serial = "Q";
+  EXPECT_EQ(RunPrinterJob(message, options)[0].Status, cJobWrongPrinter);
+  EXPECT_TRUE(asked.empty());
+}
+
+TEST(TaskEnvelopeTest, OnlyTheSerialAndTheTaskIdChange) {
+  const std::string original = BuzzerEnvelope();
+  const std::string made = Addressed(original, "SN\"1", "ID-1");
+  std::string expected = original;
+  expected.replace(expected.find("\"xxx\""), 5, "\"SN\\\"1\"");
+  expected.replace(expected.find(std::string("\"") + cPrintTaskId + "\""),
+                   std::string(cPrintTaskId).size() + 2, "\"ID-1\"");
+  EXPECT_EQ(made, expected);
+  EXPECT_EQ(ParseCliJson(made).Member("dvsno")->Text, "SN\"1");
+
+  std::set<std::string> ids;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string id = NewTaskId();
+    ASSERT_EQ(id.size(), 36u);
+    for (std::size_t k = 0; k < id.size(); ++k) {
+      if (k == 8 || k == 13 || k == 18 || k == 23)
+        ASSERT_EQ(id[k], '-');
+      else
+        ASSERT_TRUE(std::isxdigit(static_cast<unsigned char>(id[k])) &&
+                    !std::islower(static_cast<unsigned char>(id[k])))
+            << id;
+    }
+    EXPECT_EQ(id[14], '4');
+    ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 1000u);
+  EXPECT_THROW(TTaskEnvelopeTemplate("{\"kind\":\"PRINT_TASK\"}"), std::runtime_error);
+  EXPECT_THROW(TTaskEnvelopeTemplate("{\"dvsno\":\"x\",\"list\":[]}"), std::runtime_error);
+}
+
+TEST(FleetTest, SerialsShardsAndTopics) {
+  TFleetOptions o;
+  o.Count = 10;
+  o.SerialFormat = "SN%04d";
+  const auto all = FleetSerials(o);
+  ASSERT_EQ(all.size(), 10u);
+  EXPECT_EQ(all.front(), "SN0001");
+  EXPECT_EQ(all.back(), "SN0010");
+  // The shards of any split cover every number exactly once.
+  for (long count : {1L, 7L, 10L, 1000L, 1001L}) {
+    for (long shards : {1L, 2L, 3L, 7L}) {
+      if (shards > count) continue;
+      long next = 1;
+      for (long k = 1; k <= shards; ++k) {
+        long first = 0, last = 0;
+        ShardRange(count, k, shards, first, last);
+        EXPECT_EQ(first, next) << count << " " << k << "/" << shards;
+        EXPECT_GE(last - first + 1, count / shards);
+        EXPECT_LE(last - first + 1, count / shards + 1);
+        next = last + 1;
+      }
+      EXPECT_EQ(next, count + 1);
+    }
+  }
+  o.ShardIndex = 2;
+  o.ShardCount = 3;
+  EXPECT_EQ(FleetSerials(o), (std::vector<std::string>{"SN0004", "SN0005", "SN0006"}));
+
+  for (const char* bad : {"SN", "SN%s", "SN%d%d", "SN%n", "%*d", "SN%ld", "%1000d"}) {
+    TFleetOptions b;
+    b.Count = 2;
+    b.SerialFormat = bad;
+    EXPECT_THROW(FleetSerials(b), ECliUsage) << bad;
+  }
+  TFleetOptions percent;
+  percent.Count = 1;
+  percent.SerialFormat = "100%%-%x";
+  EXPECT_EQ(FleetSerials(percent), (std::vector<std::string>{"100%-1"}));
+  TFleetOptions both;
+  both.Serial = "A";
+  both.Count = 2;
+  both.SerialFormat = "%d";
+  EXPECT_THROW(FleetSerials(both), ECliUsage);
+
+  EXPECT_EQ(ExpandSerial("p/{serial}/jobs/{serial}", "S1"), "p/S1/jobs/S1");
+  EXPECT_EQ(SerialWildcardFilter("p/{serial}/replies"), "p/+/replies");
+  EXPECT_EQ(SerialWildcardFilter("{serial}"), "+");
+  EXPECT_EQ(SerialWildcardFilter("p/r-{serial}"), "");
+  EXPECT_EQ(SerialWildcardFilter("p/all"), "p/all");
+}
+
+TEST(CliJsonTest, StrictReadingAndQuoting) {
+  const TCliJsonValue v =
+      ParseCliJson(" {\"a\":[1,-2.5e3,true,false,null],\"s\":\"\\u00e9\\ud83d\\ude00\\n\"} ");
+  ASSERT_TRUE(v.IsObject());
+  EXPECT_EQ(v.Member("a")->Items.size(), 5u);
+  EXPECT_EQ(v.Member("a")->Items[1].Text, "-2.5e3");
+  EXPECT_EQ(v.Member("s")->Text, "\xC3\xA9\xF0\x9F\x98\x80\n");
+  for (const char* bad : {"", "{", "{\"a\"}", "[1,]", "01", "\"\x01\"", "\"\\ud800\"", "tru", "{\"a\":1}}",
+                          "'a'", "1.", "\"\\x\""}) {
+    EXPECT_THROW(ParseCliJson(bad), ECliJson) << bad;
+  }
+  EXPECT_THROW(ParseCliJson(std::string(100, '[') + std::string(100, ']'), 64), ECliJson);
+  EXPECT_NO_THROW(ParseCliJson(std::string(10, '[') + std::string(10, ']'), 64));
+  const std::string tricky = "a\"b\\c\n\x01\xE4\xB8\xAD";
+  EXPECT_EQ(ParseCliJson(CliJsonQuote(tricky)).Text, tricky);
+}
+
+}  // namespace
