@@ -60,6 +60,11 @@ TCliParser& TCliParser::Number(const std::string& ALong, const std::string& AVal
   });
 }
 
+TCliParser& TCliParser::Operands(std::function<void(const std::string&)> AAction) {
+  FOperands = std::move(AAction);
+  return *this;
+}
+
 TCliParser& TCliParser::Section(const std::string& ATitle) {
   TOption o;
   o.Help = ATitle;
@@ -183,6 +188,10 @@ std::optional<int> TCliParser::Parse(const std::vector<std::string>& AArgs) {
       const TOption* found = nullptr;
       for (const TOption& o : FOptions)
         if (!o.IsSection && (a == o.Short || a == o.Long) && !a.empty()) found = &o;
+      if (found == nullptr && FOperands && (a == "-" || a.empty() || a[0] != '-')) {
+        FOperands(a);
+        continue;
+      }
       if (found == nullptr) throw ECliUsage("unknown option " + a);
       if (found->Long == "--help") {
         help = true;

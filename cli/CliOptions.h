@@ -29,6 +29,9 @@ class TCliParser {
   // A number option within [AMin, AMax].
   TCliParser& Number(const std::string& ALong, const std::string& AValueName, const std::string& AHelp,
                      double AMin, double AMax, std::function<void(double)> AAction);
+  // What is left when the options are taken (an input file, "-" for
+  // standard input): each such argument goes to AAction in order.
+  TCliParser& Operands(std::function<void(const std::string&)> AAction);
   // Starts a titled group in the help.
   TCliParser& Section(const std::string& ATitle);
   // A closing text for the help (after the options, before the exit statuses).
@@ -55,5 +58,6 @@ class TCliParser {
     bool IsSection = false;
   };
   std::vector<TOption> FOptions;
+  std::function<void(const std::string&)> FOperands;
   std::string FCommand, FUsage, FEpilog;
 };

@@ -1,9 +1,12 @@
 #include "PrinterJob.h"
 
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 #include "CliJson.h"
 #include "PrintTask.h"
+#include "Render.h"
 
 namespace {
 
@@ -19,6 +22,16 @@ long long CountValue(const TCliJsonValue* AValue) {
     n = n * 10 + (c - '0');
   }
   return n;
+}
+
+// A serial or task id as one file name: nothing that leaves the folder
+// (separators, a leading dot) and nothing a shell would trip on.
+std::string SafeFileName(const std::string& AText) {
+  std::string out;
+  for (const char c : AText.substr(0, 128))
+    out += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ? c : '_';
+  if (out.empty() || out[0] == '.') out.insert(out.begin(), '_');
+  return out;
 }
 
 TPrinterJobResult Refusal(const std::string& ATaskId, const char* AStatus, const std::string& AReason) {
@@ -81,41 +94,32 @@ TPrinterJobResult PrintEntry(const TCliJsonValue& AEntry, const TPrinterJobOptio
 
   TPrinterJobResult r;
   r.TaskId = taskId;
-  r.Language = GuessPrinterLanguage(commands);
-  // RENDERER PLUG-IN (tessiva_render): once the renderer lands, this is
-  // where the job is drawn:
-  //   1. run the renderer's interpreter for r.Language over `commands`;
-  //   2. any lint finding of error severity refuses the entry:
-  //        return Refusal(taskId, cJobLintError, <first error's text>);
-  //   3. r.Pages = the number of pages drawn; with AOptions.OutDir set,
-  //      page k goes to OutDir/<Serial>/<TASK_ID>.png (TASK_ID-k.png for
-  //      k > 1), both names checked to stay inside OutDir.
-  // Until then every accepted job counts as one page and nothing is drawn.
-  r.Pages = 1;
+  const TRenderResult rendered = RenderCommandBytes(commands);
+  r.Language = LanguageName(rendered.JobLanguages.empty() ? DetectLanguage(commands.data(), commands.size())
+                                                          : rendered.JobLanguages.front());
+  // A job the printer could not print as sent is refused with the first error.
+  for (const TFinding& f : rendered.Findings)
+    if (f.Severity == fsError) return Refusal(taskId, cJobLintError, FormatFinding(f));
+  r.Pages = static_cast<int>(rendered.Pages.size());
+  if (!AOptions.OutDir.empty()) {
+    const std::string dir = AOptions.OutDir + "/" + SafeFileName(AOptions.Serial);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    const std::string base = dir + "/" + SafeFileName(taskId);
+    for (std::size_t k = 0; k < rendered.Pages.size(); ++k) {
+      const std::string name = k == 0 ? base + ".png" : base + "-" + std::to_string(k + 1) + ".png";
+      try {
+        WriteRenderFile(name, rendered.Pages[k].Png());
+      } catch (const std::exception& e) {
+        return Refusal(taskId, cJobFailed, e.what());
+      }
+    }
+  }
   r.Status = cJobPrinted;
   return r;
 }
 
 }  // namespace
-
-std::string GuessPrinterLanguage(const std::vector<uint8_t>& ACommands) {
-  static const char* const cTsplWords[] = {
-      "SIZE", "GAP",       "CLS",     "TEXT",   "BARCODE",   "BITMAP",   "PRINT",    "QRCODE", "BOX",
-      "BAR",  "DIRECTION", "DENSITY", "SPEED",  "REFERENCE", "CODEPAGE", "SET",      "OFFSET", "SHIFT",
-      "HOME", "FORMFEED",  "BLINE",   "PUTBMP", "REVERSE",   "ERASE",    "DOWNLOAD", "BLOCK"};
-  std::size_t i = 0;
-  while (i < ACommands.size() && (ACommands[i] == ' ' || ACommands[i] == '\r' || ACommands[i] == '\n')) ++i;
-  std::string word;
-  while (i < ACommands.size() && ACommands[i] >= 'A' && ACommands[i] <= 'Z' && word.size() < 16)
-    word += static_cast<char>(ACommands[i++]);
-  const bool ended =
-      i >= ACommands.size() || ACommands[i] == ' ' || ACommands[i] == '\r' || ACommands[i] == '\n';
-  if (ended) {
-    for (const char* w : cTsplWords)
-      if (word == w) return "TSPL";
-  }
-  return "ESC/POS";
-}
 
 std::vector<TPrinterJobResult> RunPrinterJob(const std::string& AMessage,
                                              const TPrinterJobOptions& AOptions) {

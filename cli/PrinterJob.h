@@ -19,7 +19,7 @@ inline constexpr const char* cJobWrongPrinter = "3";   // dvsno is another print
 inline constexpr const char* cJobBadFileSize = "4";    // file_size is not the Base64 length
 inline constexpr const char* cJobBadBase64 = "5";      // target_file is not valid Base64
 inline constexpr const char* cJobTooLarge = "6";       // more than 1 MiB of printer commands
-inline constexpr const char* cJobLintError = "7";      // the commands do not make a printable job
+inline constexpr const char* cJobLintError = "7";      // the renderer found an error in the commands
 inline constexpr const char* cJobFailed = "8";         // printer fault (injected with --fail-rate)
 inline constexpr const char* cJobDuplicate = "duplicate";
 
@@ -48,10 +48,6 @@ struct TPrinterJobResult {
 // One result per entry of `list`; a message that is not an envelope at all
 // gives one result without a task id.
 std::vector<TPrinterJobResult> RunPrinterJob(const std::string& AMessage, const TPrinterJobOptions& AOptions);
-
-// Guess of the command language: TSPL when the first line starts with a
-// TSPL command word, ESC/POS otherwise.
-std::string GuessPrinterLanguage(const std::vector<uint8_t>& ACommands);
 
 // The reply a printer publishes for one entry:
 // {"dvsno":"SN","kind":"PRINT_TASK_DONE","task_id":"ID","status":"S"[,"reason":"R"]}

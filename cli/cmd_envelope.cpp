@@ -1,6 +1,8 @@
 // tessiva-cli envelope: writes a print task envelope to standard output,
 // byte for byte as it would enter the console's send memo (CR LF lines).
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,19 @@
 #include "TaskEnvelope.h"
 
 namespace {
+
+// A whole decimal number within [AMin, AMax] (no sign, no spaces).
+bool ParseWhole(const std::string& AText, int AMin, int AMax, int& AValue) {
+  if (AText.empty() || AText.size() > 9) return false;
+  int v = 0;
+  for (char c : AText) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < AMin || v > AMax) return false;
+  AValue = v;
+  return true;
+}
 
 int RunEnvelope(const std::vector<std::string>& AArgs) {
   std::string preset, image, dvsno, taskId;
@@ -24,7 +39,6 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
       "                            [--scale nearest|area] [--dither METHOD] [--threshold N]\n"
       "                            [--gamma G] [--band-rows N] [--dump-dir DIR] [--dvsno SN] [--task-id "
       "ID|new]");
-  std::string badChoice;
   parser
       .Value("", "--preset", "NAME",
              "buzzer, cutter, receipt-mode, label-mode, gbk, utf8, receipt-sample or label-sample",
@@ -46,24 +60,39 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
              [&](const std::string& v) {
                havePictureOption = true;
                if (!PictureScaleFromName(v, settings.Picture.Scale))
-                 badChoice = "--scale takes nearest or area, not '" + v + "'";
+                 throw ECliUsage("--scale takes nearest or area, not '" + v + "'");
              })
       .Value("", "--dither", "METHOD",
              "fs (default), fs-serpentine, atkinson, bayer (ordered 8 x 8) or threshold (logos, text, codes)",
              [&](const std::string& v) {
                havePictureOption = true;
                if (!DitherMethodFromName(v, settings.Picture.Dither))
-                 badChoice =
-                     "--dither takes fs, fs-serpentine, atkinson, bayer or threshold, not '" + v + "'";
+                 throw ECliUsage("--dither takes fs, fs-serpentine, atkinson, bayer or threshold, not '" + v +
+                                 "'");
              })
-      .Int("", "--threshold", "N", "grey level 0-256 from which a dot stays white (default 128)", 0, 256,
-           [&](long v) { havePictureOption = true, settings.Picture.Threshold = static_cast<int>(v); })
-      .Number("--gamma", "G",
-              "the picture's gamma (e.g. 2.2): scale and dither in linear light (default: none)", 0.01, 10,
-              [&](double v) { havePictureOption = true, settings.Picture.Gamma = v; })
-      .Int("", "--band-rows", "N",
-           "ESC/POS: the raster as GS v 0 commands of at most N rows (default 0: one command)", 0, 65535,
-           [&](long v) { havePictureOption = true, settings.BandRows = static_cast<int>(v); })
+      .Value("", "--threshold", "N", "grey level 0-256 from which a dot stays white (default 128)",
+             [&](const std::string& v) {
+               havePictureOption = true;
+               if (!ParseWhole(v, 0, 256, settings.Picture.Threshold))
+                 throw ECliUsage("--threshold takes 0 to 256, not '" + v + "'");
+             })
+      .Value("", "--gamma", "G",
+             "the picture's gamma (e.g. 2.2): scale and dither in linear light (default: none)",
+             [&](const std::string& v) {
+               havePictureOption = true;
+               char* end = nullptr;
+               const double g = std::strtod(v.c_str(), &end);
+               if (v.empty() || *end != '\0' || !std::isfinite(g) || g <= 0 || g > 10)
+                 throw ECliUsage("--gamma takes a number above 0, at most 10, not '" + v + "'");
+               settings.Picture.Gamma = g;
+             })
+      .Value("", "--band-rows", "N",
+             "ESC/POS: the raster as GS v 0 commands of at most N rows (default 0: one command)",
+             [&](const std::string& v) {
+               havePictureOption = true;
+               if (!ParseWhole(v, 0, 65535, settings.BandRows))
+                 throw ECliUsage("--band-rows takes 0 to 65535, not '" + v + "'");
+             })
       .Value("", "--dump-dir", "DIR",
              "where a.bin and base64.txt go (default: tessiva under $TMPDIR or /tmp)",
              [&](const std::string& v) { settings.DumpDir = v; })
@@ -72,7 +101,6 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
       .Value("", "--task-id", "ID|new", "the task id (new: a fresh GUID; default: the fixed id)",
              [&](const std::string& v) { taskId = v, haveTaskId = true; });
   if (const auto status = parser.Parse(AArgs)) return *status;
-  if (!badChoice.empty()) return parser.UsageError(badChoice);
   if (havePreset == haveImage) return parser.UsageError("give either --preset or --image");
   if (havePreset && (tspl || haveLabelSize || havePictureOption || settings.PaperWidth != "576" ||
                      !settings.DumpDir.empty()))

@@ -459,8 +459,6 @@ int RunPrinter(const std::vector<std::string>& AArgs) {
   } catch (const ECliUsage& e) {
     return parser.UsageError(e.what());
   }
-  if (!o.OutDir.empty())
-    std::fprintf(stderr, "tessiva-cli printer: --out: this build counts pages without drawing them\n");
   // One socket per printer, plus the process's own files.
   const long needed = static_cast<long>(serials.size()) + 64;
   const long limit = RaiseOpenFileLimit(needed);

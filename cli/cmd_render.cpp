@@ -8,28 +8,10 @@
 #include <vector>
 
 #include "CliCommand.h"
+#include "CliOptions.h"
 #include "Render.h"
 
 namespace {
-
-const char* const cRenderUsage =
-    "usage: tessiva-cli render [OPTIONS] [FILE|-]\n"
-    "\n"
-    "Reads a print task envelope (or raw printer command bytes with --raw) from\n"
-    "FILE or standard input and draws it as the printer would print it.\n"
-    "\n"
-    "  -o OUT.png      write the pages: page 1 to OUT.png, page k to OUT-k.png\n"
-    "  --raw           the input is command bytes, not an envelope\n"
-    "  --width DOTS    receipt printable width: 576 (80 mm, default) or 384 (58 mm)\n"
-    "  --tspl          read the job as TSPL (label printer)\n"
-    "  --escpos        read the job as ESC/POS (receipt printer)\n"
-    "  --list          print the command listing\n"
-    "  --lint          print the findings; exit status 3 when any is an error\n";
-
-int UsageError(const std::string& AMessage) {
-  std::fprintf(stderr, "tessiva-cli render: %s\n%s", AMessage.c_str(), cRenderUsage);
-  return 2;
-}
 
 bool ReadInput(const std::string& AName, std::string& AText) {
   if (AName == "-") {
@@ -56,44 +38,41 @@ std::string PageFileName(const std::string& AOut, size_t AIndex) {
 }
 
 int RunRender(const std::vector<std::string>& AArgs) {
-  std::string input, out;
+  std::string input = "-", out;
   bool haveInput = false, raw = false, list = false, lint = false;
   TRenderOptions options;
-  for (size_t i = 0; i < AArgs.size(); ++i) {
-    const std::string& a = AArgs[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(cRenderUsage, stdout);
-      return 0;
-    }
-    if (a == "--raw") {
-      raw = true;
-    } else if (a == "--list") {
-      list = true;
-    } else if (a == "--lint") {
-      lint = true;
-    } else if (a == "--tspl" || a == "--escpos") {
-      if (options.Language != rlAuto) return UsageError("give at most one of --tspl and --escpos");
-      options.Language = a == "--tspl" ? rlTspl : rlEscPos;
-    } else if (a == "-o" || a == "--width") {
-      if (i + 1 >= AArgs.size()) return UsageError(a + " needs a value");
-      const std::string& v = AArgs[++i];
-      if (a == "-o") {
-        out = v;
-      } else if (v == "576" || v == "384") {
-        options.Width = std::stoi(v);
-      } else {
-        return UsageError("--width is 384 or 576, not '" + v + "'");
-      }
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-      return UsageError("unknown option '" + a + "'");
-    } else {
-      if (haveInput) return UsageError("one input only");
-      input = a;
-      haveInput = true;
-    }
-  }
-  if (!haveInput) input = "-";
-  if (out.empty() && !list && !lint) return UsageError("nothing to do: give -o, --list or --lint");
+  TCliParser parser("render",
+                    "usage: tessiva-cli render [OPTIONS] [FILE|-]\n"
+                    "Reads a print task envelope (or raw printer command bytes with --raw) from FILE or\n"
+                    "standard input and draws it as the printer would print it.");
+  parser
+      .Value("-o", "--out", "OUT.png", "write the pages: page 1 to OUT.png, page k to OUT-k.png",
+             [&](const std::string& v) { out = v; })
+      .Flag("", "--raw", "the input is command bytes, not an envelope", [&] { raw = true; })
+      .Value("", "--width", "DOTS", "receipt printable width: 576 (80 mm, default) or 384 (58 mm)",
+             [&](const std::string& v) {
+               if (v != "576" && v != "384") throw ECliUsage("--width is 384 or 576, not '" + v + "'");
+               options.Width = std::stoi(v);
+             })
+      .Flag("", "--tspl", "read the job as TSPL (label printer)",
+            [&] {
+              if (options.Language == rlEscPos) throw ECliUsage("give at most one of --tspl and --escpos");
+              options.Language = rlTspl;
+            })
+      .Flag("", "--escpos", "read the job as ESC/POS (receipt printer)",
+            [&] {
+              if (options.Language == rlTspl) throw ECliUsage("give at most one of --tspl and --escpos");
+              options.Language = rlEscPos;
+            })
+      .Flag("", "--list", "print the command listing", [&] { list = true; })
+      .Flag("", "--lint", "print the findings; exit status 3 when any is an error", [&] { lint = true; })
+      .Epilog("With --lint, exit status 3 means the job has an error finding.")
+      .Operands([&](const std::string& v) {
+        if (haveInput) throw ECliUsage("one input only");
+        input = v, haveInput = true;
+      });
+  if (const auto status = parser.Parse(AArgs)) return *status;
+  if (out.empty() && !list && !lint) return parser.UsageError("nothing to do: give -o, --list or --lint");
 
   std::string text;
   if (!ReadInput(input, text)) {

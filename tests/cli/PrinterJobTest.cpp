@@ -2,6 +2,7 @@
 // the fleet's serials and shards, and the JSON reader they stand on.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 #include "CliJson.h"
@@ -10,8 +11,12 @@
 #include "PrintTask.h"
 #include "PrinterJob.h"
 #include "TaskEnvelope.h"
+#include "TempDir.h"
 
 namespace {
+
+using tessiva::test::ReadWholeFile;
+using tessiva::test::TTempDir;
 
 const std::string kId = "0F8FAD5B-D9CB-469F-A165-70867728950E";
 
@@ -146,6 +151,40 @@ TEST(PrinterJobTest, EntriesAreAnsweredOneByOneAndRepeatsAreNotPrinted) {
   options.Serial = "Q";
   EXPECT_EQ(RunPrinterJob(message, options)[0].Status, cJobWrongPrinter);
   EXPECT_TRUE(asked.empty());
+}
+
+// The renderer decides: a job with an error finding is refused with status 7
+// and the finding as its reason; a printed job's pages go to
+// OUT/SERIAL/TASK_ID.png, and names from the message never leave OUT.
+TEST(PrinterJobTest, TheRendererRefusesBadJobsAndDrawsThePages) {
+  TTempDir out;
+  TPrinterJobOptions options;
+  options.Serial = "SN1";
+  options.OutDir = out.Path();
+  // TSPL without PRINT prints nothing: an error.
+  const std::string noPrint =
+      EncodePrintBase64(TPrintBytes{'S', 'I', 'Z', 'E', ' ', '4',  '0',  ' ', 'm', 'm', ',',  ' ',
+                                    '2', '0', ' ', 'm', 'm', '\r', '\n', 'C', 'L', 'S', '\r', '\n'});
+  const auto refused =
+      RunPrinterJob(Envelope("SN1", "1", std::to_string(noPrint.size()), noPrint), options).at(0);
+  EXPECT_EQ(refused.Status, cJobLintError);
+  EXPECT_NE(refused.Reason.find("PRINT"), std::string::npos) << refused.Reason;
+  EXPECT_EQ(refused.Language, "");
+
+  const auto receipt = RunPrinterJob(Addressed(SampleEnvelope(0), "SN1"), options).at(0);
+  EXPECT_EQ(receipt.Status, "1") << receipt.Reason;
+  EXPECT_EQ(receipt.Language, "ESC/POS");
+  ASSERT_GE(receipt.Pages, 1);
+  const std::string png = ReadWholeFile(out.File("SN1/" + kId + ".png"));
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+
+  const auto label = RunPrinterJob(Addressed(SampleEnvelope(1), "SN1", "../../escape"), options).at(0);
+  EXPECT_EQ(label.Status, "1") << label.Reason;
+  EXPECT_EQ(label.Language, "TSPL");
+  EXPECT_GE(label.Pages, 1);
+  EXPECT_TRUE(std::filesystem::exists(out.File("SN1/.._.._escape.png")) ||
+              std::filesystem::exists(out.File("SN1/_.._.._escape.png")));
+  EXPECT_FALSE(std::filesystem::exists(out.File("../escape.png")));
 }
 
 TEST(TaskEnvelopeTest, OnlyTheSerialAndTheTaskIdChange) {

@@ -102,7 +102,8 @@ TEST(RenderCommand, UsageErrors) {
            {"--width", "500", "--list"}, {"--tspl", "--escpos", "--list"}, {"--bogus"}, {"-"}, {"-o"}}) {
     const TRunResult r = Render(args, "");
     EXPECT_EQ(r.ExitCode, 2) << args[0];
-    EXPECT_NE(r.Stderr.find("usage: tessiva-cli render"), std::string::npos);
+    EXPECT_NE(r.Stderr.find("tessiva-cli render: "), std::string::npos) << r.Stderr;
+    EXPECT_NE(r.Stderr.find("(see tessiva-cli render --help)"), std::string::npos) << r.Stderr;
   }
   const TRunResult missing = Render({"--list", "/nonexistent/job.txt"});
   EXPECT_EQ(missing.ExitCode, 1);
