@@ -114,6 +114,10 @@ TEST(Lint, EnvelopeFindings) {
       {"bad Base64 length", Envelope("G0IDAQAAAAA"), "not valid Base64", fsError},
       {"bad Base64 character", Envelope("G0ID*QAAAAA="), "not valid Base64", fsError},
       {"over 1 MB", big, "over the 1048576-byte limit", fsError},
+      {"Base64 with an escaped line break", Envelope("G0IDAQAA\\r\\nAAA="), "whitespace inside its Base64",
+       fsWarning},
+      {"another kind", std::string(good).replace(good.find("PRINT_TASK"), 10, "PRINT_TEST"),
+       "not \"PRINT_TASK\"", fsWarning},
   };
   for (const TCase& c : cases) {
     const TRenderResult r = RenderEnvelope(c.Text);
