@@ -111,6 +111,8 @@ int main(int argc, char** argv) {
   main.findChild<QAction*>(QStringLiteral("N3"))->trigger();  // edit profile
   f->scGPButton1->click();                                    // add topic
   f->btn32->click();                                          // picture dialog
+  emit f->cbb_print_demo->activated(0);                       // the sample receipt...
+  f->btn_preview->click();                                    // ...in the print preview
 
   // The picture picker with its preview, on a sample picture.
   QImage sample(320, 200, QImage::Format_RGB32);
