@@ -24,6 +24,7 @@
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
+#include "f_print_preview.h"
 #include "ui_f_main.h"
 
 namespace {
@@ -179,6 +180,7 @@ void Tmain::WireHandlers() {
   bind(ui->btn33, &QPushButton::clicked, &Tmain::btn33Click);
   bind(ui->btn34, &QPushButton::clicked, &Tmain::btn34Click);
   bind(ui->btn32, &QPushButton::clicked, &Tmain::btn32Click);
+  bind(ui->btn_preview, &QPushButton::clicked, &Tmain::btn_previewClick);
   bind(ui->cbb_print_mode, &QComboBox::activated, &Tmain::cbb_print_modeClick);
   bind(ui->cbb_charset, &QComboBox::activated, &Tmain::cbb_charsetChange);
   bind(ui->cbb_print_demo, &QComboBox::activated, &Tmain::cbb_print_demoClick);
@@ -513,3 +515,5 @@ void Tmain::btn32Click() {
   Tbitmap_print dlg(this);
   if (ShowModal(&dlg) == QDialog::Accepted) SetSendText(dlg.base64text.toStdString());
 }
+
+void Tmain::btn_previewClick() { ShowPrintPreview(SendText().toUtf8(), this); }

@@ -75,6 +75,8 @@ class Tmain : public QWidget {
   void cbb_charsetChange();
   void cbb_print_demoClick();
   void btn32Click();
+  // The send memo's content drawn as the printer would print it.
+  void btn_previewClick();
 
   // Received publications shown so far.
   long long ShownPublications() const { return FShownPublications; }

@@ -20,9 +20,11 @@
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
 #include "f_main.h"
+#include "f_print_preview.h"
 #include "ui_f_add_server.h"
 #include "ui_f_add_topic.h"
 #include "ui_f_main.h"
+#include "ui_f_print_preview.h"
 
 namespace {
 QString GOut;
@@ -104,6 +106,13 @@ int main(int argc, char** argv) {
     if (auto* s = qobject_cast<Tadd_server*>(ADialog)) {
       if (!s->servername.isEmpty()) name += QStringLiteral("-edit");
     }
+    if (auto* p = qobject_cast<Tprint_preview*>(ADialog)) {
+      // A faulty job is shown on the narrow receipt.
+      if (!p->Result().Findings.empty()) {
+        name += QStringLiteral("-findings");
+        p->Form()->cbb_width->setCurrentIndex(1);
+      }
+    }
     Save(ADialog, QStringLiteral("dialog-") + name);
     return static_cast<int>(QDialog::Rejected);
   });
@@ -111,6 +120,15 @@ int main(int argc, char** argv) {
   main.findChild<QAction*>(QStringLiteral("N3"))->trigger();  // edit profile
   f->scGPButton1->click();                                    // add topic
   f->btn32->click();                                          // picture dialog
+  emit f->cbb_print_demo->activated(0);                       // the sample receipt...
+  f->btn_preview->click();                                    // ...in the print preview
+  {
+    // An edited envelope with a wrong size and count, as a device would get it.
+    QByteArray faulty = main.SendText().toUtf8();
+    faulty.replace("\"count\":\"1\"", "\"count\":\"2\"");
+    faulty.replace("\"file_size\":\"1164\"", "\"file_size\":\"1146\"");
+    ShowPrintPreview(faulty, &main);
+  }
 
   // The picture picker with its preview, on a sample picture.
   QImage sample(320, 200, QImage::Format_RGB32);

@@ -42,7 +42,8 @@ TEST_F(ConsoleTest, MainWindowButtonsAndMenusCarryTheirTextsAndIcons) {
                                                  {"btn5", "清空", 16},
                                                  {"btn34", "切刀控制", 23},
                                                  {"btn33", "蜂鸣器", 22},
-                                                 {"btn32", "打印图片", 17}}) {
+                                                 {"btn32", "打印图片", 17},
+                                                 {"btn_preview", "打印预览", 18}}) {
     auto* b = w.findChild<QAbstractButton*>(QString::fromLatin1(c.Name));
     ASSERT_NE(b, nullptr) << c.Name;
     EXPECT_EQ(b->text(), QString::fromUtf8(c.Text)) << c.Name;

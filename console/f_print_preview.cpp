@@ -1,0 +1,369 @@
+#include "f_print_preview.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QListWidget>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSizeGrip>
+#include <QStyle>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+#include "ConsoleWidgets.h"
+#include "JobReader.h"
+#include "SFunc.h"
+#include "ui_f_print_preview.h"
+
+namespace {
+const QColor cGround(0xe9, 0xed, 0xf2);
+const QColor cPageEdge(0xc3, 0xcb, 0xd6);
+const QColor cCaption(0x4a, 0x55, 0x68);
+const QColor cMark(0xe0, 0x44, 0x3e);
+const QColor cErrorText(0xb4, 0x23, 0x18);
+const QColor cErrorGround(0xfd, 0xec, 0xea);
+const QColor cWarningText(0x8a, 0x5a, 0x00);
+const QColor cWarningGround(0xff, 0xf6, 0xe0);
+
+// The receipt widths of the width choice, in its item order.
+constexpr int cWidths[] = {576, 384};
+// The zoom choice: factors, then "fit width".
+constexpr double cZooms[] = {0.5, 1.0, 2.0};
+constexpr int cZoomFitWidth = 3;
+
+// A page as a one-bit image: white paper, black dots, one pixel per dot.
+QImage PageImage(const TRenderPage& APage) {
+  const int width = std::max(APage.Width(), 1);
+  const int height = std::max(APage.Height(), 1);
+  QImage image(width, height, QImage::Format_Mono);
+  image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+  image.fill(0);
+  if (APage.Width() > 0) {
+    for (int y = 0; y < APage.Height(); ++y)
+      std::memcpy(image.scanLine(y), APage.Row(y), static_cast<size_t>(APage.RowBytes()));
+  }
+  return image;
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Pages
+
+TPreviewPages::TPreviewPages(QWidget* AParent) : QWidget(AParent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  Relayout();
+}
+
+void TPreviewPages::SetPages(std::vector<TPage> APages) {
+  FPages = std::move(APages);
+  Relayout();
+}
+
+void TPreviewPages::SetZoom(double AZoom) {
+  FZoom = std::clamp(AZoom, 0.05, 8.0);
+  Relayout();
+}
+
+int TPreviewPages::WidestPage() const {
+  int widest = 0;
+  for (const TPage& page : FPages) widest = std::max(widest, page.Image.width());
+  return widest;
+}
+
+QRect TPreviewPages::PageRect(int AIndex) const {
+  return AIndex >= 0 && AIndex < static_cast<int>(FRects.size()) ? FRects[static_cast<size_t>(AIndex)]
+                                                                 : QRect();
+}
+
+QSize TPreviewPages::sizeHint() const { return FSize; }
+
+void TPreviewPages::Relayout() {
+  FRects.clear();
+  const int widest = static_cast<int>(std::lround(WidestPage() * FZoom));
+  const int contentWidth = std::max(widest, 200);
+  int y = cMargin;
+  for (const TPage& page : FPages) {
+    const int w = std::max(1, static_cast<int>(std::lround(page.Image.width() * FZoom)));
+    const int h = std::max(1, static_cast<int>(std::lround(page.Image.height() * FZoom)));
+    y += cCaptionHeight;
+    FRects.emplace_back(cMargin + (contentWidth - w) / 2, y, w, h);
+    y += h + cGap;
+  }
+  if (FPages.empty()) y += 80;
+  FSize = QSize(contentWidth + 2 * cMargin, y - (FPages.empty() ? 0 : cGap) + cMargin);
+  setFixedSize(FSize);
+  update();
+}
+
+void TPreviewPages::paintEvent(QPaintEvent* AEvent) {
+  QPainter p(this);
+  const QRect exposed = AEvent->rect();
+  p.fillRect(exposed, cGround);
+  if (FPages.empty()) {
+    p.setPen(cCaption);
+    p.drawText(rect(), Qt::AlignCenter, tr("没有可打印的页面"));
+    return;
+  }
+  QFont small = font();
+  small.setPixelSize(11);
+  p.setFont(small);
+  const QFontMetrics fm(small);
+  for (size_t i = 0; i < FPages.size(); ++i) {
+    const TPage& page = FPages[i];
+    const QRect r = FRects[i];
+    if (!r.adjusted(-cMargin, -cCaptionHeight, 200, cMargin).intersects(exposed)) continue;
+
+    // Caption above the page, shadow and edge around it.
+    p.setPen(cCaption);
+    const int captionWidth = std::max(r.width(), 240);
+    p.drawText(QRect(r.left(), r.top() - cCaptionHeight, captionWidth, cCaptionHeight - 5),
+               Qt::AlignLeft | Qt::AlignBottom, fm.elidedText(page.Caption, Qt::ElideRight, captionWidth));
+    p.fillRect(r.translated(3, 3), QColor(0, 0, 0, 28));
+    p.setPen(cPageEdge);
+    p.drawRect(r.adjusted(-1, -1, 0, 0));
+
+    // Only the rows in view are scaled and drawn: a long receipt has
+    // thousands of them.
+    const QRect visible = r & exposed;
+    if (!visible.isEmpty()) {
+      const int rows = page.Image.height();
+      const int first =
+          std::clamp(static_cast<int>(std::floor((visible.top() - r.top()) / FZoom)), 0, rows - 1);
+      const int last =
+          std::clamp(static_cast<int>(std::ceil((visible.bottom() + 1 - r.top()) / FZoom)), first + 1, rows);
+      const QRectF source(0, first, page.Image.width(), last - first);
+      const QRectF target(r.left(), r.top() + first * FZoom, r.width(), (last - first) * FZoom);
+      p.setRenderHint(QPainter::SmoothPixmapTransform, FZoom < 1.0);
+      p.drawImage(target, page.Image, source);
+    }
+
+    // Marks: a dashed line across the page where the printer cuts, beeps
+    // or opens the drawer, with its words at the right end.
+    for (const TPageMark& mark : page.Marks) {
+      const int y = r.top() + static_cast<int>(std::lround(mark.Y * FZoom));
+      p.setPen(QPen(cMark, 1, Qt::DashLine));
+      p.drawLine(r.left() - 6, y, r.right() + 6, y);
+      const QString text = QString::fromStdString(mark.Text);
+      const int tw = fm.horizontalAdvance(text) + 10;
+      const QRect tag(r.right() - tw, y - fm.height() - 3, tw, fm.height() + 2);
+      p.fillRect(tag, QColor(255, 255, 255, 230));
+      p.setPen(cMark);
+      p.drawRect(tag.adjusted(0, 0, -1, -1));
+      p.drawText(tag, Qt::AlignCenter, text);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Dialog
+
+void ShowPrintPreview(const QByteArray& APayload, QWidget* AOver) {
+  Tprint_preview dlg(APayload, AOver);
+  ShowModal(&dlg);
+}
+
+Tprint_preview::Tprint_preview(const QByteArray& APayload, QWidget* AOver)
+    : QDialog(nullptr), ui(std::make_unique<Ui::Tprint_preview>()), FPayload(APayload) {
+  EnsureConsoleResources();
+  ui->setupUi(this);
+  PrepareDialog(this, ui->lbl_title, AOver);
+
+  FPagesView = new TPreviewPages;
+  FPagesView->setObjectName(QStringLiteral("pnl_pages"));
+  ui->scr_pages->setWidget(FPagesView);
+  QPalette ground = ui->scr_pages->palette();
+  ground.setColor(QPalette::Window, cGround);
+  ground.setColor(QPalette::Base, cGround);
+  ui->scr_pages->setPalette(ground);
+  ui->scr_pages->setBackgroundRole(QPalette::Window);
+  ui->scr_pages->viewport()->setAutoFillBackground(true);
+  ui->scr_pages->setFrameShape(QFrame::NoFrame);
+  ui->scr_pages->viewport()->installEventFilter(this);
+
+  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  mono.setPixelSize(11);
+  ui->mmo_listing->setFont(mono);
+  ui->lst_findings->setFont(mono);
+  ui->lst_findings->setIconSize(QSize(16, 16));
+  QFont heading = ui->lbl_listing->font();
+  heading.setBold(true);
+  ui->lbl_listing->setFont(heading);
+  ui->lbl_findings->setFont(heading);
+  ui->lbl_summary->setTextInteractionFlags(Qt::NoTextInteraction);
+
+  ui->spl_preview->setStretchFactor(0, 1);
+  ui->spl_preview->setStretchFactor(1, 0);
+  // The pages at one pixel per dot beside a listing wide enough for its
+  // mnemonics and arguments.
+  ui->spl_preview->setSizes({650, 530});
+  ui->spl_text->setSizes({440, 190});
+
+  // The dialog has no frame to drag: a grip in the corner resizes it.
+  FGrip = new QSizeGrip(this);
+  FGrip->setObjectName(QStringLiteral("grip"));
+  FGrip->resize(FGrip->sizeHint());
+
+  connect(ui->btn_close, &QAbstractButton::clicked, this,
+          [this] { RunCommand([this] { btn_closeClick(); }); });
+  connect(ui->cbb_width, &QComboBox::currentIndexChanged, this,
+          [this] { RunCommand([this] { cbb_widthChange(); }); });
+  connect(ui->cbb_zoom, &QComboBox::currentIndexChanged, this,
+          [this] { RunCommand([this] { cbb_zoomChange(); }); });
+
+  RenderPayload();
+}
+
+Tprint_preview::~Tprint_preview() = default;
+
+int Tprint_preview::ReceiptWidth() const {
+  const int i = ui->cbb_width->currentIndex();
+  return i >= 0 && i < static_cast<int>(std::size(cWidths)) ? cWidths[i] : cWidths[0];
+}
+
+void Tprint_preview::cbb_widthChange() { RenderPayload(); }
+
+void Tprint_preview::cbb_zoomChange() { ApplyZoom(); }
+
+void Tprint_preview::btn_closeClick() { reject(); }
+
+void Tprint_preview::RenderPayload() {
+  const std::string bytes(FPayload.constData(), static_cast<size_t>(FPayload.size()));
+  FIsEnvelope = LooksLikeEnvelope(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  FResult = TRenderResult();
+  QString failure;
+  if (FIsEnvelope) {
+    TRenderOptions options;
+    options.Width = ReceiptWidth();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+      FResult = RenderEnvelope(bytes, options);
+    } catch (const std::exception& e) {
+      failure = QString::fromStdString(e.what());
+    }
+    QApplication::restoreOverrideCursor();
+  }
+
+  std::vector<TPreviewPages::TPage> pages;
+  const int count = static_cast<int>(FResult.Pages.size());
+  for (int i = 0; i < count; ++i) {
+    const TRenderedPage& rendered = FResult.Pages[static_cast<size_t>(i)];
+    TPreviewPages::TPage page;
+    page.Image = PageImage(rendered.Page);
+    QString caption = tr("第 %1/%2 页").arg(i + 1).arg(count);
+    if (FResult.JobLanguages.size() > 1)
+      caption += QStringLiteral(" · ") + tr("任务 %1").arg(rendered.Job + 1);
+    caption += QStringLiteral(" · ") + QString::fromLatin1(LanguageName(rendered.Language));
+    caption +=
+        QStringLiteral(" · ") + tr("%1 × %2 点").arg(rendered.Page.Width()).arg(rendered.Page.Height());
+    if (rendered.Copies > 1) caption += QStringLiteral(" · ") + tr("%1 份").arg(rendered.Copies);
+    page.Caption = caption;
+    page.Marks = rendered.Marks;
+    pages.push_back(std::move(page));
+  }
+  FPagesView->SetPages(std::move(pages));
+  ApplyZoom();
+
+  ui->mmo_listing->setPlainText(QString::fromStdString(FResult.ListingText()));
+  ShowFindings();
+  if (!failure.isEmpty()) {
+    auto* item = new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxCritical),
+                                     tr("预览失败：%1").arg(failure));
+    item->setData(Qt::UserRole, static_cast<int>(fsError));
+    item->setForeground(cErrorText);
+    item->setBackground(cErrorGround);
+    ui->lst_findings->insertItem(0, item);
+  }
+  ShowSummary();
+}
+
+void Tprint_preview::ShowFindings() {
+  QListWidget* list = ui->lst_findings;
+  list->clear();
+  auto add = [&](TFindingSeverity ASeverity, const QString& AText) {
+    QStyle::StandardPixmap icon = QStyle::SP_MessageBoxInformation;
+    auto* item = new QListWidgetItem;
+    item->setText(AText);  // plain text: findings quote the payload
+    item->setData(Qt::UserRole, static_cast<int>(ASeverity));
+    if (ASeverity == fsError) {
+      icon = QStyle::SP_MessageBoxCritical;
+      item->setForeground(cErrorText);
+      item->setBackground(cErrorGround);
+      QFont bold = list->font();
+      bold.setBold(true);
+      item->setFont(bold);
+    } else if (ASeverity == fsWarning) {
+      icon = QStyle::SP_MessageBoxWarning;
+      item->setForeground(cWarningText);
+      item->setBackground(cWarningGround);
+    }
+    item->setIcon(style()->standardIcon(icon));
+    list->addItem(item);
+  };
+  if (FPayload.trimmed().isEmpty()) {
+    add(fsError, tr("消息为空，没有可预览的内容"));
+  } else if (!FIsEnvelope) {
+    add(fsError, tr("不是打印任务信封：消息不以“{”开头，没有可预览的打印指令"));
+  }
+  for (const TFinding& f : FResult.Findings) add(f.Severity, QString::fromStdString(FormatFinding(f)));
+  if (FIsEnvelope && FResult.Findings.empty()) add(fsInfo, tr("没有发现问题"));
+}
+
+void Tprint_preview::ShowSummary() {
+  int errors = 0, warnings = 0;
+  for (int i = 0; i < ui->lst_findings->count(); ++i) {
+    const int severity = ui->lst_findings->item(i)->data(Qt::UserRole).toInt();
+    if (severity == fsError) ++errors;
+    if (severity == fsWarning) ++warnings;
+  }
+  QString text = tr("%1 页").arg(FResult.Pages.size());
+  text += QStringLiteral(" · ") + tr("%1 个错误").arg(errors);
+  text += QStringLiteral(" · ") + tr("%1 个警告").arg(warnings);
+  ui->lbl_summary->setText(text);
+  QPalette pal = ui->lbl_summary->palette();
+  pal.setColor(QPalette::WindowText, errors ? cErrorText : (warnings ? cWarningText : cCaption));
+  ui->lbl_summary->setPalette(pal);
+}
+
+QStringList Tprint_preview::FindingLines() const {
+  QStringList lines;
+  for (int i = 0; i < ui->lst_findings->count(); ++i) lines << ui->lst_findings->item(i)->text();
+  return lines;
+}
+
+void Tprint_preview::ApplyZoom() {
+  const int choice = ui->cbb_zoom->currentIndex();
+  double zoom = 1.0;
+  if (choice >= 0 && choice < static_cast<int>(std::size(cZooms))) {
+    zoom = cZooms[choice];
+  } else if (choice == cZoomFitWidth && FPagesView->WidestPage() > 0) {
+    // The widest page fills the area's width, a vertical scroll bar allowed for.
+    const int room = ui->scr_pages->viewport()->width() - 2 * TPreviewPages::cMargin -
+                     (ui->scr_pages->verticalScrollBar()->isVisible()
+                          ? 0
+                          : ui->scr_pages->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    zoom = std::max(room, 40) / static_cast<double>(FPagesView->WidestPage());
+  }
+  FPagesView->SetZoom(zoom);
+}
+
+void Tprint_preview::resizeEvent(QResizeEvent* AEvent) {
+  QDialog::resizeEvent(AEvent);
+  FGrip->move(width() - FGrip->width(), height() - FGrip->height());
+  FGrip->raise();
+}
+
+bool Tprint_preview::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == ui->scr_pages->viewport() && AEvent->type() == QEvent::Resize &&
+      ui->cbb_zoom->currentIndex() == cZoomFitWidth) {
+    ApplyZoom();
+  }
+  return QDialog::eventFilter(AWatched, AEvent);
+}
