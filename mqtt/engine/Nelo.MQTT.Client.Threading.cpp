@@ -14,6 +14,7 @@
 #include "Nelo.MQTT.Client.Session.h"
 #include "Nelo.MQTT.Client.Texts.h"
 #include "Nelo.MQTT.Connection.h"
+#include "Nelo.MQTT.FrameCutter.h"
 #include "Nelo.MQTT.Logging.h"
 #include "Nelo.MQTT.Utils.h"
 
@@ -111,14 +112,6 @@ void TNeloMQTTWorkerThread::Execute() {
 // ---------------------------------------------------------------------------
 // Reader
 
-namespace {
-// A broken frame: the stream can no longer be cut into packets.
-class EBrokenStream : public ENeloMQTTError {
- public:
-  using ENeloMQTTError::ENeloMQTTError;
-};
-}  // namespace
-
 TNeloMQTTReaderThread::TNeloMQTTReaderThread(TNeloMQTTNetworkConnection* AConnection,
                                              TNeloMQTTNeloMQTTClientSession* ASession, TNeloMQTTLogger* ALog)
     : TNeloMQTTWorkerThread(AConnection, ASession, ALog) {
@@ -174,6 +167,7 @@ void TNeloMQTTReaderThread::DoWork() {
     return;
   }
   bool inFrame = false;
+  int batched = 0;
   try {
     while (!Paused() && !Terminated() && FConnection->HasData()) {
       TNeloMQTTLogger* log = Logger();
@@ -185,19 +179,18 @@ void TNeloMQTTReaderThread::DoWork() {
         inFrame = true;
         TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInReadingLength);
         TNeloMQTTBytes buffer;
-        uint8_t last = 0;
-        do {
+        // The header is cut by the frame cutter: the length is checked
+        // against the cap as soon as it is known, before the body is read.
+        TNeloMQTTFrameCutter cutter(FSession->MaxIncomingPacketSize());
+        cutter.Feed(&first, 1);
+        while (!cutter.LengthKnown()) {
+          const std::size_t before = buffer.size();
           FConnection->Read(buffer, 1, true);
-          last = buffer.empty() ? 0 : buffer.back();
-          TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInLengthByte, last);
-        } while ((last & 128) != 0 && buffer.size() < 4);
-        if ((last & 128) != 0) throw EBrokenStream("Malformed remaining length");
-        const int length = DecodeRemainingLength(buffer);
-        // Checked before anything is allocated for the body.
-        if (static_cast<uint32_t>(length) > FSession->MaxIncomingPacketSize())
-          throw EBrokenStream("Incoming packet of " + std::to_string(length) +
-                              " bytes is larger than MaxIncomingPacketSize (" +
-                              std::to_string(FSession->MaxIncomingPacketSize()) + ")");
+          if (buffer.size() == before) throw ENeloMQTTConnectionClosed();
+          TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInLengthByte, buffer.back());
+          cutter.Feed(&buffer.back(), 1);
+        }
+        const uint32_t length = cutter.RemainingLength();
         TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInGotLength + std::to_string(length));
         if (length > 0) {
           TNeloMQTTLogHelper::Debug(log, this,
@@ -213,8 +206,14 @@ void TNeloMQTTReaderThread::DoWork() {
         TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInQueued);
         inFrame = false;
       }
+      // Frames already in the input buffer are cut first and handed over
+      // together (the main thread dispatches them in order, one by one);
+      // otherwise after each frame.
+      if (first != 0 && ++batched < kBatchFrames && FConnection->HasBufferedData()) continue;
+      batched = 0;
       NeloSynchronize([this] { NotifyPacketReceived(); });
     }
+    if (batched > 0) NeloSynchronize([this] { NotifyPacketReceived(); });
   } catch (const std::exception& e) {
     TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kInReadException, &e);
     // A frame cut short (time-out, malformed length) leaves the stream out of

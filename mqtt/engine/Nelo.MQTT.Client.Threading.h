@@ -97,6 +97,8 @@ class TNeloMQTTReaderThread final : public TNeloMQTTWorkerThread {
  public:
   // Longest wait on the socket; Wake and Terminate cut it short.
   static constexpr int kWaitMs = 1000;
+  // Most frames cut from already received bytes before they are handed over.
+  static constexpr int kBatchFrames = 64;
   TNeloMQTTReaderThread(TNeloMQTTNetworkConnection* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
                         TNeloMQTTLogger* ALog);
   ~TNeloMQTTReaderThread() override;

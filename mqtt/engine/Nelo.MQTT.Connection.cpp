@@ -549,6 +549,13 @@ bool TNeloMQTTNetworkConnection::HasData() {
   }
 }
 
+bool TNeloMQTTNetworkConnection::HasBufferedData() {
+  if (!IsReady()) return false;
+  std::lock_guard<std::recursive_mutex> guard(FReadLock);
+  const auto link = CurrentLink();
+  return link && link->InputPos < link->Input.size();
+}
+
 void TNeloMQTTNetworkConnection::Read(uint8_t& AByte) {
   if (!IsReady()) return;
   std::lock_guard<std::recursive_mutex> guard(FReadLock);

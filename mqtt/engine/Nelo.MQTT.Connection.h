@@ -89,6 +89,9 @@ class TNeloMQTTNetworkConnection : public TNeloObject {
   // when not ready; a peer close (orderly, reset or aborted) is reported
   // through OnDisconnected first.
   bool HasData();
+  // Never waits: True when received bytes wait in the input buffer (the
+  // socket itself is not looked at).
+  bool HasBufferedData();
   // One byte; each wait bounded by the current read time-out (2000 ms after
   // Open, 5000 ms once the array form has been called). Raises
   // ENeloMQTTReadTimeout or ENeloMQTTConnectionClosed. Leaves AByte untouched
