@@ -10,8 +10,8 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTabWidget>
-#include <QTableView>
 #include <QTimer>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include "SFunc.h"
@@ -41,12 +41,16 @@ int TMessageTableModel::columnCount(const QModelIndex& AParent) const {
   return AParent.isValid() ? 0 : colCount;
 }
 
+bool TMessageTableModel::Has(int ARow) const {
+  return ARow >= 0 && ARow < rowCount() && FRows[static_cast<size_t>(ARow)] >= FLog.FirstSeq();
+}
+
 const TLoggedMessage& TMessageTableModel::Message(int ARow) const {
   return FLog.BySeq(FRows[static_cast<size_t>(ARow)]);
 }
 
 QVariant TMessageTableModel::data(const QModelIndex& AIndex, int ARole) const {
-  if (!AIndex.isValid() || AIndex.row() >= rowCount()) return {};
+  if (!AIndex.isValid() || !Has(AIndex.row())) return {};
   if (ARole == Qt::TextAlignmentRole && AIndex.column() != colTopic)
     return QVariant(Qt::AlignRight | Qt::AlignVCenter);
   if (ARole != Qt::DisplayRole) return {};
@@ -152,16 +156,19 @@ Tinspector::Tinspector(const TMessageLog& ALog, QWidget* AParent)
   layout->addWidget(FCounts);
 
   auto* split = new QSplitter(Qt::Vertical, this);
-  FTable = new QTableView(split);
+  // A flat tree view with uniform rows: it lays out 100,000 rows without
+  // keeping anything per row, so appending rows costs little.
+  FTable = new QTreeView(split);
   FTable->setObjectName(QStringLiteral("tbl_messages"));
   FTable->setModel(FModel);
+  FTable->setRootIsDecorated(false);
+  FTable->setItemsExpandable(false);
+  FTable->setUniformRowHeights(true);
+  FTable->setAllColumnsShowFocus(true);
   FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   FTable->setSelectionMode(QAbstractItemView::SingleSelection);
-  FTable->verticalHeader()->hide();
-  FTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  FTable->verticalHeader()->setDefaultSectionSize(20);
-  FTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  FTable->horizontalHeader()->setStretchLastSection(true);
+  FTable->header()->setSectionResizeMode(QHeaderView::Interactive);
+  FTable->header()->setStretchLastSection(true);
   FTable->setColumnWidth(colTime, 170);
   FTable->setColumnWidth(colTopic, 260);
   FTable->setColumnWidth(colQoS, 40);
@@ -200,13 +207,18 @@ Tinspector::Tinspector(const TMessageLog& ALog, QWidget* AParent)
 
 void Tinspector::Refresh() {
   const bool follow = FFollow;
+  const int before = FModel->rowCount();
+  const qint64 seen = FLog.NextSeq();
+  if (seen == FLastSeen && FLog.FirstSeq() == FLastFirst) return;
+  FLastSeen = seen;
+  FLastFirst = FLog.FirstSeq();
   FModel->Sync();
   FCounts->setText(tr("已记录 %1 条，显示 %2 条，因超出 %3 条上限已丢弃 %4 条")
                        .arg(FLog.Count())
                        .arg(FModel->rowCount())
                        .arg(TMessageLog::kCapacity)
                        .arg(FLog.Dropped()));
-  if (follow && isVisible()) FTable->scrollToBottom();
+  if (follow && isVisible() && FModel->rowCount() != before) FTable->scrollToBottom();
 }
 
 void Tinspector::ApplyFilter() {
@@ -215,6 +227,7 @@ void Tinspector::ApplyFilter() {
   filter.Text = FTextFilter->text();
   FModel->SetFilter(filter);
   ShowRow(-1);
+  FLastSeen = -1;
   Refresh();
 }
 
@@ -224,7 +237,7 @@ void Tinspector::ShowRow(int ARow) {
     delete FPreview;
     FPreview = nullptr;
   }
-  if (ARow < 0 || ARow >= FModel->rowCount()) {
+  if (!FModel->Has(ARow)) {
     for (int i = 0; i < 4; ++i) {
       FViewTexts[i].clear();
       FTextViews[i]->clear();
@@ -254,6 +267,7 @@ QString Tinspector::ViewText(int AView) const {
 void Tinspector::btn_exportClick() {
   const QString file = SaveFileName(this, tr("导出消息记录"), tr("JSON Lines (*.jsonl);;所有文件 (*)"));
   if (file.isEmpty()) return;
+  FModel->Sync();
   QList<const TLoggedMessage*> rows;
   rows.reserve(FModel->rowCount());
   for (int i = 0; i < FModel->rowCount(); ++i) rows << &FModel->Message(i);

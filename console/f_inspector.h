@@ -16,7 +16,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
-class QTableView;
+class QTreeView;
 class QTimer;
 
 // The print preview of a payload holding a print task. Set by the program
@@ -39,6 +39,9 @@ class TMessageTableModel : public QAbstractTableModel {
   void SetFilter(const TMessageFilter& AFilter);
   // Takes in what the log gained and lost since the last call.
   void Sync();
+  // Whether a row's publication is still in the log (the log may drop the
+  // oldest between two syncs).
+  bool Has(int ARow) const;
   const TLoggedMessage& Message(int ARow) const;
 
  private:
@@ -54,7 +57,7 @@ class Tinspector : public QWidget {
   Tinspector(const TMessageLog& ALog, QWidget* AParent);
 
   TMessageTableModel* Model() const { return FModel; }
-  QTableView* Table() const { return FTable; }
+  QTreeView* Table() const { return FTable; }
   QLineEdit* TopicFilter() const { return FTopicFilter; }
   QLineEdit* TextFilter() const { return FTextFilter; }
   QTabWidget* Views() const { return FViews; }
@@ -74,7 +77,7 @@ class Tinspector : public QWidget {
  private:
   const TMessageLog& FLog;
   TMessageTableModel* FModel;
-  QTableView* FTable;
+  QTreeView* FTable;
   QLineEdit* FTopicFilter;
   QLineEdit* FTextFilter;
   QPushButton* FExport;
@@ -85,4 +88,6 @@ class Tinspector : public QWidget {
   QWidget* FPreview = nullptr;
   QTimer* FRefresh;
   bool FFollow = true;
+  qint64 FLastSeen = -1;   // the log's next sequence number at the last refresh
+  qint64 FLastFirst = -1;  // and its oldest
 };

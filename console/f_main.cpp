@@ -219,6 +219,10 @@ Tmain::Tmain(QWidget* AParent)
 }
 
 Tmain::~Tmain() {
+  // The inspector shows the message log, which goes with this object's
+  // members, before the widget base would delete the inspector.
+  delete FInspector;
+  FInspector = nullptr;
   // The client ends its threads (serving their hand-offs) before the window goes.
   FClient.reset();
   FLogger.reset();

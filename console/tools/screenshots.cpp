@@ -11,9 +11,9 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTabWidget>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <cstdio>
 
 #include "ConsoleWidgets.h"
@@ -143,10 +143,10 @@ int main(int argc, char** argv) {
   Tinspector* inspector = main.Inspector();
   inspector->resize(900, 560);
   inspector->Refresh();
-  inspector->Table()->selectRow(1);
+  inspector->Table()->setCurrentIndex(inspector->Model()->index(1, 0));
   inspector->Views()->setCurrentIndex(1);
   Save(inspector, QStringLiteral("inspector"));
-  inspector->Table()->selectRow(2);
+  inspector->Table()->setCurrentIndex(inspector->Model()->index(2, 0));
   inspector->Views()->setCurrentIndex(3);
   Save(inspector, QStringLiteral("inspector-gbk"));
   inspector->close();

@@ -309,11 +309,11 @@
     </message>
     <message>
         <source>GBK编码</source>
-        <translation>GBK encoding</translation>
+        <translation>GBK</translation>
     </message>
     <message>
         <source>UTF8编码</source>
-        <translation>UTF-8 encoding</translation>
+        <translation>UTF-8</translation>
     </message>
     <message>
         <source>切刀控制</source>

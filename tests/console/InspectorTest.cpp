@@ -188,6 +188,10 @@ TEST(MessageLogCap, KeepsTheLastMessagesAndCountsTheDropped) {
   EXPECT_EQ(model.rowCount(), 3);
   log.Add(5, QStringLiteral("t/5"), 0, QByteArray());
   log.Add(6, QStringLiteral("t/6"), 0, QByteArray());
+  // Before the next sync the rows of dropped publications show nothing.
+  EXPECT_FALSE(model.Has(0));
+  EXPECT_FALSE(model.index(0, 1).data().isValid());
+  EXPECT_TRUE(model.Has(2));
   model.Sync();
   ASSERT_EQ(model.rowCount(), 3);
   EXPECT_EQ(model.Message(0).Topic, QStringLiteral("t/4"));

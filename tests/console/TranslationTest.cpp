@@ -12,7 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTableView>
+#include <QTreeView>
 
 #include "ConsoleFixture.h"
 #include "Translations.h"
@@ -53,7 +53,7 @@ QStringList VisibleTexts(QWidget* ARoot) {
     if (auto* t = qobject_cast<QTabWidget*>(w)) {
       for (int i = 0; i < t->count(); ++i) texts << t->tabText(i);
     }
-    if (auto* v = qobject_cast<QTableView*>(w)) {
+    if (auto* v = qobject_cast<QTreeView*>(w)) {
       for (int i = 0; i < v->model()->columnCount(); ++i)
         texts << v->model()->headerData(i, Qt::Horizontal).toString();
     }
