@@ -1,5 +1,6 @@
 # The two commands of the README:
-#   make run   installs what is missing, builds, starts the console
+#   make run   installs what is missing, builds the console (and only what it
+#              links: no tests, no benchmarks), starts it
 #   make test  installs what is missing, checks the formatting, builds, runs
 #              every suite (default build, then the unit suites under
 #              ASan+UBSan, the MQTT suites under TSan, and a bounded run of
@@ -22,7 +23,9 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-run: build
+run: deps
+	cmake --preset default
+	cmake --build --preset default --target tessiva -j $(JOBS)
 	scripts/run-console
 
 check: deps

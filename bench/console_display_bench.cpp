@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <string>
 
+#include "EngineHost.h"
 #include "SFunc.h"
 #include "f_main.h"
 
@@ -62,6 +63,7 @@ BENCHMARK(BM_FormatJson);
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  HostEngineHandOffs();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   return 0;

@@ -2,7 +2,8 @@
 # Console flood benchmark: the console, subscribed on a local mosquitto, takes
 # a peer's 10,000 publications per second of 200-byte JSON, SECONDS seconds in
 # TEXT mode and then SECONDS seconds in JSON mode, in one run. The console
-# reports (through its TESSIVA_BENCH_* seam) the longest stall of its event
+# (the benchmark build of the console, with the message inspector open)
+# reports through its probe (TESSIVA_BENCH_*) the longest stall of its event
 # loop, publications shown per second and its memory; the script adds the
 # time from start to the window shown.
 #   bench/console_flood.sh [BUILD-DIR]   (default build/default)
@@ -13,10 +14,10 @@ build=${1:-$top/build/default}
 rate=${RATE:-10000}
 seconds=${SECONDS_PER_MODE:-20}
 size=${SIZE:-200}
-console="$build/console/tessiva"
+console="$build/bench/tessiva-console-bench"
 peer="$build/bench/console_flood_peer"
 for exe in "$console" "$peer"; do
-  [ -x "$exe" ] || { echo "missing $exe (build the tessiva and console_flood_peer targets)" >&2; exit 1; }
+  [ -x "$exe" ] || { echo "missing $exe (build the tessiva-console-bench and console_flood_peer targets)" >&2; exit 1; }
 done
 
 work=$(mktemp -d)

@@ -38,7 +38,7 @@ void TListBox::SetItemIndex(int AIndex) {
 
 void TListBox::AddRow(const QString& ACaption, int AIcon) {
   auto* item = new QListWidgetItem(ConsoleIcon(AIcon), ACaption);
-  item->setSizeHint(QSize(0, FRowHeight));
+  item->setSizeHint(QSize(0, kRowHeight));
   addItem(item);
 }
 
@@ -140,7 +140,7 @@ void TTitleStrip::mouseReleaseEvent(QMouseEvent* AEvent) {
 TCloseGlyph::TCloseGlyph(QWidget* AParent) : QAbstractButton(AParent) {
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::NoFocus);
-  setToolTip(QStringLiteral("关闭"));
+  setToolTip(tr("关闭"));
 }
 
 void TCloseGlyph::paintEvent(QPaintEvent*) {

@@ -30,8 +30,6 @@ class TListBox : public QListWidget {
   // change of selection raises ItemClick.
   void DeleteRow(int AIndex, bool ARaise);
 
-  void SetRowHeight(int AHeight) { FRowHeight = AHeight; }
-
  signals:
   void ItemClick();
 
@@ -44,7 +42,7 @@ class TListBox : public QListWidget {
 
  private:
   void SelectionMoved();
-  int FRowHeight = 30;
+  static constexpr int kRowHeight = 30;
   int FLastIndex = -1;
   bool FQuiet = false;
 };

@@ -3,30 +3,49 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 #include <QStringList>
 #include <optional>
 
 namespace {
 
 struct TIniLine {
-  QString Text;     // the line as stored
+  QByteArray Raw;   // the line's bytes as stored, its line break included
+  QString Text;     // the line as text (a new or changed line: as it is written)
   QString Section;  // heading name when this line is a heading
   bool IsHeading = false;
   QString Key;  // key name when this line is key=value
   bool IsKey = false;
-  QString Value;  // raw text after '='
+  QString Value;         // raw text after '='
+  bool Changed = false;  // written from Text instead of Raw
 };
+
+// A line's text: UTF-8 when it is valid UTF-8, otherwise GB18030 (the
+// encoding Chinese Windows tools write). Only lines a command changes are
+// written anew; every other line goes back byte for byte.
+QString LineText(QByteArrayView ABytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8.decode(ABytes);
+  if (!utf8.hasError()) return text;
+  QStringDecoder gbk("GB18030");
+  if (gbk.isValid()) return gbk.decode(ABytes);
+  return QString::fromLatin1(ABytes.data(), ABytes.size());
+}
 
 std::vector<TIniLine> Parse(const QByteArray& AData) {
   std::vector<TIniLine> lines;
-  QString text = QString::fromUtf8(AData);
-  if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
-  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  QStringList raw = text.split(QLatin1Char('\n'));
-  if (!raw.isEmpty() && raw.back().isEmpty()) raw.removeLast();
-  for (QString& r : raw) {
-    if (r.endsWith(QLatin1Char('\r'))) r.chop(1);
+  qsizetype pos = 0;
+  while (pos < AData.size()) {
+    qsizetype end = AData.indexOf('\n', pos);
+    end = end < 0 ? AData.size() : end + 1;
     TIniLine line;
+    line.Raw = AData.mid(pos, end - pos);
+    QByteArrayView body(line.Raw);
+    if (body.endsWith('\n')) body.chop(1);
+    if (body.endsWith('\r')) body.chop(1);
+    if (pos == 0 && body.startsWith("\xEF\xBB\xBF")) body = body.sliced(3);
+    pos = end;
+    const QString r = LineText(body);
     line.Text = r;
     const QString t = r.trimmed();
     if (t.startsWith(QLatin1Char('[')) && t.contains(QLatin1Char(']'))) {
@@ -98,6 +117,12 @@ std::optional<size_t> FindKey(const std::vector<TIniLine>& ALines, const QString
 bool Store(const QString& AFileName, const std::vector<TIniLine>& ALines) {
   QByteArray data;
   for (const TIniLine& l : ALines) {
+    if (!l.Changed) {
+      data += l.Raw;
+      continue;
+    }
+    // A line after a last line that had no line break starts a line of its own.
+    if (!data.isEmpty() && !data.endsWith('\n')) data += "\r\n";
     data += l.Text.toUtf8();
     data += "\r\n";
   }
@@ -144,6 +169,7 @@ void TIniFile::WriteString(const QString& ASection, const QString& AKey, const Q
   std::vector<TIniLine> lines = Load(FFileName);
   const QString value = StoredValue(AValue);
   TIniLine kv;
+  kv.Changed = true;
   kv.IsKey = true;
   kv.Key = StoredName(AKey);
   kv.Value = value;
@@ -158,8 +184,13 @@ void TIniFile::WriteString(const QString& ASection, const QString& AKey, const Q
     while (pos > range->first && lines[pos - 1].Text.trimmed().isEmpty()) --pos;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos), kv);
   } else {
-    if (!lines.empty() && !lines.back().Text.trimmed().isEmpty()) lines.push_back(TIniLine{});
+    if (!lines.empty() && !lines.back().Text.trimmed().isEmpty()) {
+      TIniLine blank;
+      blank.Changed = true;
+      lines.push_back(blank);
+    }
     TIniLine heading;
+    heading.Changed = true;
     heading.IsHeading = true;
     heading.Section = StoredName(ASection);
     heading.Text = QLatin1Char('[') + heading.Section + QLatin1Char(']');

@@ -11,6 +11,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QUuid>
 #include <exception>
 
@@ -28,6 +31,10 @@ std::function<int(QDialog*)>& ModalHandler() {
   return handler;
 }
 std::function<QString(QWidget*)>& OpenPictureHandler() {
+  static std::function<QString(QWidget*)> handler;
+  return handler;
+}
+std::function<QString(QWidget*)>& SaveFileHandler() {
   static std::function<QString(QWidget*)> handler;
   return handler;
 }
@@ -59,7 +66,7 @@ QString ApplicationTitle() { return TitleStorage(); }
 void SetApplicationTitle(const QString& ATitle) { TitleStorage() = ATitle; }
 
 int MsgBox(int AKind, const QString& ACaption, const QString& ABody) {
-  if (AKind < 0 || AKind > 5) return -1;
+  if (AKind < mbPlain || AKind > mbErrorCancel) return -1;
   const QString caption = ACaption.isEmpty() ? ApplicationTitle() : ACaption;
   try {
     if (MsgBoxHandler()) return MsgBoxHandler()(AKind, caption, ABody);
@@ -73,8 +80,8 @@ int MsgBox(int AKind, const QString& ACaption, const QString& ABody) {
     box.setIcon(icons[AKind]);
     QAbstractButton* ok = box.addButton(QMessageBox::Ok);
     QAbstractButton* cancel = nullptr;
-    if (AKind == 2 || AKind == 5) cancel = box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(AKind == 2 ? QMessageBox::Cancel : QMessageBox::Ok);
+    if (AKind == mbQuestion || AKind == mbErrorCancel) cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(AKind == mbQuestion ? QMessageBox::Cancel : QMessageBox::Ok);
     box.setEscapeButton(cancel ? cancel : ok);
     box.exec();
     return box.clickedButton() == cancel && cancel ? 2 : 1;
@@ -95,13 +102,13 @@ QString NewGuidStr() {
   return id.toString(QUuid::WithBraces).toUpper();
 }
 
-QString FailureText(const QString& AMessage) {
+static QString FailureText(const QString& AMessage) {
   QString text = AMessage;
   if (!text.isEmpty() && text.back() > QLatin1Char('.')) text += QLatin1Char('.');
   return text;
 }
 
-void ReportFailure(const QString& AMessage) { MsgBox(4, ApplicationTitle(), FailureText(AMessage)); }
+void ReportFailure(const QString& AMessage) { MsgBox(mbError, ApplicationTitle(), FailureText(AMessage)); }
 
 void RunCommand(const std::function<void()>& AHandler) {
   try {
@@ -126,10 +133,37 @@ int ShowModal(QDialog* ADialog) {
   return ADialog->exec();
 }
 
+static QString RunPictureDialog(QWidget* AParent);
+
+void WithoutQtSettings(const std::function<void()>& AWork) {
+  QTemporaryDir scratch;
+  struct TRestore {
+    bool Active;
+    ~TRestore() {
+      if (!Active) return;
+      const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+      QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home);
+      QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home);
+    }
+  } restore{scratch.isValid()};
+  if (restore.Active) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());
+  }
+  AWork();
+}
+
 QString OpenPictureFile(QWidget* AParent) {
   if (OpenPictureHandler()) return OpenPictureHandler()(AParent);
+  QString chosen;
+  // The dialog reads and writes its history when it is made and destroyed.
+  WithoutQtSettings([&] { chosen = RunPictureDialog(AParent); });
+  return chosen;
+}
+
+static QString RunPictureDialog(QWidget* AParent) {
   QFileDialog dlg(AParent, QString(), QString(),
-                  QStringLiteral("Pictures (*.jpg *.JPG *.png *.PNG);;All files (*)"));
+                  QCoreApplication::translate("SFunc", "图片 (*.jpg *.JPG *.png *.PNG);;所有文件 (*)"));
   dlg.setFileMode(QFileDialog::ExistingFile);
   dlg.setAcceptMode(QFileDialog::AcceptOpen);
   // The preview pane needs the toolkit's own dialog, not the desktop's.
@@ -148,6 +182,20 @@ QString OpenPictureFile(QWidget* AParent) {
   }
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
   return dlg.selectedFiles().first();
+}
+
+QString SaveFileName(QWidget* AParent, const QString& ACaption, const QString& AFilter) {
+  if (SaveFileHandler()) return SaveFileHandler()(AParent);
+  QString chosen;
+  WithoutQtSettings([&] {
+    QFileDialog dlg(AParent, ACaption, QString(), AFilter);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+    if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
+      chosen = dlg.selectedFiles().first();
+  });
+  return chosen;
 }
 
 static void InitIconResources() { Q_INIT_RESOURCE(icons); }
@@ -169,6 +217,9 @@ void SetMsgBoxHandler(std::function<int(int, const QString&, const QString&)> AH
 void SetModalHandler(std::function<int(QDialog*)> AHandler) { ModalHandler() = std::move(AHandler); }
 void SetOpenPictureHandler(std::function<QString(QWidget*)> AHandler) {
   OpenPictureHandler() = std::move(AHandler);
+}
+void SetSaveFileHandler(std::function<QString(QWidget*)> AHandler) {
+  SaveFileHandler() = std::move(AHandler);
 }
 void SetExePathOverride(const QString& APath) { ExePathOverride() = APath; }
 }  // namespace SFuncSeams

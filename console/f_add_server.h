@@ -5,6 +5,10 @@
 #include <QString>
 #include <memory>
 
+class QCheckBox;
+class QLineEdit;
+class QGroupBox;
+
 namespace Ui {
 class Tadd_server;
 }
@@ -20,6 +24,12 @@ class Tadd_server : public QDialog {
   QString servername;
 
   Ui::Tadd_server* Form() const { return ui.get(); }
+  // The TLS area below the fields.
+  QGroupBox* chk_tls() const { return FTls; }
+  QLineEdit* edt_cafile() const { return FCAFile; }
+  QLineEdit* edt_certfile() const { return FCertFile; }
+  QLineEdit* edt_keyfile() const { return FKeyFile; }
+  QCheckBox* chk_verifyhost() const { return FVerifyHost; }
 
   void FormShow();
   void btn3Click();
@@ -30,4 +40,9 @@ class Tadd_server : public QDialog {
  private:
   std::unique_ptr<Ui::Tadd_server> ui;
   bool FShown = false;
+  QGroupBox* FTls;
+  QLineEdit* FCAFile;
+  QLineEdit* FCertFile;
+  QLineEdit* FKeyFile;
+  QCheckBox* FVerifyHost;
 };

@@ -18,7 +18,7 @@ QString Tadd_topic::Topic() const { return ui->edt_topic->text(); }
 
 void Tadd_topic::btn3Click() {
   if (ui->edt_topic->text().isEmpty()) {
-    MsgBox(3, QStringLiteral("输入错误"), QStringLiteral("请输入需要订阅的主题"));
+    MsgBox(mbWarning, tr("输入错误"), tr("请输入需要订阅的主题"));
     return;
   }
   accept();

@@ -1,90 +1,147 @@
 #include "f_main.h"
 
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
 #include <QShowEvent>
 #include <QStringDecoder>
 #include <QStyle>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTextDocument>
 #include <QThread>
-#include <QTimer>
+#include <QUuid>
+#include <algorithm>
 #include <stdexcept>
 
-#include "ConfigFile.h"
 #include "ConsoleWidgets.h"
-#include "Nelo.MQTT.HandOff.h"
+#include "MessageLog.h"
 #include "PrintPresets.h"
+#include "ProfileStore.h"
+#include "RecvDisplay.h"
 #include "SFunc.h"
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
 #include "f_print_preview.h"
+#include "f_inspector.h"
 #include "ui_f_main.h"
 
 namespace {
-const QString cInputError = QStringLiteral("输入错误");
-const QString cSystem = QStringLiteral("system");
+// The fixed task id of the print task envelope and its device serial placeholder.
+const QString cEnvelopeTaskId = QStringLiteral("C147956F-C688-40CB-B0C5-A68E9677AA41");
+const QString cEnvelopeSerialLine = QStringLiteral("\"dvsno\":\"xxx\",");
+const QString cDefaultSerial = QStringLiteral("xxx");
 
+QString InputErrorCaption() { return Tmain::tr("输入错误"); }
+
+// The engine's logger, which also keeps the system's error of a failed
+// connect for the connection indicator (the display gets the bare message).
+class TConsoleLogger : public TNeloMQTTLogger {
+ public:
+  using TNeloMQTTLogger::TNeloMQTTLogger;
+  std::function<void(const QString&)> OnConnectFailed;
+
+ protected:
+  void DoLog(TNeloObject* ASender, TNeloMQTTLogLevel ALevel, const std::exception* AException,
+             const std::string& AMessage) override {
+    TNeloMQTTLogger::DoLog(ASender, ALevel, AException, AMessage);
+    // Connecting runs on the main thread only.
+    if (AException && AMessage == "Failed to connect" && OnConnectFailed && NeloIsMainThread())
+      OnConnectFailed(QString::fromUtf8(AException->what()));
+  }
+};
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // JSON formatter
 
-QString FormatJson(const QString& AIndentUnit, const QString& ASource) {
+QString FormatJson(const QString& AIndentUnit, const QString& ASource, qsizetype ACap) {
   QString src = ASource;
   src.remove(QStringLiteral("\r\n"));
   src.remove(QLatin1Char('\t'));
-  const int start = src.indexOf(QLatin1Char('{'));
+  const qsizetype start = src.indexOf(QLatin1Char('{'));
   if (start < 0) return src;
 
-  auto indent = [&](int ALevel) {
-    QString s;
-    for (int i = 0; i < ALevel; ++i) s += AIndentUnit;
-    return s;
+  // Every piece goes straight into the output; once the output reaches the
+  // cap the rest is dropped and a mark says so. The work done is bounded by
+  // the output, however deep the input nests.
+  QString out;
+  out.reserve(std::min<qsizetype>(ACap, src.size() * 2) + 16);
+  bool full = false;
+  auto put = [&](QStringView APiece) {
+    if (full) return;
+    const qsizetype room = ACap - out.size();
+    if (APiece.size() > room) {
+      out += APiece.left(room);
+      full = true;
+    } else {
+      out += APiece;
+    }
   };
-  const QString lineBreak = QStringLiteral("\r\n");
+  auto putIndent = [&](int ALevel) {
+    for (int i = 0; i < ALevel && !full; ++i) put(AIndentUnit);
+  };
+  const QStringView lineBreak = u"\r\n";
+  put(QStringView(src).left(start));
   int level = 0;
   bool inString = false, escape = false, afterColon = false;
-  QString out = src.left(start);
-  out.reserve(src.size() * 2);
-  for (int i = start; i < src.size(); ++i) {
+  for (qsizetype i = start; i < src.size() && !full; ++i) {
     const QChar c = src[i];
-    QString piece = c == QLatin1Char(' ') ? QString() : QString(c);
+    const QStringView self(&src.constData()[i], 1);
+    const QStringView piece = c == QLatin1Char(' ') ? QStringView() : self;
     if (escape) {
       escape = false;
+      put(piece);
     } else if (inString && c != QLatin1Char('"') && c != QLatin1Char('\\')) {
-      piece = c;
+      put(self);
     } else if (c == QLatin1Char('\\')) {
       escape = true;
-      piece = c;
+      put(self);
     } else if (c == QLatin1Char('"')) {
       inString = !inString;
-      if (inString && !afterColon) piece = indent(level) + c;
+      if (inString && !afterColon) putIndent(level);
+      put(self);
       afterColon = false;
     } else if (c == QLatin1Char(',')) {
-      piece = QStringLiteral(",") + lineBreak;
+      put(self);
+      put(lineBreak);
       afterColon = false;
     } else if (c == QLatin1Char(':')) {
-      piece = QStringLiteral(": ");
+      put(u": ");
       afterColon = true;
     } else if (c == QLatin1Char('{') || c == QLatin1Char('[')) {
-      if (!afterColon) piece = indent(level) + c;
-      piece += lineBreak;
+      if (!afterColon) putIndent(level);
+      put(self);
+      put(lineBreak);
       ++level;
       afterColon = false;
     } else if (c == QLatin1Char('}') || c == QLatin1Char(']')) {
-      piece = lineBreak + indent(level - 1) + c;
+      put(lineBreak);
+      putIndent(level - 1);
+      put(self);
       --level;
+    } else {
+      put(piece);
     }
-    out += piece;
+  }
+  if (full) {
+    out += lineBreak;
+    out += FormatJsonCutMark();
   }
   return out;
+}
+
+QString FormatJsonCutMark() {
+  return QCoreApplication::translate("FormatJson", "【内容过长，格式化输出已在 %1 个字符处截断】")
+      .arg(kFormatJsonCap);
 }
 
 QString DecodePayloadUtf8(const std::string& APayload) {
@@ -102,7 +159,8 @@ QString DecodePayloadUtf8(const std::string& APayload) {
 // ---------------------------------------------------------------------------
 // Window
 
-Tmain::Tmain(QWidget* AParent) : QWidget(AParent), ui(std::make_unique<Ui::Tmain>()) {
+Tmain::Tmain(QWidget* AParent)
+    : QWidget(AParent), ui(std::make_unique<Ui::Tmain>()), FMessageLog(std::make_unique<TMessageLog>()) {
   EnsureConsoleResources();
   ui->setupUi(this);
   QFont f = font();
@@ -117,15 +175,11 @@ Tmain::Tmain(QWidget* AParent) : QWidget(AParent), ui(std::make_unique<Ui::Tmain
   ui->spl1->setSizes({223 + 8, 919 - 223 - 8});
   ui->spl1->setStretchFactor(0, 0);
   ui->spl1->setStretchFactor(1, 1);
-  FRecvLines = FDocLines = 1;  // "消息显示区"
-  FRecvFlush = new QTimer(this);
-  FRecvFlush->setSingleShot(true);
-  FRecvFlush->setInterval(20);
-  connect(FRecvFlush, &QTimer::timeout, this, &Tmain::FlushRecv);
+  FRecv = new TRecvDisplay(ui->mmo_recv, 1);  // "消息显示区"
 
   // The publish topic: a history drop-down, a prompt and a clear button.
   ui->edt_atopic->setCompleter(nullptr);
-  ui->edt_atopic->lineEdit()->setPlaceholderText(QStringLiteral("输入需要发布的主题"));
+  ui->edt_atopic->lineEdit()->setPlaceholderText(tr("输入需要发布的主题"));
   ui->edt_atopic->setCurrentIndex(-1);
   ui->edt_atopic->setEditText(QString());
   QAction* clear = ui->edt_atopic->lineEdit()->addAction(
@@ -133,13 +187,10 @@ Tmain::Tmain(QWidget* AParent) : QWidget(AParent), ui(std::make_unique<Ui::Tmain
   clear->setObjectName(QStringLiteral("edt_atopicLeftButton"));
   connect(clear, &QAction::triggered, this, [this] { RunCommand([this] { edt_atopicLeftButtonClick(); }); });
 
-  // Worker threads hand steps to this thread through the Qt event loop.
-  NeloSetMainThread();
-  NeloSetWakeMainThread([] {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { NeloCheckSynchronize(0); }, Qt::QueuedConnection);
-  });
-  FLogger = std::make_unique<TNeloMQTTLogger>(nullptr);
+  // The engine's hand-offs are hosted by the program (HostEngineHandOffs).
+  auto logger = std::make_unique<TConsoleLogger>(nullptr);
+  logger->OnConnectFailed = [this](const QString& AError) { ConnectFailed(AError); };
+  FLogger = std::move(logger);
   FLogger->SetVerbosity(vINFO);
   FLogger->OnLog = [this](TNeloObject*, TNeloMQTTLogLevel, const std::string& AMessage) {
     nelomqtlgr1Log(AMessage);
@@ -155,15 +206,72 @@ Tmain::Tmain(QWidget* AParent) : QWidget(AParent), ui(std::make_unique<Ui::Tmain
                                       const TNeloMQTTBytes& APayload) {
     nelomqtclnt1PublishReceived(APacketID, ATopic, std::string(APayload.begin(), APayload.end()));
   };
+  // The flags of a publication come with the packet event raised right after it.
+  FClient->OnPacketReceived = [this](TNeloObject*, const TNeloMQTTPacketInfo& AInfo) {
+    if (AInfo.PacketType == mtPUBLISH)
+      FMessageLog->SetLastFlags(AInfo.PacketQos, AInfo.IsDuplicate, AInfo.IsRetained);
+  };
+  FClient->OnConnectedStatusChanged = [this](TNeloObject*, bool, TNeloMQTTConnectionStatus AStatus) {
+    ConnectionStatusChanged(AStatus);
+  };
 
+  AddControls();
   WireHandlers();
 }
 
 Tmain::~Tmain() {
+  // The inspector shows the message log, which goes with this object's
+  // members, before the widget base would delete the inspector.
+  delete FInspector;
+  FInspector = nullptr;
   // The client ends its threads (serving their hand-offs) before the window goes.
   FClient.reset();
   FLogger.reset();
-  NeloSetWakeMainThread(nullptr);
+}
+
+void Tmain::AddControls() {
+  // Under the profile list: the state of the connection.
+  auto* state = new QWidget(ui->pnl_left);
+  state->setObjectName(QStringLiteral("pnl_state"));
+  auto* stateLayout = new QHBoxLayout(state);
+  stateLayout->setContentsMargins(4, 2, 4, 2);
+  stateLayout->setSpacing(4);
+  FStateIcon = new QLabel(state);
+  FStateIcon->setObjectName(QStringLiteral("img_state"));
+  FStateIcon->setFixedSize(16, 16);
+  FStateText = new QLabel(state);
+  FStateText->setObjectName(QStringLiteral("lbl_state"));
+  FStateText->setTextFormat(Qt::PlainText);
+  FStateText->setMinimumWidth(1);
+  stateLayout->addWidget(FStateIcon);
+  stateLayout->addWidget(FStateText, 1);
+  ui->pnl_left_layout->insertWidget(ui->pnl_left_layout->indexOf(ui->lst_server) + 1, state);
+  SetState(stNotConnected, tr("未连接"));
+
+  // In the display's strip: the message inspector.
+  FMsgLogButton = new QPushButton(ConsoleIcon(icMessageLog), tr("消息记录"), ui->pnl_recv_bar);
+  FMsgLogButton->setObjectName(QStringLiteral("btn_msglog"));
+  FMsgLogButton->setFixedWidth(88);
+  ui->pnl_recv_bar_layout->insertWidget(ui->pnl_recv_bar_layout->indexOf(ui->btn4) + 1, FMsgLogButton);
+
+  // In the print row: the device serial and a fresh task id per job.
+  auto* serialLabel = new QLabel(tr("设备号"), ui->pnl_print_bar);
+  serialLabel->setObjectName(QStringLiteral("lbl_dvsno"));
+  FDvsno = new QLineEdit(cDefaultSerial, ui->pnl_print_bar);
+  FDvsno->setObjectName(QStringLiteral("edt_dvsno"));
+  FDvsno->setFixedWidth(90);
+  FDvsno->setToolTip(tr("打印任务的 dvsno（设备序列号）"));
+  FFreshTaskId = new QCheckBox(tr("新任务号"), ui->pnl_print_bar);
+  FFreshTaskId->setObjectName(QStringLiteral("chk_fresh_task_id"));
+  FFreshTaskId->setToolTip(tr("每个打印任务使用新生成的 task_id"));
+  const int at = ui->pnl_print_bar_layout->indexOf(ui->btn32) + 1;
+  ui->pnl_print_bar_layout->insertWidget(at, serialLabel);
+  ui->pnl_print_bar_layout->insertWidget(at + 1, FDvsno);
+  ui->pnl_print_bar_layout->insertWidget(at + 2, FFreshTaskId);
+
+  // The display's own context menu, with the print preview once it exists.
+  ui->mmo_recv->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui->mmo_recv, &QWidget::customContextMenuRequested, this, &Tmain::RecvContextMenu);
 }
 
 void Tmain::WireHandlers() {
@@ -184,6 +292,7 @@ void Tmain::WireHandlers() {
   bind(ui->cbb_print_mode, &QComboBox::activated, &Tmain::cbb_print_modeClick);
   bind(ui->cbb_charset, &QComboBox::activated, &Tmain::cbb_charsetChange);
   bind(ui->cbb_print_demo, &QComboBox::activated, &Tmain::cbb_print_demoClick);
+  bind(FMsgLogButton, &QPushButton::clicked, &Tmain::btn_msglogClick);
 
   // Context menus; their commands act on the row selected before the right click.
   auto* pm_server = new QMenu(this);
@@ -194,21 +303,21 @@ void Tmain::WireHandlers() {
     a->setObjectName(QString::fromLatin1(AName));
     bind(a, &QAction::triggered, AHandler);
   };
-  addItem(pm_server, "MQTT1", QStringLiteral("连接服务器"), 5, &Tmain::MQTT1Click);
-  addItem(pm_server, "N1", QStringLiteral("断开连接"), 6, &Tmain::N1Click);
+  addItem(pm_server, "MQTT1", tr("连接服务器"), icConnect, &Tmain::MQTT1Click);
+  addItem(pm_server, "N1", tr("断开连接"), icDisconnect, &Tmain::N1Click);
   pm_server->addSeparator()->setObjectName(QStringLiteral("N2"));
-  addItem(pm_server, "N3", QStringLiteral("服务器属性"), 4, &Tmain::N3Click);
-  addItem(pm_server, "N4", QStringLiteral("删除服务器档案"), 9, &Tmain::N4Click);
+  addItem(pm_server, "N3", tr("服务器属性"), icServerProperties, &Tmain::N3Click);
+  addItem(pm_server, "N4", tr("删除服务器档案"), icDelete, &Tmain::N4Click);
   connect(ui->lst_server, &QWidget::customContextMenuRequested, this, [this, pm_server](const QPoint& APos) {
     pm_server->popup(ui->lst_server->viewport()->mapToGlobal(APos));
   });
 
   auto* pm_topic = new QMenu(this);
   pm_topic->setObjectName(QStringLiteral("pm_topic"));
-  addItem(pm_topic, "N5", QStringLiteral("订阅"), 10, &Tmain::N5Click);
-  addItem(pm_topic, "N6", QStringLiteral("取消订阅"), 3, &Tmain::N6Click);
+  addItem(pm_topic, "N5", tr("订阅"), icSubscribe, &Tmain::N5Click);
+  addItem(pm_topic, "N6", tr("取消订阅"), icUnsubscribe, &Tmain::N6Click);
   pm_topic->addSeparator()->setObjectName(QStringLiteral("N7"));
-  addItem(pm_topic, "N8", QStringLiteral("删除主题"), 9, &Tmain::N8Click);
+  addItem(pm_topic, "N8", tr("删除主题"), icDelete, &Tmain::N8Click);
   connect(ui->lst_topic, &QWidget::customContextMenuRequested, this, [this, pm_topic](const QPoint& APos) {
     pm_topic->popup(ui->lst_topic->viewport()->mapToGlobal(APos));
   });
@@ -240,11 +349,9 @@ QString Tmain::SelectedProfile() const {
 void Tmain::Load_ServerList() {
   ui->lst_server->Clear();
   ui->lst_topic->Clear();
-  const QString list = ConfigFile().ReadString(cSystem, QStringLiteral("list"), QString());
-  if (list.isEmpty()) return;
-  const QStringList names = CommaListItems(list);
+  const QStringList names = ReadProfileNames();
   if (names.isEmpty()) return;
-  for (const QString& name : names) ui->lst_server->AddRow(name, 12);
+  for (const QString& name : names) ui->lst_server->AddRow(name, icServerRow);
   ui->lst_server->SetItemIndex(0);
 }
 
@@ -252,14 +359,11 @@ void Tmain::lst_serverItemClick() {
   ui->lst_topic->Clear();
   if (ui->lst_server->count() == 0 || ui->lst_server->ItemIndex() < 0) return;
   const QString profile = SelectedProfile();
-  const TIniFile ini = ConfigFile();
-  const QString topics = ini.ReadString(profile, QStringLiteral("topic"), QString());
-  if (topics.isEmpty()) return;
-  const QStringList rows = CommaListItems(topics);
+  const QStringList rows = ReadProfileTopics(profile);
   if (rows.isEmpty()) return;
-  for (const QString& t : rows) ui->lst_topic->AddRow(t, 15);
+  for (const QString& t : rows) ui->lst_topic->AddRow(t, icTopicRow);
   if (ui->lst_topic->count() > 0) ui->lst_topic->SetItemIndex(0);
-  SetHistory(CommaListItems(ini.ReadString(profile, QStringLiteral("dvsno"), QString())));
+  SetHistory(ReadProfileHistory(profile));
 }
 
 void Tmain::btn1Click() {
@@ -278,14 +382,14 @@ void Tmain::N3Click() {
 void Tmain::N4Click() {
   const int row = ui->lst_server->ItemIndex();
   if (row < 0) return;
-  ConfigFile().EraseSection(ui->lst_server->Caption(row));
+  EraseProfile(ui->lst_server->Caption(row));
   ui->lst_server->DeleteRow(row, false);
   // The topic list belonged to the deleted profile: show the topics of the
   // profile that now holds the selection, so no later topic command writes
   // the deleted profile's topics into another profile's section. Done before
   // the list is rewritten, so a refused write can't leave them in view.
   lst_serverItemClick();
-  ConfigFile().WriteString(cSystem, QStringLiteral("list"), JoinCommaList(ui->lst_server->Captions()));
+  WriteProfileNames(ui->lst_server->Captions());
 }
 
 // ---------------------------------------------------------------------------
@@ -293,37 +397,121 @@ void Tmain::N4Click() {
 
 void Tmain::MQTT1Click() {
   if (ui->lst_server->count() == 0 || ui->lst_server->ItemIndex() < 0) return;
-  const QString profile = SelectedProfile();
-  const TIniFile ini = ConfigFile();
-  const QString server = ini.ReadString(profile, QStringLiteral("server"), QString());
-  const int port = ini.ReadInteger(profile, QStringLiteral("port"), 1883);
-  const QString username = ini.ReadString(profile, QStringLiteral("username"), QString());
-  const QString password = ini.ReadString(profile, QStringLiteral("password"), QString());
+  const TProfileConnection c = ReadProfileConnection(SelectedProfile());
   FClient->SetClientID(NewGuidStr().toStdString());
-  FClient->SetBrokerHostName(server.toStdString());
-  FClient->SetBrokerPort(port);
-  FClient->Credentials()->SetUsername(username.toStdString());
-  FClient->Credentials()->SetPassword(password.toStdString());
+  FClient->SetBrokerHostName(c.Server.toStdString());
+  FClient->SetBrokerPort(c.Port);
+  FClient->Credentials()->SetUsername(c.Username.toStdString());
+  FClient->Credentials()->SetPassword(c.Password.toStdString());
+  FClient->SetUseSSL(c.Tls.Enabled);
+  TNeloMQTTTlsSettings* tls = FClient->Connection()->SSLIOHandler();
+  tls->CAFile = QFile::encodeName(c.Tls.CAFile).toStdString();
+  tls->CertFile = QFile::encodeName(c.Tls.CertFile).toStdString();
+  tls->KeyFile = QFile::encodeName(c.Tls.KeyFile).toStdString();
+  tls->VerifyHostName = c.Tls.VerifyHostName;
   FClient->Disconnect();
   QThread::msleep(500);
+  // A new attempt: its reasons are news again.
+  FLastReason.clear();
   FClient->Connect(true);
 }
 
-void Tmain::N1Click() { FClient->Disconnect(); }
+void Tmain::N1Click() {
+  FLastReason.clear();
+  FClient->Disconnect();
+}
+
+QString Tmain::Target() const {
+  QString host = QString::fromStdString(FClient->BrokerHostName());
+  if (host.contains(QLatin1Char(':'))) host = QLatin1Char('[') + host + QLatin1Char(']');
+  return host + QLatin1Char(':') + QString::number(FClient->BrokerPort());
+}
+
+QString RefusalReason(TNeloMQTTConnectionStatus AStatus) {
+  switch (AStatus) {
+    case csConnectionRejected_InvalidProtocolVersion:
+      return Tmain::tr("服务器不接受此协议版本（返回码 1）");
+    case csConnectionRejected_InvalidIdentifier:
+      return Tmain::tr("服务器不接受此客户端标识符（返回码 2）");
+    case csConnectionRejected_ServerUnavailable:
+      return Tmain::tr("MQTT 服务不可用（返回码 3）");
+    case csConnectionRejected_InvalidCredentials:
+      return Tmain::tr("用户名或密码错误（返回码 4）");
+    case csConnectionRejected_ClientNotAuthorized:
+      return Tmain::tr("客户端未获授权（返回码 5）");
+    default:
+      return QString();
+  }
+}
+
+void Tmain::SetState(TConnectionState AState, const QString& AText) {
+  FState = AState;
+  int icon = icStateOff;
+  if (AState == stConnecting || AState == stReconnecting) icon = icStateBusy;
+  if (AState == stConnected) icon = icStateOn;
+  if (AState == stRefused || AState == stFailed) icon = icStateRefused;
+  FStateIcon->setPixmap(ConsoleIcon(icon).pixmap(16, 16));
+  FStateText->setText(AText);
+  FStateText->setToolTip(AText);
+}
+
+void Tmain::PutReason(const QString& AReason) {
+  if (AReason == FLastReason) return;
+  FLastReason = AReason;
+  PutMessage(AReason);
+}
+
+void Tmain::ConnectFailed(const QString& AError) {
+  FConnectError = AError;
+  SetState(stFailed, tr("连接失败 %1").arg(Target()));
+  PutReason(tr("无法连接 %1：%2").arg(Target(), AError));
+}
+
+void Tmain::ConnectionStatusChanged(TNeloMQTTConnectionStatus AStatus) {
+  switch (AStatus) {
+    case csNotConnected:
+      SetState(stNotConnected, tr("未连接"));
+      break;
+    case csConnecting:
+      FConnectError.clear();
+      SetState(stConnecting, tr("正在连接 %1").arg(Target()));
+      break;
+    case csReconnecting:
+      FConnectError.clear();
+      SetState(stReconnecting, tr("正在重新连接 %1").arg(Target()));
+      break;
+    case csConnected:
+      FLastReason.clear();
+      SetState(stConnected, tr("已连接 %1").arg(Target()));
+      break;
+    case csConnectionLost:
+      SetState(stLost, tr("连接已断开 %1").arg(Target()));
+      break;
+    default:
+      // A failed connect ends in the same status as a refusal with code 3;
+      // its own reason is already in the display.
+      if (AStatus == csConnectionRejected_ServerUnavailable && !FConnectError.isEmpty()) {
+        SetState(stFailed, tr("连接失败 %1").arg(Target()));
+        break;
+      }
+      SetState(stRefused, tr("连接被拒绝 %1").arg(Target()));
+      PutReason(tr("服务器 %1 拒绝了连接：%2").arg(Target(), RefusalReason(AStatus)));
+      break;
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Topics
 
 void Tmain::WriteTopicList() {
   if (!HasSelectedProfile()) return;
-  ConfigFile().WriteString(SelectedProfile(), QStringLiteral("topic"),
-                           JoinCommaList(ui->lst_topic->Captions()));
+  WriteProfileTopics(SelectedProfile(), ui->lst_topic->Captions());
 }
 
 void Tmain::scGPButton1Click() {
   Tadd_topic dlg(this);
   if (ShowModal(&dlg) != QDialog::Accepted) return;
-  ui->lst_topic->AddRow(dlg.Topic(), 15);
+  ui->lst_topic->AddRow(dlg.Topic(), icTopicRow);
   WriteTopicList();
 }
 
@@ -349,7 +537,7 @@ void Tmain::N8Click() {
 
 void Tmain::edt_atopicLeftButtonClick() {
   SetHistory({});
-  if (HasSelectedProfile()) ConfigFile().DeleteKey(SelectedProfile(), QStringLiteral("dvsno"));
+  if (HasSelectedProfile()) DeleteProfileHistory(SelectedProfile());
   ui->edt_atopic->setEditText(QString());
 }
 
@@ -380,25 +568,52 @@ QString Tmain::SendText() const {
   return text;
 }
 
-void Tmain::SetSendText(const std::string& AText) {
-  QString text = QString::fromStdString(AText);
+void Tmain::SetSendText(const QString& AText) {
+  QString text = WithPrintOptions(AText);
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   ui->mmo_send->setPlainText(text);
 }
 
+QString Tmain::WithPrintOptions(const QString& AEnvelope) const {
+  QString text = AEnvelope;
+  const QString serial = FDvsno->text();
+  if (serial != cDefaultSerial) {
+    // The serial as a JSON string's content.
+    QString escaped;
+    for (const QChar c : serial) {
+      if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
+        escaped += QLatin1Char('\\') + c;
+      } else if (c.unicode() < 0x20) {
+        escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+      } else {
+        escaped += c;
+      }
+    }
+    const qsizetype at = text.indexOf(cEnvelopeSerialLine);
+    if (at >= 0)
+      text.replace(at, cEnvelopeSerialLine.size(), QStringLiteral("\"dvsno\":\"%1\",").arg(escaped));
+  }
+  if (FFreshTaskId->isChecked()) {
+    const qsizetype at = text.indexOf(cEnvelopeTaskId);
+    if (at >= 0)
+      text.replace(at, cEnvelopeTaskId.size(), QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+  }
+  return text;
+}
+
 void Tmain::btn_sendClick() {
   if (!FClient->IsConnected()) {
-    MsgBox(3, cInputError, QStringLiteral("未连接MQTT服务器"));
+    MsgBox(mbWarning, InputErrorCaption(), tr("未连接MQTT服务器"));
     return;
   }
   const QString topic = ui->edt_atopic->currentText();
   if (topic.isEmpty()) {
-    MsgBox(3, cInputError, QStringLiteral("未输入发布的主题"));
+    MsgBox(mbWarning, InputErrorCaption(), tr("未输入发布的主题"));
     return;
   }
   const QString payload = SendText();
   if (payload.isEmpty()) {
-    MsgBox(3, cInputError, QStringLiteral("未输入消息的主体"));
+    MsgBox(mbWarning, InputErrorCaption(), tr("未输入消息的主体"));
     return;
   }
   FClient->Publish(topic.toStdString(), payload.toStdString(),
@@ -407,12 +622,14 @@ void Tmain::btn_sendClick() {
   history.removeAll(topic);
   history << topic;
   SetHistory(history);
-  if (HasSelectedProfile()) {
-    ConfigFile().WriteString(SelectedProfile(), QStringLiteral("dvsno"), JoinCommaList(history));
-  }
+  if (HasSelectedProfile()) WriteProfileHistory(SelectedProfile(), history);
 }
 
-void Tmain::nelomqtclnt1PublishReceived(uint16_t, const std::string&, const std::string& APayload) {
+void Tmain::nelomqtclnt1PublishReceived(uint16_t APacketID, const std::string& ATopic,
+                                        const std::string& APayload) {
+  // Every publication goes into the message log, whatever its bytes.
+  FMessageLog->Add(QDateTime::currentMSecsSinceEpoch(), QString::fromStdString(ATopic), APacketID,
+                   QByteArray(APayload.data(), static_cast<qsizetype>(APayload.size())));
   const QString text = DecodePayloadUtf8(APayload);
   if (ui->cbb_format_recv->currentIndex() == 0) {
     PutMessage(text);
@@ -448,72 +665,75 @@ void Tmain::DrainLog() {
 }
 
 void Tmain::PutMessage(const QString& AMsg) {
-  if (FRecvLines > kRecvLineCap) {
-    ui->mmo_recv->clear();
-    FPendingRecv.clear();
-    FRecvLines = FDocLines = 0;
-  }
+  if (FRecv->LineCount() > kRecvLineCap) FRecv->Clear();
   AppendRecv(AMsg);
 }
 
-void Tmain::AppendRecv(const QString& AText) {
-  // Plain text; every line break form starts a new line. The text widget
-  // also breaks its lines at U+2029 and at its frame marks U+FDD0/U+FDD1, so
-  // they count as line breaks too and the line count stays exact.
-  QString text = AText;
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  for (const char16_t brk : {u'\r', u'\u2029', u'\uFDD0', u'\uFDD1'})
-    text.replace(QChar(brk), QLatin1Char('\n'));
-  FRecvLines += static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
-  FPendingRecv << text;
-  if (!FRecvFlush->isActive()) FRecvFlush->start();
-}
+void Tmain::AppendRecv(const QString& AText) { FRecv->Append(AText); }
 
-void Tmain::FlushRecv() {
-  FRecvFlush->stop();
-  if (FPendingRecv.isEmpty()) return;
-  QString text = FPendingRecv.join(QLatin1Char('\n'));
-  if (FDocLines > 0) text.prepend(QLatin1Char('\n'));
-  FPendingRecv.clear();
-  QTextCursor cursor(ui->mmo_recv->document());
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(text);
-  FDocLines = FRecvLines;
-  // Keep the newest entry in view.
-  QScrollBar* bar = ui->mmo_recv->verticalScrollBar();
-  bar->setValue(bar->maximum());
-}
+void Tmain::FlushRecv() { FRecv->Flush(); }
 
-QStringList Tmain::RecvLines() {
-  FlushRecv();
-  if (FRecvLines == 0) return {};
-  return ui->mmo_recv->document()->toRawText().split(QChar(QChar::ParagraphSeparator));
-}
+int Tmain::RecvLineCount() const { return FRecv->LineCount(); }
 
-void Tmain::btn4Click() {
-  ui->mmo_recv->clear();
-  FPendingRecv.clear();
-  FRecvLines = FDocLines = 0;
-}
+QStringList Tmain::RecvLines() { return FRecv->Lines(); }
+
+void Tmain::btn4Click() { FRecv->Clear(); }
 
 void Tmain::btn5Click() { ui->mmo_send->clear(); }
+
+void Tmain::RecvContextMenu(const QPoint& APos) {
+  std::unique_ptr<QMenu> menu(ui->mmo_recv->createStandardContextMenu(APos));
+  // The print preview of the selected text, once a renderer provides it.
+  const QByteArray selected = ui->mmo_recv->textCursor()
+                                  .selectedText()
+                                  .replace(QChar::ParagraphSeparator, QLatin1Char('\n'))
+                                  .toUtf8();
+  if (PrintPreviewFactory() && IsPrintTask(selected)) {
+    menu->addSeparator();
+    QAction* preview = menu->addAction(tr("打印预览"));
+    preview->setObjectName(QStringLiteral("mmo_recvPrintPreview"));
+    connect(preview, &QAction::triggered, this, [this, selected] {
+      RunCommand([this, selected] {
+        QWidget* view = PrintPreviewFactory()(selected, nullptr);
+        if (!view) return;
+        view->setAttribute(Qt::WA_DeleteOnClose);
+        view->setWindowTitle(tr("打印预览"));
+        view->show();
+      });
+    });
+  }
+  menu->exec(ui->mmo_recv->viewport()->mapToGlobal(APos));
+}
+
+void Tmain::btn_msglogClick() {
+  if (!FInspector) FInspector = new Tinspector(*FMessageLog, this);
+  FInspector->show();
+  FInspector->raise();
+  FInspector->activateWindow();
+}
 
 // ---------------------------------------------------------------------------
 // Print row
 
-void Tmain::btn33Click() { SetSendText(BuzzerEnvelope()); }
+void Tmain::btn33Click() { SetSendText(QString::fromStdString(BuzzerEnvelope())); }
 
-void Tmain::btn34Click() { SetSendText(CutterEnvelope()); }
+void Tmain::btn34Click() { SetSendText(QString::fromStdString(CutterEnvelope())); }
 
-void Tmain::cbb_print_modeClick() { SetSendText(PrintModeEnvelope(ui->cbb_print_mode->currentIndex())); }
+void Tmain::cbb_print_modeClick() {
+  SetSendText(QString::fromStdString(PrintModeEnvelope(ui->cbb_print_mode->currentIndex())));
+}
 
-void Tmain::cbb_charsetChange() { SetSendText(CharsetEnvelope(ui->cbb_charset->currentIndex())); }
+void Tmain::cbb_charsetChange() {
+  SetSendText(QString::fromStdString(CharsetEnvelope(ui->cbb_charset->currentIndex())));
+}
 
-void Tmain::cbb_print_demoClick() { SetSendText(SampleEnvelope(ui->cbb_print_demo->currentIndex())); }
+void Tmain::cbb_print_demoClick() {
+  SetSendText(QString::fromStdString(SampleEnvelope(ui->cbb_print_demo->currentIndex())));
+}
 
 void Tmain::btn32Click() {
   Tbitmap_print dlg(this);
-  if (ShowModal(&dlg) == QDialog::Accepted) SetSendText(dlg.base64text.toStdString());
+  if (ShowModal(&dlg) == QDialog::Accepted) SetSendText(dlg.base64text);
 }
 
 void Tmain::btn_previewClick() { ShowPrintPreview(SendText().toUtf8(), this); }

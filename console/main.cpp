@@ -1,24 +1,23 @@
 // tessiva: the printer test console.
 #include <QApplication>
-#include <QTimer>
-#include <cstdio>
 
-#include "ConsoleBench.h"
+#include "EngineHost.h"
 #include "SFunc.h"
+#include "Translations.h"
 #include "f_main.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   SetApplicationTitle(QStringLiteral("Tessiva"));
   QApplication::setApplicationName(QStringLiteral("Tessiva"));
-  Tmain main;
-  main.show();
-  if (StartBenchProbe(main)) {
-    // The first pass of the event loop after show: the window is on screen.
-    QTimer::singleShot(0, [] {
-      std::printf("startup_ms %.0f\n", MsSinceProcessStart());
-      std::fflush(stdout);
-    });
+  InstallTranslations();
+  HostEngineHandOffs();
+  int rc = 0;
+  {
+    Tmain main;
+    main.show();
+    rc = app.exec();
   }
-  return app.exec();
+  StopHostingEngineHandOffs();
+  return rc;
 }

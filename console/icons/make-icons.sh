@@ -55,3 +55,10 @@ icon 22 -fill "$orange" -draw "polygon 6,22 18,22 34,8 34,56 18,42 6,42" \
         -fill none -stroke "$orange" -strokewidth 5 -draw "arc 30,18 48,46 -60,60" -draw "arc 32,8 60,56 -60,60"
 icon 23 -fill none -stroke "$red" -strokewidth 6 -draw "circle 16,48 16,38" -draw "circle 48,48 48,38" \
         -stroke "$dark" -strokewidth 6 -draw "line 22,40 50,4" -draw "line 42,40 14,4"
+# Beyond the fixed set: the connection state (off, busy, on, refused) and the message log.
+icon 24 -fill "$grey" -draw "circle 32,32 32,10"
+icon 25 -fill "$orange" -draw "circle 32,32 32,10"
+icon 26 -fill "$green" -draw "circle 32,32 32,10"
+icon 27 -fill "$red" -draw "circle 32,32 32,10" -fill white -draw "rectangle 20,29 44,35"
+icon 28 -fill "$blue" -draw "roundrectangle 8,4 56,60 5,5" -fill white -draw "rectangle 16,14 48,18" \
+        -draw "rectangle 16,26 48,30" -draw "rectangle 16,38 48,42" -draw "rectangle 16,50 36,54"

@@ -10,15 +10,20 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <cstdio>
 
 #include "ConsoleWidgets.h"
+#include "EngineHost.h"
 #include "SFunc.h"
+#include "Translations.h"
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
+#include "f_inspector.h"
 #include "f_main.h"
 #include "f_print_preview.h"
 #include "ui_f_add_server.h"
@@ -28,6 +33,7 @@
 
 namespace {
 QString GOut;
+QString GSuffix;
 
 void Settle() {
   for (int i = 0; i < 30; ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -36,7 +42,7 @@ void Settle() {
 void Save(QWidget* AWidget, const QString& AName) {
   Settle();
   const QPixmap shot = AWidget->grab();
-  const QString file = GOut + QLatin1Char('/') + AName + QStringLiteral(".png");
+  const QString file = GOut + QLatin1Char('/') + AName + GSuffix + QStringLiteral(".png");
   if (!shot.save(file))
     std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
   else
@@ -52,8 +58,8 @@ void SaveMenu(Tmain& AMain, QMenu* AMenu, QWidget* AAnchor, const QString& AName
   p.drawPixmap(AMain.mapFromGlobal(AMenu->pos()), AMenu->grab());
   p.end();
   AMenu->hide();
-  base.save(GOut + QLatin1Char('/') + AName + QStringLiteral(".png"));
-  std::printf("%s/%s.png\n", qPrintable(GOut), qPrintable(AName));
+  base.save(GOut + QLatin1Char('/') + AName + GSuffix + QStringLiteral(".png"));
+  std::printf("%s/%s%s.png\n", qPrintable(GOut), qPrintable(AName), qPrintable(GSuffix));
 }
 }  // namespace
 
@@ -65,6 +71,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   GOut = QString::fromLocal8Bit(argv[1]);
+  // The second argument picks the language: zh (default) or en; English
+  // pictures are named with an -en suffix.
+  const bool english = argc > 2 && QByteArray(argv[2]) == "en";
+  InstallTranslations(english ? QLocale(QLocale::English, QLocale::UnitedStates)
+                              : QLocale(QLocale::Chinese, QLocale::China));
+  GSuffix = english ? QStringLiteral("-en") : QString();
+  HostEngineHandOffs();
   QDir().mkpath(GOut);
 
   QTemporaryDir dir;
@@ -98,6 +111,47 @@ int main(int argc, char** argv) {
            QStringLiteral("menu-server"));
   SaveMenu(main, main.findChild<QMenu*>(QStringLiteral("pm_topic")), f->lst_topic,
            QStringLiteral("menu-topic"));
+
+  // The message inspector with a few publications as printers send them.
+  struct TSample {
+    const char* Topic;
+    QByteArray Payload;
+    int QoS;
+    uint16_t Id;
+    bool Retain;
+  };
+  const TSample samples[] = {
+      {"printer/001/status", "{\"dvsno\":\"A1B2C3\",\"state\":\"idle\",\"paper\":\"ok\"}", 0, 0, true},
+      {"printer/001/ack",
+       "{\"dvsno\":\"A1B2C3\",\"kind\":\"PRINT_RESULT\",\"list\":[{\"task_id\":"
+       "\"C147956F-C688-40CB-B0C5-A68E9677AA41\",\"status\":\"ok\"}]}",
+       1, 1, false},
+      {"printer/002/status", QByteArray("\xb4\xf2\xd3\xa1\xbb\xfa\xc8\xb1\xd6\xbd"), 0, 0, false},
+      {"printer/001/event", "{\"event\":\"cover_open\"}", 2, 2, false},
+  };
+  for (const TSample& m : samples) {
+    try {
+      main.nelomqtclnt1PublishReceived(m.Id, m.Topic, m.Payload.toStdString());
+    } catch (const std::exception&) {
+    }
+    TNeloMQTTPacketInfo info;
+    info.PacketType = mtPUBLISH;
+    info.PacketId = m.Id;
+    info.PacketQos = static_cast<TNeloMQTTQoS>(m.QoS);
+    info.IsRetained = m.Retain;
+    main.nelomqtclnt1()->OnPacketReceived(main.nelomqtclnt1(), info);
+  }
+  main.btn_msglogClick();
+  Tinspector* inspector = main.Inspector();
+  inspector->resize(900, 560);
+  inspector->Refresh();
+  inspector->Table()->setCurrentIndex(inspector->Model()->index(1, 0));
+  inspector->Views()->setCurrentIndex(1);
+  Save(inspector, QStringLiteral("inspector"));
+  inspector->Table()->setCurrentIndex(inspector->Model()->index(2, 0));
+  inspector->Views()->setCurrentIndex(3);
+  Save(inspector, QStringLiteral("inspector-gbk"));
+  inspector->close();
 
   // Dialogs: each is shown, photographed and closed.
   SFuncSeams::SetMsgBoxHandler([](int, const QString&, const QString&) { return 1; });
@@ -163,5 +217,6 @@ int main(int argc, char** argv) {
     if (QWidget* w = QApplication::activeModalWidget()) w->close();
   });
   OpenPictureFile(&main);
+  StopHostingEngineHandOffs();
   return 0;
 }

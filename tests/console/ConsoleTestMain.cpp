@@ -4,9 +4,14 @@
 
 #include <QApplication>
 
+#include "EngineHost.h"
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  HostEngineHandOffs();
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int rc = RUN_ALL_TESTS();
+  StopHostingEngineHandOffs();
+  return rc;
 }

@@ -91,3 +91,32 @@ TEST(FormatJson, IndentUnitIsRepeatedPerLevel) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FormatJsonBound, OutputPastTheCapIsCutWithAVisibleMark) {
+  // Deep nesting makes the laid-out text grow with the square of the input:
+  // 80 KB of brackets would lay out to some 1.6 billion characters.
+  const QString deep = QStringLiteral("{\"a\":") + QString(40000, QLatin1Char('[')) +
+                       QString(40000, QLatin1Char(']')) + QLatin1Char('}');
+  const QString shown = FormatJson(QStringLiteral("  "), deep);
+  const QString mark = QStringLiteral("\r\n") + FormatJsonCutMark();
+  ASSERT_EQ(shown.size(), kFormatJsonCap + mark.size());
+  EXPECT_TRUE(shown.endsWith(mark));
+  EXPECT_TRUE(FormatJsonCutMark().contains(QString::number(kFormatJsonCap)));
+
+  // Below the cap the text is the formatter's own; at the cap it is the same
+  // text cut, wherever the cut falls (inside an indent, a line break, a string).
+  const QString source = QStringLiteral("pre {\"k\":[[[{\"s\":\"a b\\\"c\"},2]]],\"e\":{ }}");
+  const QString full = FormatJson(QStringLiteral("  "), source, 1 << 20);
+  for (qsizetype cap = 0; cap <= full.size() + 1; ++cap) {
+    const QString cut = FormatJson(QStringLiteral("  "), source, cap);
+    if (cap >= full.size()) {
+      EXPECT_EQ(cut, full) << cap;
+    } else {
+      EXPECT_EQ(cut, full.left(cap) + mark) << cap;
+    }
+  }
+}
+
+}  // namespace

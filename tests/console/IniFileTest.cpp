@@ -189,4 +189,49 @@ TEST_F(ConsoleTest, RefusedWriteRaisesUnableToWriteWithTheFullPath) {
   EXPECT_EQ(ConfigFile().ReadString("p", "k", "d"), QStringLiteral("d"));
 }
 
+TEST_F(ConsoleTest, LinesACommandDoesNotChangeAreWrittenBackByteForByte) {
+  // GBK and Latin-1 bytes (not UTF-8), LF and CR LF line ends mixed, and a
+  // last line without a line break: every command that writes one key must
+  // leave every other line exactly as it was.
+  const QByteArray gbkName("\xb0\xec\xb9\xab\xca\xd2");  // 办公室 in GBK
+  const QByteArray before = QByteArray("[system]\r\nlist=lab,") + gbkName +
+                            ",\r\n[lab]\nserver=h1\npassword=p\xe4ss\xff\r\n\n[" + gbkName +
+                            "]\r\npassword=\xc3\xdc\xc2\xeb\r\nusername=\xe9t\xe9";
+  const auto write = [&](const QByteArray& AData) {
+    QFile f(ConfigPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(AData);
+  };
+  const auto bytes = [&] {
+    QFile f(ConfigPath());
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    return f.readAll();
+  };
+  struct TCase {
+    const char* What;
+    std::function<void()> Run;
+    QByteArray Expected;
+  };
+  const std::vector<TCase> cases = {
+      {"change a key", [] { ConfigFile().WriteString("lab", "server", "h2"); },
+       QByteArray(before).replace("server=h1\n", "server=h2\r\n")},
+      {"add a key to a section", [] { ConfigFile().WriteString("lab", "topic", QStringLiteral("t,")); },
+       QByteArray(before).replace("\xff\r\n\n[", "\xff\r\ntopic=t,\r\n\n[")},
+      {"add a section", [] { ConfigFile().WriteInteger("new", "port", 1883); },
+       before + "\r\n\r\n[new]\r\nport=1883\r\n"},
+      {"delete a key", [] { ConfigFile().DeleteKey("lab", "server"); },
+       QByteArray(before).replace("server=h1\n", "")},
+      {"erase a section", [] { ConfigFile().EraseSection("lab"); },
+       QByteArray(before).replace("[lab]\nserver=h1\npassword=p\xe4ss\xff\r\n\n", "")},
+  };
+  for (const TCase& c : cases) {
+    write(before);
+    c.Run();
+    EXPECT_EQ(bytes(), c.Expected) << c.What;
+  }
+  // The GBK section is found by its name and its GBK value reads as text.
+  write(before);
+  EXPECT_EQ(IniValue(QStringLiteral("办公室"), "password"), QStringLiteral("密码"));
+}
+
 }  // namespace

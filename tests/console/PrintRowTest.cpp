@@ -10,6 +10,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTimer>
 
 #include "BitmapPrintJob.h"
@@ -468,6 +470,52 @@ TEST_F(PictureTest, ThePreviewShowsTheDitheredDotsBeforeTheMemo) {
   ASSERT_TRUE(Failures().isEmpty()) << Failures().join(QLatin1Char('\n')).toStdString();
   const QByteArray job = QByteArray::fromBase64(TargetFile(w.SendText()).toLatin1());
   EXPECT_EQ(job.left(8), QByteArray::fromHex("1d76300002000300"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConsoleTest, TheSerialAndAFreshTaskIdGoIntoEveryPresetAndOnlyWhenAsked) {
+  Tmain& w = Window();
+  Ui::Tmain* f = w.Form();
+  // At their defaults the memo is byte for byte the preset's envelope.
+  EXPECT_EQ(w.DeviceSerial()->text(), QStringLiteral("xxx"));
+  EXPECT_FALSE(w.FreshTaskId()->isChecked());
+  f->btn33->click();
+  EXPECT_EQ(w.SendText(), Envelope(QStringLiteral("G0IDAQAAAAA=")));
+
+  w.DeviceSerial()->setText(QStringLiteral("SN\"42\\"));
+  const std::vector<std::function<void()>> presets = {[&] { f->btn33->click(); },
+                                                      [&] { f->btn34->click(); },
+                                                      [&] { emit f->cbb_print_mode->activated(0); },
+                                                      [&] { emit f->cbb_charset->activated(1); },
+                                                      [&] { emit f->cbb_print_demo->activated(0); },
+                                                      [&] { emit f->cbb_print_demo->activated(1); }};
+  for (const auto& press : presets) {
+    press();
+    const QStringList lines = w.SendText().split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 14);
+    EXPECT_EQ(lines[1], QStringLiteral("    \"dvsno\":\"SN\\\"42\\\\\","));
+    EXPECT_EQ(lines[6], QStringLiteral("            \"task_id\":\"C147956F-C688-40CB-B0C5-A68E9677AA41\","));
+  }
+  w.FreshTaskId()->setChecked(true);
+  QSet<QString> ids;
+  for (const auto& press : presets) {
+    press();
+    const QStringList lines = w.SendText().split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 14);
+    const QRegularExpression id(QStringLiteral(
+        "^            \"task_id\":\"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\",$"));
+    EXPECT_TRUE(id.match(lines[6]).hasMatch()) << lines[6].toStdString();
+    ids.insert(lines[6]);
+  }
+  EXPECT_EQ(ids.size(), static_cast<qsizetype>(presets.size()));
+  EXPECT_FALSE(
+      ids.contains(QStringLiteral("            \"task_id\":\"C147956F-C688-40CB-B0C5-A68E9677AA41\",")));
+  // A picture job is a print task like the others.
+  EXPECT_TRUE(
+      w.WithPrintOptions(Envelope(QStringLiteral("AAAA"))).contains(QStringLiteral("\"dvsno\":\"SN")));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Broker profiles: first start, the profile dialog (add, edit, its input
 // errors), selection loading topics and history, deletion.
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -314,6 +316,63 @@ TEST_F(ConsoleTest, ARefusedWriteIsReportedAndKeepsTheDialogOpen) {
   w.Form()->btn1->click();
   EXPECT_EQ(result, QDialog::Rejected);
   EXPECT_EQ(Failures(), QStringList{QStringLiteral("Unable to write to %1missing/config.ini.").arg(Dir())});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConsoleTest, TlsSettingsAreStoredInTheProfileAndReadBackByTheDialog) {
+  // A file without the TLS keys reads as TLS off with the host-name check on.
+  WriteConfig(QStringLiteral("[system]\nlist=p,\n[p]\nserver=h\nport=8883\n"));
+  Tmain& w = Window();
+  bool shownTls = true, shownVerify = false;
+  AnswerDialogs({[&](QDialog* ADialog) {
+    auto* dlg = qobject_cast<Tadd_server*>(ADialog);
+    shownTls = dlg->chk_tls()->isChecked();
+    shownVerify = dlg->chk_verifyhost()->isChecked();
+    // Saving a profile that stays without TLS adds no keys.
+    dlg->Form()->btn3->click();
+    return dlg->result();
+  }});
+  w.findChild<QAction*>(QStringLiteral("N3"))->trigger();
+  EXPECT_FALSE(shownTls);
+  EXPECT_TRUE(shownVerify);
+  EXPECT_FALSE(ReadConfig().contains(QStringLiteral("tls")));
+
+  AnswerDialogs({[&](QDialog* ADialog) {
+    auto* dlg = qobject_cast<Tadd_server*>(ADialog);
+    dlg->chk_tls()->setChecked(true);
+    dlg->edt_cafile()->setText(QStringLiteral("/etc/ca 证书.pem"));
+    dlg->edt_certfile()->setText(QStringLiteral("/c.pem"));
+    dlg->edt_keyfile()->setText(QStringLiteral("/k.pem"));
+    dlg->chk_verifyhost()->setChecked(false);
+    dlg->Form()->btn3->click();
+    return dlg->result();
+  }});
+  w.findChild<QAction*>(QStringLiteral("N3"))->trigger();
+  EXPECT_EQ(IniValue("p", "tls"), QStringLiteral("1"));
+  EXPECT_EQ(IniValue("p", "tls_cafile"), QStringLiteral("/etc/ca 证书.pem"));
+  EXPECT_EQ(IniValue("p", "tls_certfile"), QStringLiteral("/c.pem"));
+  EXPECT_EQ(IniValue("p", "tls_keyfile"), QStringLiteral("/k.pem"));
+  EXPECT_EQ(IniValue("p", "tls_verifyhost"), QStringLiteral("0"));
+  EXPECT_EQ(IniValue("p", "port"), QStringLiteral("8883"));
+
+  // Edit mode shows what was stored; turning TLS off keeps the keys, off.
+  AnswerDialogs({[&](QDialog* ADialog) {
+    auto* dlg = qobject_cast<Tadd_server*>(ADialog);
+    EXPECT_TRUE(dlg->chk_tls()->isChecked());
+    EXPECT_EQ(dlg->edt_cafile()->text(), QStringLiteral("/etc/ca 证书.pem"));
+    EXPECT_EQ(dlg->edt_certfile()->text(), QStringLiteral("/c.pem"));
+    EXPECT_EQ(dlg->edt_keyfile()->text(), QStringLiteral("/k.pem"));
+    EXPECT_FALSE(dlg->chk_verifyhost()->isChecked());
+    dlg->chk_tls()->setChecked(false);
+    dlg->Form()->btn3->click();
+    return dlg->result();
+  }});
+  w.findChild<QAction*>(QStringLiteral("N3"))->trigger();
+  EXPECT_EQ(IniValue("p", "tls"), QStringLiteral("0"));
+  EXPECT_EQ(IniValue("p", "tls_cafile"), QStringLiteral("/etc/ca 证书.pem"));
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 // The helper unit: message boxes, GUIDs, the executable's directory and the
 // failure report of a command that raised.
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include "ConsoleFixture.h"
 #include "SFunc.h"
@@ -71,6 +76,32 @@ TEST_F(ConsoleTest, AFailureInACommandIsReportedWithAFullStopWhenItEndsAfterTheD
     EXPECT_EQ(Boxes[0].Caption, QStringLiteral("Tessiva"));
     EXPECT_EQ(Boxes[0].Body, QString::fromUtf8(c.Shown));
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConsoleTest, TheFilePickerLeavesNoQtSettingsFileBehind) {
+  // Qt's file dialog keeps its history in QtProject.conf under the user's
+  // config folder; here that folder is a test folder.
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  const QString conf = home.path() + QStringLiteral("/QtProject.conf");
+  const auto makeAndDrop = [] {
+    QFileDialog dlg(nullptr, QString(), QString(), QStringLiteral("*"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+    dlg.show();
+  };
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+  WithoutQtSettings(makeAndDrop);
+  EXPECT_FALSE(QFile::exists(conf));
+  // The same dialog without the guard does write it: the check can fail.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+  makeAndDrop();
+  EXPECT_TRUE(QFile::exists(conf));
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 }
 
 }  // namespace

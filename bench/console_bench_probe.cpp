@@ -1,4 +1,4 @@
-#include "ConsoleBench.h"
+#include "console_bench_probe.h"
 
 #include <sys/resource.h>
 #include <time.h>
@@ -54,6 +54,7 @@ class TBenchProbe : public QObject {
         FSeconds(ASeconds) {}
 
   void Start() {
+    if (qEnvironmentVariable("TESSIVA_BENCH_INSPECTOR") != QLatin1String("0")) FMain.btn_msglogClick();
     TNeloMQTTClient* c = FMain.nelomqtclnt1();
     c->SetClientID(("tessiva-bench-" + std::to_string(getpid())));
     c->SetBrokerHostName(FHost.toStdString());
