@@ -614,9 +614,10 @@ bool TNeloMQTTNetworkConnection::WriteWithin(const TNeloMQTTBytes& AData, int AT
 void TNeloMQTTNetworkConnection::AbortWrites() {
   const auto link = CurrentLink();
   if (!link) return;
+  // A write waiting for room in the socket sees it within one wait slice
+  // (kWriteWaitSliceMs). The socket itself is left alone: the peer gets no
+  // early FIN while the reader still takes in what it sent.
   link->WritesAborted = true;
-  // Wakes a write waiting for room in the socket.
-  ::shutdown(link->Fd, SHUT_WR);
 }
 
 void TNeloMQTTNetworkConnection::Interrupt() {

@@ -561,6 +561,13 @@ TEST_F(ClientFakeBrokerTest, DestroyedWhileTrafficFlowsItEndsWithoutDisconnect) 
   for (uint16_t id = 1; id <= 300; ++id)
     FConnection->Send(MakeFrame(0x32, PublishBody("in", id, 1, Text("x"))));
   ASSERT_TRUE(PumpUntil([this] { return FPublishes.size() >= 20; }));
+  // The writer is sending PUBACKs (the destructor does not wait for writes,
+  // so some must be out before it runs for the count below).
+  ASSERT_TRUE(PumpUntil([this] {
+    for (const TNeloMQTTPacketInfo& info : FSent)
+      if (info.PacketType == mtPUBACK) return true;
+    return false;
+  }));
   // The reader is busy handing packets over and the writer sending PUBACKs:
   // the destructor must still end both and send nothing more.
   FClient.reset();
