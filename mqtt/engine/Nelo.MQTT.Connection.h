@@ -174,7 +174,7 @@ class TNeloMQTTNetworkConnection : public TNeloObject {
   TNeloMQTTLogger* Log() const { return FLog.load(); }
 
   std::recursive_mutex FReadLock;
-  std::recursive_timed_mutex FWriteLock;
+  std::recursive_mutex FWriteLock;
   std::atomic<int> FWriteTimeout{kDefaultWriteTimeoutMs};
   // Writes AData on ALink (write lock held) until ADeadline (none when
   // ABounded is false); false when the deadline passed first.
