@@ -29,9 +29,9 @@ TNeloMQTTBytes PublishWire(size_t APayload) {
 
 // First byte and remaining bytes of a serialised packet.
 std::pair<uint8_t, TNeloMQTTBytes> Split(const TNeloMQTTBytes& AWire) {
-  size_t LField = 1;
-  while (AWire[LField] & 0x80) ++LField;
-  return {AWire[0], TNeloMQTTBytes(AWire.begin() + 1 + static_cast<std::ptrdiff_t>(LField), AWire.end())};
+  size_t field = 1;
+  while (AWire[field] & 0x80) ++field;
+  return {AWire[0], TNeloMQTTBytes(AWire.begin() + 1 + static_cast<std::ptrdiff_t>(field), AWire.end())};
 }
 
 void Count(benchmark::State& AState, size_t ABytesPerItem) {
@@ -41,104 +41,104 @@ void Count(benchmark::State& AState, size_t ABytesPerItem) {
 
 // The floor: copying the wire bytes of the same PUBLISH into a ready buffer.
 void BM_Memcpy(benchmark::State& AState) {
-  const TNeloMQTTBytes LSource = PublishWire(static_cast<size_t>(AState.range(0)));
-  TNeloMQTTBytes LTarget(LSource.size());
+  const TNeloMQTTBytes source = PublishWire(static_cast<size_t>(AState.range(0)));
+  TNeloMQTTBytes target(source.size());
   for (auto _ : AState) {
-    std::memcpy(LTarget.data(), LSource.data(), LSource.size());
-    benchmark::DoNotOptimize(LTarget.data());
+    std::memcpy(target.data(), source.data(), source.size());
+    benchmark::DoNotOptimize(target.data());
     benchmark::ClobberMemory();
   }
-  Count(AState, LSource.size());
+  Count(AState, source.size());
 }
 BENCHMARK(BM_Memcpy)->Arg(100)->Arg(65536);
 
 // Copying the same bytes into a new byte array (allocation + memcpy).
 void BM_CopyToNewArray(benchmark::State& AState) {
-  const TNeloMQTTBytes LSource = PublishWire(static_cast<size_t>(AState.range(0)));
+  const TNeloMQTTBytes source = PublishWire(static_cast<size_t>(AState.range(0)));
   for (auto _ : AState) {
-    TNeloMQTTBytes LCopy(LSource);
-    benchmark::DoNotOptimize(LCopy.data());
+    TNeloMQTTBytes copy(source);
+    benchmark::DoNotOptimize(copy.data());
   }
-  Count(AState, LSource.size());
+  Count(AState, source.size());
 }
 BENCHMARK(BM_CopyToNewArray)->Arg(100)->Arg(65536);
 
 // What the client does per message: build the packet from its fields, take its bytes.
 void BM_PublishSerialise(benchmark::State& AState) {
-  const TNeloMQTTBytes LPayload(static_cast<size_t>(AState.range(0)), 0x5A);
-  size_t LSize = 0;
+  const TNeloMQTTBytes payload(static_cast<size_t>(AState.range(0)), 0x5A);
+  size_t size = 0;
   for (auto _ : AState) {
-    const TNeloMQTTPublishPacket LPacket(42, kTopic, LPayload, qosAtLeastOnce, false);
-    const TNeloMQTTBytes LWire = LPacket.GetBytes();
-    LSize = LWire.size();
-    benchmark::DoNotOptimize(LWire.data());
+    const TNeloMQTTPublishPacket packet(42, kTopic, payload, qosAtLeastOnce, false);
+    const TNeloMQTTBytes wire = packet.GetBytes();
+    size = wire.size();
+    benchmark::DoNotOptimize(wire.data());
   }
-  Count(AState, LSize);
+  Count(AState, size);
 }
 BENCHMARK(BM_PublishSerialise)->Arg(100)->Arg(65536);
 
 // What the client does per received frame: hand the remaining bytes to the factory.
 void BM_PublishParse(benchmark::State& AState) {
-  const TNeloMQTTBytes LWire = PublishWire(static_cast<size_t>(AState.range(0)));
-  const auto [LFirst, LRemaining] = Split(LWire);
+  const TNeloMQTTBytes wire = PublishWire(static_cast<size_t>(AState.range(0)));
+  const auto [first, remaining] = Split(wire);
   for (auto _ : AState) {
-    const auto LPacket = TNeloMQTTPacketFactory::CreateFrom(LFirst, LRemaining);
-    benchmark::DoNotOptimize(LPacket.get());
+    const auto packet = TNeloMQTTPacketFactory::CreateFrom(first, remaining);
+    benchmark::DoNotOptimize(packet.get());
   }
-  Count(AState, LWire.size());
+  Count(AState, wire.size());
 }
 BENCHMARK(BM_PublishParse)->Arg(100)->Arg(65536);
 
 void BM_PublishRoundTrip(benchmark::State& AState) {
-  const TNeloMQTTBytes LPayload(static_cast<size_t>(AState.range(0)), 0x5A);
-  size_t LSize = 0;
+  const TNeloMQTTBytes payload(static_cast<size_t>(AState.range(0)), 0x5A);
+  size_t size = 0;
   for (auto _ : AState) {
-    const TNeloMQTTPublishPacket LPacket(42, kTopic, LPayload, qosAtLeastOnce, false);
-    const TNeloMQTTBytes LWire = LPacket.GetBytes();
-    LSize = LWire.size();
-    auto [LFirst, LRemaining] = Split(LWire);
-    const auto LBack = TNeloMQTTPacketFactory::CreateFrom(LFirst, std::move(LRemaining));
-    benchmark::DoNotOptimize(LBack.get());
+    const TNeloMQTTPublishPacket packet(42, kTopic, payload, qosAtLeastOnce, false);
+    const TNeloMQTTBytes wire = packet.GetBytes();
+    size = wire.size();
+    auto [first, remaining] = Split(wire);
+    const auto back = TNeloMQTTPacketFactory::CreateFrom(first, std::move(remaining));
+    benchmark::DoNotOptimize(back.get());
   }
-  Count(AState, LSize);
+  Count(AState, size);
 }
 BENCHMARK(BM_PublishRoundTrip)->Arg(100)->Arg(65536);
 
 TNeloMQTTBytes SubAckBody() {
-  TNeloMQTTBytes LBody = {0x00, 0x07};
-  for (uint8_t LCode : {0x00, 0x01, 0x02, 0x80, 0x00, 0x01, 0x02, 0x80}) LBody.push_back(LCode);
-  return LBody;
+  TNeloMQTTBytes body = {0x00, 0x07};
+  for (uint8_t code : {0x00, 0x01, 0x02, 0x80, 0x00, 0x01, 0x02, 0x80}) body.push_back(code);
+  return body;
 }
 
 void BM_SubAckSerialise(benchmark::State& AState) {
-  size_t LSize = 0;
+  size_t size = 0;
   for (auto _ : AState) {
-    TNeloMQTTSubAckReturnCodes LCodes;
-    LCodes.reserve(8);
-    for (int i = 0; i < 8; ++i) LCodes.push_back(std::make_unique<TNeloMQTTSubAckReturnCode>(i & 3));
-    const TNeloMQTTSubAckPacket LPacket(7, std::move(LCodes));
-    const TNeloMQTTBytes LWire = LPacket.GetBytes();
-    LSize = LWire.size();
-    benchmark::DoNotOptimize(LWire.data());
+    TNeloMQTTSubAckReturnCodes codes;
+    codes.reserve(8);
+    for (int i = 0; i < 8; ++i) codes.push_back(std::make_unique<TNeloMQTTSubAckReturnCode>(i & 3));
+    const TNeloMQTTSubAckPacket packet(7, std::move(codes));
+    const TNeloMQTTBytes wire = packet.GetBytes();
+    size = wire.size();
+    benchmark::DoNotOptimize(wire.data());
   }
-  Count(AState, LSize);
+  Count(AState, size);
 }
 BENCHMARK(BM_SubAckSerialise);
 
 void BM_SubAckParse(benchmark::State& AState) {
-  const TNeloMQTTBytes LBody = SubAckBody();
+  const TNeloMQTTBytes body = SubAckBody();
   for (auto _ : AState) {
-    const auto LPacket = TNeloMQTTPacketFactory::CreateFrom(0x90, LBody);
-    benchmark::DoNotOptimize(LPacket.get());
+    const auto packet = TNeloMQTTPacketFactory::CreateFrom(0x90, body);
+    benchmark::DoNotOptimize(packet.get());
   }
-  Count(AState, LBody.size() + 2);
+  Count(AState, body.size() + 2);
 }
 BENCHMARK(BM_SubAckParse);
 
 // A stream like a broker's: acknowledgements of every flow, a SUBACK, a
 // PINGRESP and publications of a few sizes.
 void BM_CreateFromMixedStream(benchmark::State& AState) {
-  std::vector<TNeloMQTTBytes> LWires = {
+  std::vector<TNeloMQTTBytes> wires = {
       TNeloMQTTConnAckPacket(false, rcConAccepted).GetBytes(),
       TNeloMQTTPublishPacket(0, kTopic, TNeloMQTTBytes(20, 1), qosAtMostOnce, false).GetBytes(),
       TNeloMQTTPublishPacket(1, kTopic, TNeloMQTTBytes(300, 2), qosAtLeastOnce, false).GetBytes(),
@@ -150,22 +150,22 @@ void BM_CreateFromMixedStream(benchmark::State& AState) {
       TNeloMQTTUnsubAckPacket(3).GetBytes(),
       TNeloMQTTPingRespPacket().GetBytes(),
   };
-  LWires.push_back(TNeloMQTTBytes{0x90, 0x0A});
-  for (uint8_t b : SubAckBody()) LWires.back().push_back(b);
-  std::vector<std::pair<uint8_t, TNeloMQTTBytes>> LFrames;
-  size_t LBytes = 0;
-  for (const auto& w : LWires) {
-    LFrames.push_back(Split(w));
-    LBytes += w.size();
+  wires.push_back(TNeloMQTTBytes{0x90, 0x0A});
+  for (uint8_t b : SubAckBody()) wires.back().push_back(b);
+  std::vector<std::pair<uint8_t, TNeloMQTTBytes>> frames;
+  size_t bytes = 0;
+  for (const auto& w : wires) {
+    frames.push_back(Split(w));
+    bytes += w.size();
   }
   for (auto _ : AState) {
-    for (const auto& [LFirst, LRemaining] : LFrames) {
-      const auto LPacket = TNeloMQTTPacketFactory::CreateFrom(LFirst, LRemaining);
-      benchmark::DoNotOptimize(LPacket.get());
+    for (const auto& [first, remaining] : frames) {
+      const auto packet = TNeloMQTTPacketFactory::CreateFrom(first, remaining);
+      benchmark::DoNotOptimize(packet.get());
     }
   }
-  AState.SetItemsProcessed(AState.iterations() * static_cast<int64_t>(LFrames.size()));
-  AState.SetBytesProcessed(AState.iterations() * static_cast<int64_t>(LBytes));
+  AState.SetItemsProcessed(AState.iterations() * static_cast<int64_t>(frames.size()));
+  AState.SetBytesProcessed(AState.iterations() * static_cast<int64_t>(bytes));
 }
 BENCHMARK(BM_CreateFromMixedStream);
 

@@ -33,7 +33,8 @@ std::vector<uint8_t> RasterJob() {
   image.Bits.resize(72u * 3000u);
   for (int y = 0; y < image.Height; ++y)
     for (int x = 0; x < 72; ++x)
-      image.Bits[static_cast<size_t>(y) * 72 + x] = static_cast<uint8_t>(((x * 37 + y * 11) ^ (y / 7)) & 0xFF);
+      image.Bits[static_cast<size_t>(y) * 72 + x] =
+          static_cast<uint8_t>(((x * 37 + y * 11) ^ (y / 7)) & 0xFF);
   return MakeEscPosRasterJob(image);
 }
 
@@ -44,7 +45,7 @@ const std::vector<uint8_t>& Job(int AWhich) {
   return AWhich == 0 ? receipt : AWhich == 1 ? label : raster;
 }
 
-const char* const cNames[] = {"receipt", "label", "raster 576x3000"};
+const char* const kNames[] = {"receipt", "label", "raster 576x3000"};
 
 void BM_Render(benchmark::State& AState) {
   const std::vector<uint8_t>& job = Job(static_cast<int>(AState.range(0)));
@@ -56,7 +57,7 @@ void BM_Render(benchmark::State& AState) {
   }
   AState.SetBytesProcessed(static_cast<int64_t>(AState.iterations() * job.size()));
   AState.counters["pages"] = benchmark::Counter(static_cast<double>(pages), benchmark::Counter::kIsRate);
-  AState.SetLabel(cNames[AState.range(0)]);
+  AState.SetLabel(kNames[AState.range(0)]);
 }
 
 void BM_RenderPng(benchmark::State& AState) {
@@ -66,7 +67,7 @@ void BM_RenderPng(benchmark::State& AState) {
     for (const TRenderedPage& p : r.Pages) benchmark::DoNotOptimize(p.Png());
   }
   AState.SetBytesProcessed(static_cast<int64_t>(AState.iterations() * job.size()));
-  AState.SetLabel(cNames[AState.range(0)]);
+  AState.SetLabel(kNames[AState.range(0)]);
 }
 
 std::string g_work;
@@ -97,7 +98,7 @@ void BM_ImageMagickPbmToPng(benchmark::State& AState) {
     }
   }
   AState.SetBytesProcessed(static_cast<int64_t>(AState.iterations() * job.size()));
-  AState.SetLabel(cNames[AState.range(0)]);
+  AState.SetLabel(kNames[AState.range(0)]);
 }
 
 BENCHMARK(BM_Render)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
@@ -149,7 +150,7 @@ int main(int argc, char** argv) {
         ratio = b;
       }
       std::printf("%-40s %12.3f %12.1f %12s %8s\n",
-                  (std::string(cNames[k]) + (png ? ": render + PNG" : ": render")).c_str(), t,
+                  (std::string(kNames[k]) + (png ? ": render + PNG" : ": render")).c_str(), t,
                   t > 0 ? bytes / (t / 1000.0) / 1e6 : 0.0, peer.c_str(), ratio.c_str());
     }
   }

@@ -246,7 +246,7 @@ TCliJsonValue ParseCliJson(const std::string& AText, int AMaxDepth) {
 }
 
 std::string CliJsonQuote(const std::string& AText) {
-  static const char* const cHex = "0123456789abcdef";
+  static const char* const kHex = "0123456789abcdef";
   std::string out;
   out.reserve(AText.size() + 2);
   out += '"';
@@ -263,8 +263,8 @@ std::string CliJsonQuote(const std::string& AText) {
       out += "\\t";
     } else if (c < 0x20) {
       out += "\\u00";
-      out += cHex[c >> 4];
-      out += cHex[c & 15];
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
     } else {
       out += ch;
     }

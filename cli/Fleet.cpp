@@ -71,22 +71,22 @@ std::vector<std::string> FleetSerials(const TFleetOptions& AOptions) {
 }
 
 std::string ExpandSerial(const std::string& ATemplate, const std::string& ASerial) {
-  static const std::string cKey = "{serial}";
+  static const std::string kKey = "{serial}";
   std::string out;
   std::size_t at = 0;
   for (;;) {
-    const std::size_t hit = ATemplate.find(cKey, at);
+    const std::size_t hit = ATemplate.find(kKey, at);
     if (hit == std::string::npos) break;
     out.append(ATemplate, at, hit - at);
     out += ASerial;
-    at = hit + cKey.size();
+    at = hit + kKey.size();
   }
   out.append(ATemplate, at, std::string::npos);
   return out;
 }
 
 std::string SerialWildcardFilter(const std::string& ATemplate) {
-  static const std::string cKey = "{serial}";
+  static const std::string kKey = "{serial}";
   std::string out;
   std::size_t start = 0;
   bool any = false;
@@ -94,10 +94,10 @@ std::string SerialWildcardFilter(const std::string& ATemplate) {
     const std::size_t slash = ATemplate.find('/', start);
     const std::string level =
         ATemplate.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    if (level == cKey) {
+    if (level == kKey) {
       out += '+';
       any = true;
-    } else if (level.find(cKey) != std::string::npos) {
+    } else if (level.find(kKey) != std::string::npos) {
       return std::string();
     } else {
       out += level;

@@ -64,33 +64,33 @@ std::vector<TPrinterJobResult> RefuseAll(const TCliJsonValue* AList, const char*
 }
 
 TPrinterJobResult PrintEntry(const TCliJsonValue& AEntry, const TPrinterJobOptions& AOptions) {
-  if (!AEntry.IsObject()) return Refusal("", cJobNotAnEnvelope, "an entry of list is not an object");
+  if (!AEntry.IsObject()) return Refusal("", kJobNotAnEnvelope, "an entry of list is not an object");
   const TCliJsonValue* id = AEntry.Member("task_id");
   if (id == nullptr || !id->IsString() || id->Text.empty())
-    return Refusal("", cJobNotAnEnvelope, "an entry of list has no task_id");
+    return Refusal("", kJobNotAnEnvelope, "an entry of list has no task_id");
   const std::string& taskId = id->Text;
   if (AOptions.SeenBefore && AOptions.SeenBefore(taskId))
-    return Refusal(taskId, cJobDuplicate, "task " + taskId + " was printed before");
+    return Refusal(taskId, kJobDuplicate, "task " + taskId + " was printed before");
 
   const TCliJsonValue* target = AEntry.Member("target_file");
   if (target == nullptr || !target->IsString())
-    return Refusal(taskId, cJobNotAnEnvelope, "the entry has no target_file");
+    return Refusal(taskId, kJobNotAnEnvelope, "the entry has no target_file");
   const long long fileSize = CountValue(AEntry.Member("file_size"));
-  if (fileSize < 0) return Refusal(taskId, cJobNotAnEnvelope, "the entry has no file_size");
+  if (fileSize < 0) return Refusal(taskId, kJobNotAnEnvelope, "the entry has no file_size");
   if (static_cast<unsigned long long>(fileSize) != target->Text.size())
-    return Refusal(taskId, cJobBadFileSize,
+    return Refusal(taskId, kJobBadFileSize,
                    "file_size " + std::to_string(fileSize) + " is not the length of target_file (" +
                        std::to_string(target->Text.size()) + ")");
   // Checked before decoding, so an oversized job costs no memory.
-  if (target->Text.size() / 4 * 3 > cMaxJobBytes + 2)
-    return Refusal(taskId, cJobTooLarge, "the job is over 1 MB");
+  if (target->Text.size() / 4 * 3 > kMaxJobBytes + 2)
+    return Refusal(taskId, kJobTooLarge, "the job is over 1 MB");
   TPrintBytes commands;
   try {
     commands = DecodePrintBase64(target->Text);
   } catch (const EPrintError&) {
-    return Refusal(taskId, cJobBadBase64, "target_file is not valid Base64");
+    return Refusal(taskId, kJobBadBase64, "target_file is not valid Base64");
   }
-  if (commands.size() > cMaxJobBytes) return Refusal(taskId, cJobTooLarge, "the job is over 1 MB");
+  if (commands.size() > kMaxJobBytes) return Refusal(taskId, kJobTooLarge, "the job is over 1 MB");
 
   TPrinterJobResult r;
   r.TaskId = taskId;
@@ -99,7 +99,7 @@ TPrinterJobResult PrintEntry(const TCliJsonValue& AEntry, const TPrinterJobOptio
                                                           : rendered.JobLanguages.front());
   // A job the printer could not print as sent is refused with the first error.
   for (const TFinding& f : rendered.Findings)
-    if (f.Severity == fsError) return Refusal(taskId, cJobLintError, FormatFinding(f));
+    if (f.Severity == fsError) return Refusal(taskId, kJobLintError, FormatFinding(f));
   r.Pages = static_cast<int>(rendered.Pages.size());
   if (!AOptions.OutDir.empty()) {
     const std::string dir = AOptions.OutDir + "/" + SafeFileName(AOptions.Serial);
@@ -111,11 +111,11 @@ TPrinterJobResult PrintEntry(const TCliJsonValue& AEntry, const TPrinterJobOptio
       try {
         WriteRenderFile(name, rendered.Pages[k].Png());
       } catch (const std::exception& e) {
-        return Refusal(taskId, cJobFailed, e.what());
+        return Refusal(taskId, kJobFailed, e.what());
       }
     }
   }
-  r.Status = cJobPrinted;
+  r.Status = kJobPrinted;
   return r;
 }
 
@@ -123,33 +123,33 @@ TPrinterJobResult PrintEntry(const TCliJsonValue& AEntry, const TPrinterJobOptio
 
 std::vector<TPrinterJobResult> RunPrinterJob(const std::string& AMessage,
                                              const TPrinterJobOptions& AOptions) {
-  if (AMessage.size() > cMaxJobMessageBytes)
+  if (AMessage.size() > kMaxJobMessageBytes)
     return {
-        Refusal("", cJobTooLarge, "the message is over " + std::to_string(cMaxJobMessageBytes) + " bytes")};
+        Refusal("", kJobTooLarge, "the message is over " + std::to_string(kMaxJobMessageBytes) + " bytes")};
   TCliJsonValue root;
   try {
     root = ParseCliJson(AMessage, 16);
   } catch (const ECliJson& e) {
-    return {Refusal("", cJobNotAnEnvelope, std::string("not a valid envelope: ") + e.what())};
+    return {Refusal("", kJobNotAnEnvelope, std::string("not a valid envelope: ") + e.what())};
   }
-  if (!root.IsObject()) return {Refusal("", cJobNotAnEnvelope, "not a valid envelope: not a JSON object")};
+  if (!root.IsObject()) return {Refusal("", kJobNotAnEnvelope, "not a valid envelope: not a JSON object")};
   const TCliJsonValue* list = root.Member("list");
   const TCliJsonValue* kind = root.Member("kind");
   if (kind == nullptr || !kind->IsString() || kind->Text != "PRINT_TASK")
-    return RefuseAll(list, cJobNotAnEnvelope, "not a valid envelope: kind is not PRINT_TASK");
+    return RefuseAll(list, kJobNotAnEnvelope, "not a valid envelope: kind is not PRINT_TASK");
   const TCliJsonValue* dvsno = root.Member("dvsno");
   if (dvsno == nullptr || !dvsno->IsString())
-    return RefuseAll(list, cJobNotAnEnvelope, "not a valid envelope: no dvsno");
+    return RefuseAll(list, kJobNotAnEnvelope, "not a valid envelope: no dvsno");
   if (list == nullptr || !list->IsArray() || list->Items.empty())
-    return RefuseAll(list, cJobNotAnEnvelope, "not a valid envelope: no list of tasks");
+    return RefuseAll(list, kJobNotAnEnvelope, "not a valid envelope: no list of tasks");
   const long long count = CountValue(root.Member("count"));
-  if (count < 0) return RefuseAll(list, cJobNotAnEnvelope, "not a valid envelope: no count");
+  if (count < 0) return RefuseAll(list, kJobNotAnEnvelope, "not a valid envelope: no count");
   if (static_cast<unsigned long long>(count) != list->Items.size())
-    return RefuseAll(list, cJobNotAnEnvelope,
+    return RefuseAll(list, kJobNotAnEnvelope,
                      "not a valid envelope: count " + std::to_string(count) + " but " +
                          std::to_string(list->Items.size()) + " entries in list");
   if (dvsno->Text != AOptions.Serial)
-    return RefuseAll(list, cJobWrongPrinter,
+    return RefuseAll(list, kJobWrongPrinter,
                      "dvsno " + dvsno->Text + " is not this printer (" + AOptions.Serial + ")");
 
   std::vector<TPrinterJobResult> out;
@@ -162,7 +162,7 @@ std::string PrintTaskDoneReply(const std::string& ASerial, const TPrinterJobResu
   std::string s = "{\"dvsno\":" + CliJsonQuote(ASerial) +
                   ",\"kind\":\"PRINT_TASK_DONE\",\"task_id\":" + CliJsonQuote(AResult.TaskId) +
                   ",\"status\":" + CliJsonQuote(AResult.Status);
-  if (AResult.Status != cJobPrinted) s += ",\"reason\":" + CliJsonQuote(AResult.Reason);
+  if (AResult.Status != kJobPrinted) s += ",\"reason\":" + CliJsonQuote(AResult.Reason);
   s += "}";
   return s;
 }

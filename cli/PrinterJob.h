@@ -13,20 +13,20 @@
 
 // Reply statuses. "1" is printed; every other status is a refusal and comes
 // with a reason text.
-inline constexpr const char* cJobPrinted = "1";
-inline constexpr const char* cJobNotAnEnvelope = "2";  // not JSON, members missing, count wrong
-inline constexpr const char* cJobWrongPrinter = "3";   // dvsno is another printer's
-inline constexpr const char* cJobBadFileSize = "4";    // file_size is not the Base64 length
-inline constexpr const char* cJobBadBase64 = "5";      // target_file is not valid Base64
-inline constexpr const char* cJobTooLarge = "6";       // more than 1 MiB of printer commands
-inline constexpr const char* cJobLintError = "7";      // the renderer found an error in the commands
-inline constexpr const char* cJobFailed = "8";         // printer fault (injected with --fail-rate)
-inline constexpr const char* cJobDuplicate = "duplicate";
+inline constexpr const char* kJobPrinted = "1";
+inline constexpr const char* kJobNotAnEnvelope = "2";  // not JSON, members missing, count wrong
+inline constexpr const char* kJobWrongPrinter = "3";   // dvsno is another printer's
+inline constexpr const char* kJobBadFileSize = "4";    // file_size is not the Base64 length
+inline constexpr const char* kJobBadBase64 = "5";      // target_file is not valid Base64
+inline constexpr const char* kJobTooLarge = "6";       // more than 1 MiB of printer commands
+inline constexpr const char* kJobLintError = "7";      // the renderer found an error in the commands
+inline constexpr const char* kJobFailed = "8";         // printer fault (injected with --fail-rate)
+inline constexpr const char* kJobDuplicate = "duplicate";
 
 // Printer commands above this size are refused.
-inline constexpr std::size_t cMaxJobBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxJobBytes = 1024 * 1024;
 // Messages above this size are refused without being read.
-inline constexpr std::size_t cMaxJobMessageBytes = 4 * 1024 * 1024;
+inline constexpr std::size_t kMaxJobMessageBytes = 4 * 1024 * 1024;
 
 struct TPrinterJobOptions {
   std::string Serial;  // this printer's serial: the dvsno it accepts

@@ -40,13 +40,13 @@ std::string NewTaskId() {
   // Version 4, variant 10.
   hi = (hi & ~uint64_t{0xF000}) | uint64_t{0x4000};
   lo = (lo & ~(uint64_t{3} << 62)) | (uint64_t{2} << 62);
-  static const char* const cHex = "0123456789ABCDEF";
+  static const char* const kHex = "0123456789ABCDEF";
   std::string out;
   out.reserve(36);
   for (int i = 0; i < 32; ++i) {
     if (i == 8 || i == 12 || i == 16 || i == 20) out += '-';
     const uint64_t word = i < 16 ? hi : lo;
-    out += cHex[(word >> (60 - 4 * (i % 16))) & 15];
+    out += kHex[(word >> (60 - 4 * (i % 16))) & 15];
   }
   return out;
 }

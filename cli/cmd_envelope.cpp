@@ -126,7 +126,7 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
     if (haveTaskId && taskId == "new") taskId = NewTaskId();
     TTaskEnvelopeTemplate addressed(envelope);
     envelope = addressed.Make(haveDvsno ? dvsno : std::string("xxx"),
-                              {haveTaskId ? taskId : std::string(cPrintTaskId)});
+                              {haveTaskId ? taskId : std::string(kPrintTaskId)});
   }
   // Nothing reaches standard output before the whole envelope is ready.
   if (std::fwrite(envelope.data(), 1, envelope.size(), stdout) != envelope.size() ||

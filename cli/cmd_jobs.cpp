@@ -331,7 +331,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
       continue;
     }
     ms.push_back(job.Ms);
-    if (job.Status == cJobPrinted) {
+    if (job.Status == kJobPrinted) {
       ++done;
       ++t.Done;
     } else {

@@ -314,9 +314,9 @@ class TPrinterFleet {
         RunPrinterJob(std::string(APayload.begin(), APayload.end()), job);
     for (TPrinterJobResult& r : results) {
       ++FCounters.Entries;
-      if (r.Status == cJobPrinted)
+      if (r.Status == kJobPrinted)
         ++FCounters.Printed;
-      else if (r.Status == cJobDuplicate)
+      else if (r.Status == kJobDuplicate)
         ++FCounters.Duplicates;
       else
         ++FCounters.Refused;
@@ -329,8 +329,8 @@ class TPrinterFleet {
       const int delay = FOptions.DelayMax > FOptions.DelayMin
                             ? std::uniform_int_distribution<int>(FOptions.DelayMin, FOptions.DelayMax)(p.Rng)
                             : FOptions.DelayMin;
-      if (fail && r.Status == cJobPrinted) {
-        r.Status = cJobFailed;
+      if (fail && r.Status == kJobPrinted) {
+        r.Status = kJobFailed;
         r.Reason = "printer fault (injected)";
         ++FCounters.Failed;
         fault += " fault=failed";

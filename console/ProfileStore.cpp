@@ -3,33 +3,33 @@
 #include "ConfigFile.h"
 
 namespace {
-const QString cSystem = QStringLiteral("system");
-const QString cList = QStringLiteral("list");
-const QString cTls = QStringLiteral("tls");
-const QString cTlsCA = QStringLiteral("tls_cafile");
-const QString cTlsCert = QStringLiteral("tls_certfile");
-const QString cTlsKey = QStringLiteral("tls_keyfile");
-const QString cTlsVerifyHost = QStringLiteral("tls_verifyhost");
+const QString kSystem = QStringLiteral("system");
+const QString kList = QStringLiteral("list");
+const QString kTls = QStringLiteral("tls");
+const QString kTlsCA = QStringLiteral("tls_cafile");
+const QString kTlsCert = QStringLiteral("tls_certfile");
+const QString kTlsKey = QStringLiteral("tls_keyfile");
+const QString kTlsVerifyHost = QStringLiteral("tls_verifyhost");
 }  // namespace
 
 QStringList ReadProfileNames() {
-  const QString list = ConfigFile().ReadString(cSystem, cList, QString());
+  const QString list = ConfigFile().ReadString(kSystem, kList, QString());
   if (list.isEmpty()) return {};
   return CommaListItems(list);
 }
 
 void AddProfileName(const QString& AName) {
   TIniFile ini = ConfigFile();
-  const QString list = ini.ReadString(cSystem, cList, QString());
+  const QString list = ini.ReadString(kSystem, kList, QString());
   if (list.isEmpty()) {
-    ini.WriteString(cSystem, cList, AName + QLatin1Char(','));
+    ini.WriteString(kSystem, kList, AName + QLatin1Char(','));
   } else if (!SplitCommaList(list).contains(AName, Qt::CaseSensitive)) {
-    ini.WriteString(cSystem, cList, list + AName + QLatin1Char(','));
+    ini.WriteString(kSystem, kList, list + AName + QLatin1Char(','));
   }
 }
 
 void WriteProfileNames(const QStringList& ANames) {
-  ConfigFile().WriteString(cSystem, cList, JoinCommaList(ANames));
+  ConfigFile().WriteString(kSystem, kList, JoinCommaList(ANames));
 }
 
 void EraseProfile(const QString& AName) { ConfigFile().EraseSection(AName); }
@@ -65,24 +65,24 @@ void WriteProfileConnection(const QString& AName, const QString& AServer, int AP
 TProfileTls ReadProfileTls(const QString& AName) {
   const TIniFile ini = ConfigFile();
   TProfileTls t;
-  t.Enabled = ini.ReadInteger(AName, cTls, 0) != 0;
-  t.CAFile = ini.ReadString(AName, cTlsCA, QString());
-  t.CertFile = ini.ReadString(AName, cTlsCert, QString());
-  t.KeyFile = ini.ReadString(AName, cTlsKey, QString());
-  t.VerifyHostName = ini.ReadInteger(AName, cTlsVerifyHost, 1) != 0;
+  t.Enabled = ini.ReadInteger(AName, kTls, 0) != 0;
+  t.CAFile = ini.ReadString(AName, kTlsCA, QString());
+  t.CertFile = ini.ReadString(AName, kTlsCert, QString());
+  t.KeyFile = ini.ReadString(AName, kTlsKey, QString());
+  t.VerifyHostName = ini.ReadInteger(AName, kTlsVerifyHost, 1) != 0;
   return t;
 }
 
 void WriteProfileTls(const QString& AName, const TProfileTls& ATls) {
   TIniFile ini = ConfigFile();
   const QString absent = QStringLiteral("\x01");
-  const bool hadKeys = ini.ReadString(AName, cTls, absent) != absent;
+  const bool hadKeys = ini.ReadString(AName, kTls, absent) != absent;
   if (!hadKeys && ATls == TProfileTls{}) return;
-  ini.WriteInteger(AName, cTls, ATls.Enabled ? 1 : 0);
-  ini.WriteString(AName, cTlsCA, ATls.CAFile);
-  ini.WriteString(AName, cTlsCert, ATls.CertFile);
-  ini.WriteString(AName, cTlsKey, ATls.KeyFile);
-  ini.WriteInteger(AName, cTlsVerifyHost, ATls.VerifyHostName ? 1 : 0);
+  ini.WriteInteger(AName, kTls, ATls.Enabled ? 1 : 0);
+  ini.WriteString(AName, kTlsCA, ATls.CAFile);
+  ini.WriteString(AName, kTlsCert, ATls.CertFile);
+  ini.WriteString(AName, kTlsKey, ATls.KeyFile);
+  ini.WriteInteger(AName, kTlsVerifyHost, ATls.VerifyHostName ? 1 : 0);
 }
 
 QStringList ReadProfileTopics(const QString& AName) {

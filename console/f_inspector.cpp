@@ -15,10 +15,23 @@
 #include <QVBoxLayout>
 
 #include "SFunc.h"
+#include "f_print_preview.h"
+#include "ui_f_print_preview.h"
 
 namespace {
+// The renderer's preview dialog, embedded without its title strip when it
+// goes into a parent (the inspector's views).
+QWidget* EmbeddedPrintPreview(const QByteArray& APayload, QWidget* AParent) {
+  auto* view = new Tprint_preview(APayload);
+  if (AParent) {
+    view->setParent(AParent, Qt::Widget);
+    view->Form()->pnl_title->hide();
+  }
+  return view;
+}
+
 TPrintPreviewFactory& PreviewFactoryStorage() {
-  static TPrintPreviewFactory factory;
+  static TPrintPreviewFactory factory = EmbeddedPrintPreview;
   return factory;
 }
 enum { colTime, colTopic, colQoS, colRetain, colDup, colPacketId, colSize, colCount };

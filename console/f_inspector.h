@@ -19,9 +19,9 @@ class QTabWidget;
 class QTreeView;
 class QTimer;
 
-// The print preview of a payload holding a print task. Set by the program
-// once a renderer is linked in; while unset there is no preview view in the
-// inspector and no preview item in the display's context menu.
+// The view the inspector shows for a payload holding a print task: by
+// default the renderer's preview (pages, listing, findings); tests may set
+// another, or an empty function for no preview view.
 using TPrintPreviewFactory = std::function<QWidget*(const QByteArray& APayload, QWidget* AParent)>;
 void SetPrintPreviewFactory(TPrintPreviewFactory AFactory);
 const TPrintPreviewFactory& PrintPreviewFactory();

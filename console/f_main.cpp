@@ -30,15 +30,15 @@
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
-#include "f_print_preview.h"
 #include "f_inspector.h"
+#include "f_print_preview.h"
 #include "ui_f_main.h"
 
 namespace {
 // The fixed task id of the print task envelope and its device serial placeholder.
-const QString cEnvelopeTaskId = QStringLiteral("C147956F-C688-40CB-B0C5-A68E9677AA41");
-const QString cEnvelopeSerialLine = QStringLiteral("\"dvsno\":\"xxx\",");
-const QString cDefaultSerial = QStringLiteral("xxx");
+const QString kEnvelopeTaskId = QStringLiteral("C147956F-C688-40CB-B0C5-A68E9677AA41");
+const QString kEnvelopeSerialLine = QStringLiteral("\"dvsno\":\"xxx\",");
+const QString kDefaultSerial = QStringLiteral("xxx");
 
 QString InputErrorCaption() { return Tmain::tr("输入错误"); }
 
@@ -257,7 +257,7 @@ void Tmain::AddControls() {
   // In the print row: the device serial and a fresh task id per job.
   auto* serialLabel = new QLabel(tr("设备号"), ui->pnl_print_bar);
   serialLabel->setObjectName(QStringLiteral("lbl_dvsno"));
-  FDvsno = new QLineEdit(cDefaultSerial, ui->pnl_print_bar);
+  FDvsno = new QLineEdit(kDefaultSerial, ui->pnl_print_bar);
   FDvsno->setObjectName(QStringLiteral("edt_dvsno"));
   FDvsno->setFixedWidth(90);
   FDvsno->setToolTip(tr("打印任务的 dvsno（设备序列号）"));
@@ -577,7 +577,7 @@ void Tmain::SetSendText(const QString& AText) {
 QString Tmain::WithPrintOptions(const QString& AEnvelope) const {
   QString text = AEnvelope;
   const QString serial = FDvsno->text();
-  if (serial != cDefaultSerial) {
+  if (serial != kDefaultSerial) {
     // The serial as a JSON string's content.
     QString escaped;
     for (const QChar c : serial) {
@@ -589,14 +589,14 @@ QString Tmain::WithPrintOptions(const QString& AEnvelope) const {
         escaped += c;
       }
     }
-    const qsizetype at = text.indexOf(cEnvelopeSerialLine);
+    const qsizetype at = text.indexOf(kEnvelopeSerialLine);
     if (at >= 0)
-      text.replace(at, cEnvelopeSerialLine.size(), QStringLiteral("\"dvsno\":\"%1\",").arg(escaped));
+      text.replace(at, kEnvelopeSerialLine.size(), QStringLiteral("\"dvsno\":\"%1\",").arg(escaped));
   }
   if (FFreshTaskId->isChecked()) {
-    const qsizetype at = text.indexOf(cEnvelopeTaskId);
+    const qsizetype at = text.indexOf(kEnvelopeTaskId);
     if (at >= 0)
-      text.replace(at, cEnvelopeTaskId.size(), QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+      text.replace(at, kEnvelopeTaskId.size(), QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
   }
   return text;
 }
@@ -683,24 +683,17 @@ void Tmain::btn5Click() { ui->mmo_send->clear(); }
 
 void Tmain::RecvContextMenu(const QPoint& APos) {
   std::unique_ptr<QMenu> menu(ui->mmo_recv->createStandardContextMenu(APos));
-  // The print preview of the selected text, once a renderer provides it.
+  // The print preview of the selected text when it is a print task.
   const QByteArray selected = ui->mmo_recv->textCursor()
                                   .selectedText()
                                   .replace(QChar::ParagraphSeparator, QLatin1Char('\n'))
                                   .toUtf8();
-  if (PrintPreviewFactory() && IsPrintTask(selected)) {
+  if (IsPrintTask(selected)) {
     menu->addSeparator();
     QAction* preview = menu->addAction(tr("打印预览"));
     preview->setObjectName(QStringLiteral("mmo_recvPrintPreview"));
-    connect(preview, &QAction::triggered, this, [this, selected] {
-      RunCommand([this, selected] {
-        QWidget* view = PrintPreviewFactory()(selected, nullptr);
-        if (!view) return;
-        view->setAttribute(Qt::WA_DeleteOnClose);
-        view->setWindowTitle(tr("打印预览"));
-        view->show();
-      });
-    });
+    connect(preview, &QAction::triggered, this,
+            [this, selected] { RunCommand([this, selected] { ShowPrintPreview(selected, this); }); });
   }
   menu->exec(ui->mmo_recv->viewport()->mapToGlobal(APos));
 }

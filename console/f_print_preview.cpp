@@ -24,20 +24,20 @@
 #include "ui_f_print_preview.h"
 
 namespace {
-const QColor cGround(0xe9, 0xed, 0xf2);
-const QColor cPageEdge(0xc3, 0xcb, 0xd6);
-const QColor cCaption(0x4a, 0x55, 0x68);
-const QColor cMark(0xe0, 0x44, 0x3e);
-const QColor cErrorText(0xb4, 0x23, 0x18);
-const QColor cErrorGround(0xfd, 0xec, 0xea);
-const QColor cWarningText(0x8a, 0x5a, 0x00);
-const QColor cWarningGround(0xff, 0xf6, 0xe0);
+const QColor kGround(0xe9, 0xed, 0xf2);
+const QColor kPageEdge(0xc3, 0xcb, 0xd6);
+const QColor kCaption(0x4a, 0x55, 0x68);
+const QColor kMark(0xe0, 0x44, 0x3e);
+const QColor kErrorText(0xb4, 0x23, 0x18);
+const QColor kErrorGround(0xfd, 0xec, 0xea);
+const QColor kWarningText(0x8a, 0x5a, 0x00);
+const QColor kWarningGround(0xff, 0xf6, 0xe0);
 
 // The receipt widths of the width choice, in its item order.
-constexpr int cWidths[] = {576, 384};
+constexpr int kWidths[] = {576, 384};
 // The zoom choice: factors, then "fit width".
-constexpr double cZooms[] = {0.5, 1.0, 2.0};
-constexpr int cZoomFitWidth = 3;
+constexpr double kZooms[] = {0.5, 1.0, 2.0};
+constexpr int kZoomFitWidth = 3;
 
 // A page as a one-bit image: white paper, black dots, one pixel per dot.
 QImage PageImage(const TRenderPage& APage) {
@@ -89,16 +89,16 @@ void TPreviewPages::Relayout() {
   FRects.clear();
   const int widest = static_cast<int>(std::lround(WidestPage() * FZoom));
   const int contentWidth = std::max(widest, 200);
-  int y = cMargin;
+  int y = kMargin;
   for (const TPage& page : FPages) {
     const int w = std::max(1, static_cast<int>(std::lround(page.Image.width() * FZoom)));
     const int h = std::max(1, static_cast<int>(std::lround(page.Image.height() * FZoom)));
-    y += cCaptionHeight;
-    FRects.emplace_back(cMargin + (contentWidth - w) / 2, y, w, h);
-    y += h + cGap;
+    y += kCaptionHeight;
+    FRects.emplace_back(kMargin + (contentWidth - w) / 2, y, w, h);
+    y += h + kGap;
   }
   if (FPages.empty()) y += 80;
-  FSize = QSize(contentWidth + 2 * cMargin, y - (FPages.empty() ? 0 : cGap) + cMargin);
+  FSize = QSize(contentWidth + 2 * kMargin, y - (FPages.empty() ? 0 : kGap) + kMargin);
   setFixedSize(FSize);
   update();
 }
@@ -106,9 +106,9 @@ void TPreviewPages::Relayout() {
 void TPreviewPages::paintEvent(QPaintEvent* AEvent) {
   QPainter p(this);
   const QRect exposed = AEvent->rect();
-  p.fillRect(exposed, cGround);
+  p.fillRect(exposed, kGround);
   if (FPages.empty()) {
-    p.setPen(cCaption);
+    p.setPen(kCaption);
     p.drawText(rect(), Qt::AlignCenter, tr("没有可打印的页面"));
     return;
   }
@@ -119,15 +119,15 @@ void TPreviewPages::paintEvent(QPaintEvent* AEvent) {
   for (size_t i = 0; i < FPages.size(); ++i) {
     const TPage& page = FPages[i];
     const QRect r = FRects[i];
-    if (!r.adjusted(-cMargin, -cCaptionHeight, 200, cMargin).intersects(exposed)) continue;
+    if (!r.adjusted(-kMargin, -kCaptionHeight, 200, kMargin).intersects(exposed)) continue;
 
     // Caption above the page, shadow and edge around it.
-    p.setPen(cCaption);
+    p.setPen(kCaption);
     const int captionWidth = std::max(r.width(), 240);
-    p.drawText(QRect(r.left(), r.top() - cCaptionHeight, captionWidth, cCaptionHeight - 5),
+    p.drawText(QRect(r.left(), r.top() - kCaptionHeight, captionWidth, kCaptionHeight - 5),
                Qt::AlignLeft | Qt::AlignBottom, fm.elidedText(page.Caption, Qt::ElideRight, captionWidth));
     p.fillRect(r.translated(3, 3), QColor(0, 0, 0, 28));
-    p.setPen(cPageEdge);
+    p.setPen(kPageEdge);
     p.drawRect(r.adjusted(-1, -1, 0, 0));
 
     // Only the rows in view are scaled and drawn: a long receipt has
@@ -149,13 +149,13 @@ void TPreviewPages::paintEvent(QPaintEvent* AEvent) {
     // or opens the drawer, with its words at the right end.
     for (const TPageMark& mark : page.Marks) {
       const int y = r.top() + static_cast<int>(std::lround(mark.Y * FZoom));
-      p.setPen(QPen(cMark, 1, Qt::DashLine));
+      p.setPen(QPen(kMark, 1, Qt::DashLine));
       p.drawLine(r.left() - 6, y, r.right() + 6, y);
       const QString text = QString::fromStdString(mark.Text);
       const int tw = fm.horizontalAdvance(text) + 10;
       const QRect tag(r.right() - tw, y - fm.height() - 3, tw, fm.height() + 2);
       p.fillRect(tag, QColor(255, 255, 255, 230));
-      p.setPen(cMark);
+      p.setPen(kMark);
       p.drawRect(tag.adjusted(0, 0, -1, -1));
       p.drawText(tag, Qt::AlignCenter, text);
     }
@@ -180,8 +180,8 @@ Tprint_preview::Tprint_preview(const QByteArray& APayload, QWidget* AOver)
   FPagesView->setObjectName(QStringLiteral("pnl_pages"));
   ui->scr_pages->setWidget(FPagesView);
   QPalette ground = ui->scr_pages->palette();
-  ground.setColor(QPalette::Window, cGround);
-  ground.setColor(QPalette::Base, cGround);
+  ground.setColor(QPalette::Window, kGround);
+  ground.setColor(QPalette::Base, kGround);
   ui->scr_pages->setPalette(ground);
   ui->scr_pages->setBackgroundRole(QPalette::Window);
   ui->scr_pages->viewport()->setAutoFillBackground(true);
@@ -225,7 +225,7 @@ Tprint_preview::~Tprint_preview() = default;
 
 int Tprint_preview::ReceiptWidth() const {
   const int i = ui->cbb_width->currentIndex();
-  return i >= 0 && i < static_cast<int>(std::size(cWidths)) ? cWidths[i] : cWidths[0];
+  return i >= 0 && i < static_cast<int>(std::size(kWidths)) ? kWidths[i] : kWidths[0];
 }
 
 void Tprint_preview::cbb_widthChange() { RenderPayload(); }
@@ -277,8 +277,8 @@ void Tprint_preview::RenderPayload() {
     auto* item = new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxCritical),
                                      tr("预览失败：%1").arg(failure));
     item->setData(Qt::UserRole, static_cast<int>(fsError));
-    item->setForeground(cErrorText);
-    item->setBackground(cErrorGround);
+    item->setForeground(kErrorText);
+    item->setBackground(kErrorGround);
     ui->lst_findings->insertItem(0, item);
   }
   ShowSummary();
@@ -294,15 +294,15 @@ void Tprint_preview::ShowFindings() {
     item->setData(Qt::UserRole, static_cast<int>(ASeverity));
     if (ASeverity == fsError) {
       icon = QStyle::SP_MessageBoxCritical;
-      item->setForeground(cErrorText);
-      item->setBackground(cErrorGround);
+      item->setForeground(kErrorText);
+      item->setBackground(kErrorGround);
       QFont bold = list->font();
       bold.setBold(true);
       item->setFont(bold);
     } else if (ASeverity == fsWarning) {
       icon = QStyle::SP_MessageBoxWarning;
-      item->setForeground(cWarningText);
-      item->setBackground(cWarningGround);
+      item->setForeground(kWarningText);
+      item->setBackground(kWarningGround);
     }
     item->setIcon(style()->standardIcon(icon));
     list->addItem(item);
@@ -328,7 +328,7 @@ void Tprint_preview::ShowSummary() {
   text += QStringLiteral(" · ") + tr("%1 个警告").arg(warnings);
   ui->lbl_summary->setText(text);
   QPalette pal = ui->lbl_summary->palette();
-  pal.setColor(QPalette::WindowText, errors ? cErrorText : (warnings ? cWarningText : cCaption));
+  pal.setColor(QPalette::WindowText, errors ? kErrorText : (warnings ? kWarningText : kCaption));
   ui->lbl_summary->setPalette(pal);
 }
 
@@ -341,11 +341,11 @@ QStringList Tprint_preview::FindingLines() const {
 void Tprint_preview::ApplyZoom() {
   const int choice = ui->cbb_zoom->currentIndex();
   double zoom = 1.0;
-  if (choice >= 0 && choice < static_cast<int>(std::size(cZooms))) {
-    zoom = cZooms[choice];
-  } else if (choice == cZoomFitWidth && FPagesView->WidestPage() > 0) {
+  if (choice >= 0 && choice < static_cast<int>(std::size(kZooms))) {
+    zoom = kZooms[choice];
+  } else if (choice == kZoomFitWidth && FPagesView->WidestPage() > 0) {
     // The widest page fills the area's width, a vertical scroll bar allowed for.
-    const int room = ui->scr_pages->viewport()->width() - 2 * TPreviewPages::cMargin -
+    const int room = ui->scr_pages->viewport()->width() - 2 * TPreviewPages::kMargin -
                      (ui->scr_pages->verticalScrollBar()->isVisible()
                           ? 0
                           : ui->scr_pages->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
@@ -362,7 +362,7 @@ void Tprint_preview::resizeEvent(QResizeEvent* AEvent) {
 
 bool Tprint_preview::eventFilter(QObject* AWatched, QEvent* AEvent) {
   if (AWatched == ui->scr_pages->viewport() && AEvent->type() == QEvent::Resize &&
-      ui->cbb_zoom->currentIndex() == cZoomFitWidth) {
+      ui->cbb_zoom->currentIndex() == kZoomFitWidth) {
     ApplyZoom();
   }
   return QDialog::eventFilter(AWatched, AEvent);

@@ -49,9 +49,9 @@ class TPreviewPages : public QWidget {
   // The widest page in dots (0 without pages).
   int WidestPage() const;
   // Margin around the pages and the room above each for its caption.
-  static constexpr int cMargin = 16;
-  static constexpr int cCaptionHeight = 22;
-  static constexpr int cGap = 14;
+  static constexpr int kMargin = 16;
+  static constexpr int kCaptionHeight = 22;
+  static constexpr int kGap = 14;
 
   QSize sizeHint() const override;
 

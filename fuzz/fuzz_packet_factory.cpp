@@ -21,68 +21,67 @@ void Check(bool ACondition) {
 // that the remaining-length field tells the truth.
 TNeloMQTTBytes RemainingOf(const TNeloMQTTBytes& AWire) {
   Check(AWire.size() >= 2);
-  size_t LFieldLength = 1;
-  while (LFieldLength < 4 && (AWire[LFieldLength] & 0x80)) ++LFieldLength;
-  const TNeloMQTTBytes LField(AWire.begin() + 1,
-                              AWire.begin() + 1 + static_cast<std::ptrdiff_t>(LFieldLength));
-  const size_t LLength = static_cast<size_t>(DecodeRemainingLength(LField));
-  Check(LLength == AWire.size() - 1 - LFieldLength);
-  return TNeloMQTTBytes(AWire.begin() + 1 + static_cast<std::ptrdiff_t>(LFieldLength), AWire.end());
+  size_t fieldLength = 1;
+  while (fieldLength < 4 && (AWire[fieldLength] & 0x80)) ++fieldLength;
+  const TNeloMQTTBytes field(AWire.begin() + 1, AWire.begin() + 1 + static_cast<std::ptrdiff_t>(fieldLength));
+  const size_t length = static_cast<size_t>(DecodeRemainingLength(field));
+  Check(length == AWire.size() - 1 - fieldLength);
+  return TNeloMQTTBytes(AWire.begin() + 1 + static_cast<std::ptrdiff_t>(fieldLength), AWire.end());
 }
 
 void Exercise(uint8_t AFirst, TNeloMQTTBytes ABytes) {
-  const auto LPacket = TNeloMQTTPacketFactory::CreateFrom(AFirst, ABytes);
-  Check(LPacket != nullptr);
-  Check(LPacket->GetRawBytes() == ABytes);
-  Check(LPacket->FixedHeader()->Byte() == AFirst);
-  (void)LPacket->ToString();
-  (void)LPacket->FixedHeader()->ToString();
-  if (LPacket->VariableHeader()) (void)LPacket->VariableHeader()->ToString();
+  const auto packet = TNeloMQTTPacketFactory::CreateFrom(AFirst, ABytes);
+  Check(packet != nullptr);
+  Check(packet->GetRawBytes() == ABytes);
+  Check(packet->FixedHeader()->Byte() == AFirst);
+  (void)packet->ToString();
+  (void)packet->FixedHeader()->ToString();
+  if (packet->VariableHeader()) (void)packet->VariableHeader()->ToString();
 
-  const TNeloMQTTBytes LWire = LPacket->GetBytes();
-  Check(LWire[0] == AFirst);
-  Check(LPacket->GetBytes() == LWire);
-  std::unique_ptr<TNeloMQTTPacket> LAgain;
+  const TNeloMQTTBytes wire = packet->GetBytes();
+  Check(wire[0] == AFirst);
+  Check(packet->GetBytes() == wire);
+  std::unique_ptr<TNeloMQTTPacket> again;
   try {
-    LAgain = TNeloMQTTPacketFactory::CreateFrom(LWire[0], RemainingOf(LWire));
+    again = TNeloMQTTPacketFactory::CreateFrom(wire[0], RemainingOf(wire));
   } catch (const ENeloMQTTError&) {
     // Only a packet identifier of 0 is left off the wire (it means "none"),
     // so only then may the serialised form be too short to decode.
-    Check(LPacket->PacketId() == 0);
+    Check(packet->PacketId() == 0);
     return;
   }
-  Check(LAgain->PacketType() == LPacket->PacketType());
-  Check(LAgain->ClassName() == LPacket->ClassName());
+  Check(again->PacketType() == packet->PacketType());
+  Check(again->ClassName() == packet->ClassName());
 
-  if (auto* LPublish = dynamic_cast<TNeloMQTTPublishPacket*>(LPacket.get())) {
-    auto& LBack = dynamic_cast<TNeloMQTTPublishPacket&>(*LAgain);
+  if (auto* publish = dynamic_cast<TNeloMQTTPublishPacket*>(packet.get())) {
+    auto& back = dynamic_cast<TNeloMQTTPublishPacket&>(*again);
     // An empty topic field at the very end of a body is left unread by
     // design, so only packets with a topic round-trip field by field.
-    if (!LPublish->TopicName().empty()) {
-      Check(LBack.TopicName() == LPublish->TopicName());
-      Check(LBack.PacketId() == LPublish->PacketId());
-      Check(LBack.PayloadRef() == LPublish->PayloadRef());
-      Check(LBack.GetBytes() == LWire);
+    if (!publish->TopicName().empty()) {
+      Check(back.TopicName() == publish->TopicName());
+      Check(back.PacketId() == publish->PacketId());
+      Check(back.PayloadRef() == publish->PayloadRef());
+      Check(back.GetBytes() == wire);
     }
-  } else if (auto* LConnAck = dynamic_cast<TNeloMQTTConnAckPacket*>(LPacket.get())) {
-    Check(dynamic_cast<TNeloMQTTConnAckPacket&>(*LAgain).ReturnCode() == LConnAck->ReturnCode());
-    Check(LAgain->GetBytes() == LWire);
-  } else if (auto* LSubAck = dynamic_cast<TNeloMQTTSubAckPacket*>(LPacket.get())) {
-    for (const auto& LCode : LSubAck->ReturnCodes()) (void)LCode->ToString();
-    Check(LAgain->PacketId() == LSubAck->PacketId());
+  } else if (auto* connAck = dynamic_cast<TNeloMQTTConnAckPacket*>(packet.get())) {
+    Check(dynamic_cast<TNeloMQTTConnAckPacket&>(*again).ReturnCode() == connAck->ReturnCode());
+    Check(again->GetBytes() == wire);
+  } else if (auto* subAck = dynamic_cast<TNeloMQTTSubAckPacket*>(packet.get())) {
+    for (const auto& code : subAck->ReturnCodes()) (void)code->ToString();
+    Check(again->PacketId() == subAck->PacketId());
   } else {
-    Check(LAgain->PacketId() == LPacket->PacketId());
-    Check(LAgain->GetBytes() == LWire);
+    Check(again->PacketId() == packet->PacketId());
+    Check(again->GetBytes() == wire);
   }
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
+extern "C" int lVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize == 0) return 0;
-  TNeloMQTTBytes LRemaining(AData + 1, AData + ASize);
+  TNeloMQTTBytes remaining(AData + 1, AData + ASize);
   try {
-    Exercise(AData[0], std::move(LRemaining));
+    Exercise(AData[0], std::move(remaining));
   } catch (const ENeloMQTTError&) {
   } catch (const ENeloMQTTAssertionFailed&) {
   }

@@ -15,7 +15,7 @@ void Append(TPrintBytes& AOut, const std::string& AText) {
 }
 
 // TSPL line breaks are LF CR.
-const std::string cTsplBreak = "\n\r";
+const std::string kTsplBreak = "\n\r";
 
 std::string JoinPath(const std::string& ADir, const char* AName) {
   return (std::filesystem::path(ADir) / AName).string();
@@ -89,14 +89,14 @@ TPrintBytes MakeEscPosRasterJob(const TMonoBitmap& AImage, int ABandRows) {
 TPrintBytes MakeTsplBitmapJob(const TMonoBitmap& AImage, int ALabelWidth, int ALabelHeight) {
   TPrintBytes job;
   Append(job,
-         "SIZE " + std::to_string(ALabelWidth) + " mm," + std::to_string(ALabelHeight) + " mm" + cTsplBreak);
-  Append(job, "CLS" + cTsplBreak);
+         "SIZE " + std::to_string(ALabelWidth) + " mm," + std::to_string(ALabelHeight) + " mm" + kTsplBreak);
+  Append(job, "CLS" + kTsplBreak);
   Append(job, "BITMAP 0,0," + std::to_string(AImage.RowBytes) + "," + std::to_string(AImage.Height) + ",1,");
   for (int y = 0; y < AImage.Height; ++y) {
     const uint8_t* row = AImage.Row(y);
     job.insert(job.end(), row, row + AImage.RowBytes);
   }
-  Append(job, "PRINT 1,1" + cTsplBreak);
+  Append(job, "PRINT 1,1" + kTsplBreak);
   return job;
 }
 
@@ -124,8 +124,8 @@ TBitmapPrintResult MakeBitmapPrintTask(const std::string& AFileName, const TBitm
   } else {
     std::filesystem::create_directories(dir, ec);
   }
-  result.JobFileName = JoinPath(dir, cJobDumpName);
-  result.Base64FileName = JoinPath(dir, cBase64DumpName);
+  result.JobFileName = JoinPath(dir, kJobDumpName);
+  result.Base64FileName = JoinPath(dir, kBase64DumpName);
   WriteDumpFile(result.JobFileName, result.Job.data(), result.Job.size());
   result.base64text = MakePrintTaskEnvelope(EncodePrintBase64(result.Job));
   WriteDumpFile(result.Base64FileName, reinterpret_cast<const uint8_t*>(result.base64text.data()),

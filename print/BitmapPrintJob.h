@@ -28,8 +28,8 @@ struct TBitmapPrintResult {
   std::string Base64FileName;  // .../base64.txt
 };
 
-inline constexpr const char* cJobDumpName = "a.bin";
-inline constexpr const char* cBase64DumpName = "base64.txt";
+inline constexpr const char* kJobDumpName = "a.bin";
+inline constexpr const char* kBase64DumpName = "base64.txt";
 
 // "tessiva" under $TMPDIR, or under /tmp when TMPDIR is unset or empty;
 // MakeBitmapPrintTask creates it (mode 0700) when missing.

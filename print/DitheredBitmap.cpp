@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char* cNoRows = "Scan line index out of range";
+constexpr const char* kNoRows = "Scan line index out of range";
 
 inline int Clamp255(int AValue) { return AValue < 0 ? 0 : (AValue > 255 ? 255 : AValue); }
 
@@ -92,7 +92,7 @@ namespace {
 
 // An image without rows or columns has no scan line to write.
 int CheckedSide(int ASide) {
-  if (ASide <= 0) throw EPrintError(cNoRows);
+  if (ASide <= 0) throw EPrintError(kNoRows);
   return ASide;
 }
 
@@ -109,7 +109,7 @@ int LookAhead(TDitherMethod AMethod) {
 }
 
 // The classic recursive 8 x 8 ordered-dither matrix, [row][column].
-constexpr uint8_t cBayer8[8][8] = {
+constexpr uint8_t kBayer8[8][8] = {
     {0, 32, 8, 40, 2, 34, 10, 42},    {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
     {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},    {51, 19, 59, 27, 49, 17, 57, 25},
     {15, 47, 7, 39, 13, 45, 5, 37},   {63, 31, 55, 23, 61, 29, 53, 21},
@@ -133,7 +133,7 @@ TErrorDiffusion::TErrorDiffusion(int AWidth, int AHeight, TDitherMethod AMethod,
 }
 
 void TErrorDiffusion::AddRow(const int* AGrey) {
-  if (FRowsIn >= FImage.Height) throw EPrintError(cNoRows);
+  if (FRowsIn >= FImage.Height) throw EPrintError(kNoRows);
   // A row is loaded before any error reaches it, so that every addition of
   // error is clamped against the real grey value.
   std::copy(AGrey, AGrey + FImage.Width, FRows[static_cast<size_t>(FBuffered)].begin());
@@ -194,7 +194,7 @@ void TErrorDiffusion::DitherOldest(int AAvailable) {
       }
       break;
     case dmBayer: {
-      const uint8_t* m = cBayer8[y % 8];
+      const uint8_t* m = kBayer8[y % 8];
       const int shift = FThreshold - 128;
       for (int x = 0; x < w; ++x)
         if (cur[x] - shift >= 4 * m[x % 8] + 2) SetWhite(out, x);
@@ -212,7 +212,7 @@ void TErrorDiffusion::DitherOldest(int AAvailable) {
 }
 
 TMonoBitmap TErrorDiffusion::Finish() {
-  if (FRowsIn != FImage.Height || FImage.Height == 0) throw EPrintError(cNoRows);
+  if (FRowsIn != FImage.Height || FImage.Height == 0) throw EPrintError(kNoRows);
   while (FRowsOut < FImage.Height) DitherOldest(FBuffered);
   return std::move(FImage);
 }
@@ -272,7 +272,7 @@ TAreaScaler::TAreaScaler(int ASourceWidth, int ASourceHeight, int AWidth, int AH
 }
 
 void TAreaScaler::AddRow(const uint8_t* ARgb) {
-  if (FSourceRow >= FSourceHeight) throw EPrintError(cNoRows);
+  if (FSourceRow >= FSourceHeight) throw EPrintError(kNoRows);
   const bool linear = !FLinear.empty();
   const uint16_t* lin = FLinear.data();
   // Horizontal: this row's weighted sums per dot.
@@ -337,9 +337,9 @@ TMonoBitmap DitherPicture(TPictureFormat AFormat, const TPictureInput& AInput, i
   decoder->SetProgress(AOptions.Progress);
   // The height follows from the picture's own size, however it is decoded.
   const long long h64 = ScaledHeight(decoder->SourceWidth(), decoder->SourceHeight(), AWidth);
-  if (AWidth <= 0 || h64 <= 0) throw EPrintError(cNoRows);
+  if (AWidth <= 0 || h64 <= 0) throw EPrintError(kNoRows);
   const long long rowBytes = (static_cast<long long>(AWidth) + 7) / 8;
-  if (h64 > static_cast<long long>(cMaxMonoBitmapBytes) / rowBytes)
+  if (h64 > static_cast<long long>(kMaxMonoBitmapBytes) / rowBytes)
     throw EPrintError("Picture too large: " + std::to_string(AWidth) + " x " + std::to_string(h64) + " dots");
   const int w = AWidth;
   const int h = static_cast<int>(h64);

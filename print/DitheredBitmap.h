@@ -30,7 +30,7 @@ struct TMonoBitmap {
 
 // The largest one-bit image the conversion makes (bytes); a bigger one is
 // refused before anything is decoded.
-inline constexpr size_t cMaxMonoBitmapBytes = size_t{64} << 20;
+inline constexpr size_t kMaxMonoBitmapBytes = size_t{64} << 20;
 
 // round(0.3 R + 0.59 G + 0.11 B) in extended precision, halves to even.
 int GreyValue(uint8_t ARed, uint8_t AGreen, uint8_t ABlue);

@@ -14,10 +14,10 @@ namespace {
 
 // Upper bound for what libjpeg may allocate for one picture (a progressive
 // photo keeps all its coefficients) and for the rows an interlaced PNG keeps.
-constexpr size_t cMaxDecoderMemory = size_t{512} << 20;
+constexpr size_t kMaxDecoderMemory = size_t{512} << 20;
 // A progressive file with more scans than this is rejected rather than decoded
 // for minutes.
-constexpr int cMaxJpegScans = 1000;
+constexpr int kMaxJpegScans = 1000;
 
 // Writes PictureTooLargeMessage into a plain buffer, for the functions
 // below that may be left by longjmp.
@@ -53,9 +53,9 @@ extern "C" void JpegEmitMessage(j_common_ptr ACinfo, int ALevel) {
 extern "C" void JpegProgress(j_common_ptr ACinfo) {
   if (ACinfo->is_decompressor) {
     j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(ACinfo);
-    if (d->input_scan_number > cMaxJpegScans) {
+    if (d->input_scan_number > kMaxJpegScans) {
       TJpegError* err = reinterpret_cast<TJpegError*>(ACinfo->err);
-      std::snprintf(err->Message, sizeof err->Message, "JPEG file has more than %d scans", cMaxJpegScans);
+      std::snprintf(err->Message, sizeof err->Message, "JPEG file has more than %d scans", kMaxJpegScans);
       longjmp(err->Jump, 1);
     }
   }
@@ -78,7 +78,7 @@ bool JpegStart(TJpegState* S, const TPictureInput* AInput) {
   if (setjmp(S->Err.Jump)) return false;
   jpeg_create_decompress(&S->Cinfo);
   S->Created = true;
-  S->Cinfo.mem->max_memory_to_use = static_cast<long>(cMaxDecoderMemory);
+  S->Cinfo.mem->max_memory_to_use = static_cast<long>(kMaxDecoderMemory);
   S->Cinfo.progress = &S->Progress.Mgr;
   if (AInput->File)
     jpeg_stdio_src(&S->Cinfo, AInput->File);
@@ -289,7 +289,7 @@ class TPngDecoder : public TPictureDecoder {
     // (and only those) until the last pass has filled them in.
     size_t neededCount = 0;
     for (bool n : ANeeded) neededCount += n ? 1 : 0;
-    if (neededCount > cMaxDecoderMemory / rowBytes) throw EPrintError("Interlaced PNG picture too large");
+    if (neededCount > kMaxDecoderMemory / rowBytes) throw EPrintError("Interlaced PNG picture too large");
     std::vector<uint8_t> kept(neededCount * rowBytes);
     std::vector<uint8_t> scratch(rowBytes);
     const long long total = static_cast<long long>(FPasses) * FHeight;

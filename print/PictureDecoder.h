@@ -18,7 +18,7 @@ enum TPictureFormat { pfJpeg, pfPng };
 
 // The largest picture the conversion takes (pixels): a header that claims
 // more is refused before any image memory is allocated or any row decoded.
-inline constexpr uint64_t cMaxPicturePixels = 200'000'000;
+inline constexpr uint64_t kMaxPicturePixels = 200'000'000;
 
 // Thrown when the operator stops a conversion through its progress report.
 class EPrintCancelled : public EPrintError {
@@ -33,7 +33,7 @@ struct TPictureInput {
   size_t Size = 0;
   // When not 0: pictures with more pixels are refused right after their
   // header, before any image data is decoded ("Picture too large: ...").
-  uint64_t MaxPixels = cMaxPicturePixels;
+  uint64_t MaxPixels = kMaxPicturePixels;
   // When not 0, a JPEG may be shrunk on load by the DCT (to num/8 of its
   // size, num 1 to 7) as long as it stays at least this many pixels wide
   // (num * width >= 8 * MinScaledWidth). PNG pictures are never shrunk.

@@ -13,11 +13,11 @@ TPrintBytes BuzzerCommand() { return {0x1B, 0x42, 0x03, 0x01, 0x00, 0x00, 0x00, 
 TPrintBytes CutterCommand() { return {0x1D, 0x53, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}; }
 
 TPrintBytes PrintModeCommand(int AItemIndex) {
-  return MakeSwitchFrame(cSwitchPrintMode, AItemIndex == 0 ? 0 : 1);
+  return MakeSwitchFrame(kSwitchPrintMode, AItemIndex == 0 ? 0 : 1);
 }
 
 TPrintBytes CharsetCommand(int AItemIndex) {
-  return MakeSwitchFrame(cSwitchCharset, AItemIndex == 0 ? 0 : 1);
+  return MakeSwitchFrame(kSwitchCharset, AItemIndex == 0 ? 0 : 1);
 }
 
 // Checkout receipt for a 48-column printer, GBK text with GS ! 11, ESC a 1

@@ -9,8 +9,8 @@
 #include "PrintTask.h"
 
 // Function byte of the 8-byte switch frame 10 xx 01 00 01 00 vv cs.
-inline constexpr uint8_t cSwitchPrintMode = 0xA2;
-inline constexpr uint8_t cSwitchCharset = 0xA6;
+inline constexpr uint8_t kSwitchPrintMode = 0xA2;
+inline constexpr uint8_t kSwitchCharset = 0xA6;
 
 // 10 AFunction 01 00 01 00 AValue checksum, the checksum being the low
 // 8 bits of the sum of the seven bytes before it.

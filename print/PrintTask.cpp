@@ -5,13 +5,13 @@
 #include <climits>
 
 std::string MakePrintTaskEnvelope(const std::string& AB) {
-  static const char* const cCrLf = "\r\n";
+  static const char* const kCrLf = "\r\n";
   std::string text;
   text.reserve(AB.size() + 256);
   auto line = [&text](const std::string& AIndent, const std::string& AText) {
     text += AIndent;
     text += AText;
-    text += cCrLf;
+    text += kCrLf;
   };
   const std::string s4(4, ' ');
   const std::string s8(8, ' ');
@@ -22,7 +22,7 @@ std::string MakePrintTaskEnvelope(const std::string& AB) {
   line(s4, "\"count\":\"1\",");
   line(s4, "\"list\":[");
   line(s8, "{");
-  line(s12, std::string("\"task_id\":\"") + cPrintTaskId + "\",");
+  line(s12, std::string("\"task_id\":\"") + kPrintTaskId + "\",");
   line(s12, "\"usbidx\":\"0\",");
   line(s12, "\"file_size\":\"" + std::to_string(AB.size()) + "\",");
   line(s12, "\"target_file\":\"" + AB + "\"");
@@ -35,12 +35,12 @@ std::string MakePrintTaskEnvelope(const std::string& AB) {
 std::string EncodePrintBase64(const uint8_t* AData, size_t ASize) {
   // EVP_EncodeBlock takes an int length; encode in slices of whole 3-byte
   // groups so any size works.
-  static const size_t cSlice = 3 * 1024 * 1024;
+  static const size_t kSlice = 3 * 1024 * 1024;
   std::string out;
   out.reserve((ASize + 2) / 3 * 4);
   size_t done = 0;
   while (done < ASize) {
-    const size_t n = (ASize - done > cSlice) ? cSlice : ASize - done;
+    const size_t n = (ASize - done > kSlice) ? kSlice : ASize - done;
     const size_t at = out.size();
     out.resize(at + (n + 2) / 3 * 4 + 1);
     const int written =

@@ -18,7 +18,7 @@ class EPrintError : public std::runtime_error {
 };
 
 // The fixed identifier every envelope carries in task_id.
-inline constexpr const char* cPrintTaskId = "C147956F-C688-40CB-B0C5-A68E9677AA41";
+inline constexpr const char* kPrintTaskId = "C147956F-C688-40CB-B0C5-A68E9677AA41";
 
 // Wraps the one-line Base64 text AB into the envelope: thirteen lines, each
 // ending with CR LF; file_size is the character length of AB. AB is inserted

@@ -27,6 +27,32 @@
     </message>
 </context>
 <context>
+    <name>TCloseGlyph</name>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>TDitheredPreview</name>
+    <message>
+        <source>打印预览</source>
+        <translation>Print preview</translation>
+    </message>
+    <message>
+        <source>%1 × %2 点</source>
+        <translation>%1 × %2 dots</translation>
+    </message>
+    <message>
+        <source>放入发送区</source>
+        <translation>Put in the send area</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
+    </message>
+</context>
+<context>
     <name>TMessageTableModel</name>
     <message>
         <source>是</source>
@@ -55,6 +81,13 @@
     <message>
         <source>字节数</source>
         <translation>Bytes</translation>
+    </message>
+</context>
+<context>
+    <name>TPreviewPages</name>
+    <message>
+        <source>没有可打印的页面</source>
+        <translation>No pages to print</translation>
     </message>
 </context>
 <context>
@@ -188,6 +221,78 @@
     <message>
         <source>确定</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>缩放方式</source>
+        <translation>Scaling</translation>
+    </message>
+    <message>
+        <source>最近邻</source>
+        <translation>Nearest neighbour</translation>
+    </message>
+    <message>
+        <source>区域平均</source>
+        <translation>Area average</translation>
+    </message>
+    <message>
+        <source>抖动方式</source>
+        <translation>Dithering</translation>
+    </message>
+    <message>
+        <source>Floyd-Steinberg</source>
+        <translation>Floyd-Steinberg</translation>
+    </message>
+    <message>
+        <source>Floyd-Steinberg 蛇形</source>
+        <translation>Floyd-Steinberg serpentine</translation>
+    </message>
+    <message>
+        <source>Atkinson</source>
+        <translation>Atkinson</translation>
+    </message>
+    <message>
+        <source>Bayer 8×8 有序</source>
+        <translation>Bayer 8×8 ordered</translation>
+    </message>
+    <message>
+        <source>阈值（文字、标志、条码）</source>
+        <translation>Threshold (text, logos, codes)</translation>
+    </message>
+    <message>
+        <source>黑白阈值</source>
+        <translation>Threshold</translation>
+    </message>
+    <message>
+        <source>128</source>
+        <translation>128</translation>
+    </message>
+    <message>
+        <source>伽马</source>
+        <translation>Gamma</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>分段行数</source>
+        <translation>Rows per band</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>转换后预览</source>
+        <translation>Preview after converting</translation>
+    </message>
+    <message>
+        <source>正在转换图片…</source>
+        <translation>Converting the picture…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
     </message>
 </context>
 <context>
@@ -465,10 +570,94 @@
     </message>
 </context>
 <context>
-    <name>TCloseGlyph</name>
+    <name>Tprint_preview</name>
     <message>
-        <source>关闭</source>
-        <translation>Close</translation>
+        <source>打印预览</source>
+        <translation>Print preview</translation>
+    </message>
+    <message>
+        <source>小票宽度</source>
+        <translation>Receipt width</translation>
+    </message>
+    <message>
+        <source>80 mm（576 点）</source>
+        <translation>80 mm (576 dots)</translation>
+    </message>
+    <message>
+        <source>58 mm（384 点）</source>
+        <translation>58 mm (384 dots)</translation>
+    </message>
+    <message>
+        <source>缩放</source>
+        <translation>Zoom</translation>
+    </message>
+    <message>
+        <source>50%</source>
+        <translation>50%</translation>
+    </message>
+    <message>
+        <source>100%</source>
+        <translation>100%</translation>
+    </message>
+    <message>
+        <source>200%</source>
+        <translation>200%</translation>
+    </message>
+    <message>
+        <source>适合宽度</source>
+        <translation>Fit width</translation>
+    </message>
+    <message>
+        <source>指令清单</source>
+        <translation>Command listing</translation>
+    </message>
+    <message>
+        <source>检查结果</source>
+        <translation>Findings</translation>
+    </message>
+    <message>
+        <source>第 %1/%2 页</source>
+        <translation>Page %1/%2</translation>
+    </message>
+    <message>
+        <source>任务 %1</source>
+        <translation>Job %1</translation>
+    </message>
+    <message>
+        <source>%1 × %2 点</source>
+        <translation>%1 × %2 dots</translation>
+    </message>
+    <message>
+        <source>%1 份</source>
+        <translation>%1 copies</translation>
+    </message>
+    <message>
+        <source>预览失败：%1</source>
+        <translation>Preview failed: %1</translation>
+    </message>
+    <message>
+        <source>消息为空，没有可预览的内容</source>
+        <translation>The message is empty; there is nothing to preview</translation>
+    </message>
+    <message>
+        <source>不是打印任务信封：消息不以“{”开头，没有可预览的打印指令</source>
+        <translation>Not a print task envelope: the message does not start with "{"; there are no printer commands to preview</translation>
+    </message>
+    <message>
+        <source>没有发现问题</source>
+        <translation>No problems found</translation>
+    </message>
+    <message>
+        <source>%1 页</source>
+        <translation>%1 page(s)</translation>
+    </message>
+    <message>
+        <source>%1 个错误</source>
+        <translation>%1 error(s)</translation>
+    </message>
+    <message>
+        <source>%1 个警告</source>
+        <translation>%1 warning(s)</translation>
     </message>
 </context>
 </TS>

@@ -26,37 +26,37 @@ std::unique_ptr<TNeloMQTTPacket> Build(std::unique_ptr<TNeloMQTTFixedHeader> AHe
 
 std::unique_ptr<TNeloMQTTPacket> TNeloMQTTPacketFactory::CreateFrom(uint8_t AFirst,
                                                                     TNeloMQTTBytes ARemainingBytes) {
-  auto LHeader = std::make_unique<TNeloMQTTFixedHeader>(AFirst);
-  auto LBytes = std::move(ARemainingBytes);
-  switch (LHeader->PacketType()) {
+  auto header = std::make_unique<TNeloMQTTFixedHeader>(AFirst);
+  auto bytes = std::move(ARemainingBytes);
+  switch (header->PacketType()) {
     case mtCONNECT:
-      return Build<TNeloMQTTConnectPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTConnectPacket>(std::move(header), std::move(bytes));
     case mtCONNACK:
-      return Build<TNeloMQTTConnAckPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTConnAckPacket>(std::move(header), std::move(bytes));
     case mtPUBLISH:
-      return Build<TNeloMQTTPublishPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTPublishPacket>(std::move(header), std::move(bytes));
     case mtPUBACK:
-      return Build<TNeloMQTTPubAckPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTPubAckPacket>(std::move(header), std::move(bytes));
     case mtPUBREC:
-      return Build<TNeloMQTTPubRecPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTPubRecPacket>(std::move(header), std::move(bytes));
     case mtPUBREL:
-      return Build<TNeloMQTTPubRelPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTPubRelPacket>(std::move(header), std::move(bytes));
     case mtPUBCOMP:
-      return Build<TNeloMQTTPubCompPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTPubCompPacket>(std::move(header), std::move(bytes));
     case mtSUBSCRIBE:
-      return Build<TNeloMQTTSubscribePacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTSubscribePacket>(std::move(header), std::move(bytes));
     case mtSUBACK:
-      return Build<TNeloMQTTSubAckPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTSubAckPacket>(std::move(header), std::move(bytes));
     case mtUNSUBSCRIBE:
-      return Build<TNeloMQTTUnSubscribePacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTUnSubscribePacket>(std::move(header), std::move(bytes));
     case mtUNSUBACK:
-      return Build<TNeloMQTTUnsubAckPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTUnsubAckPacket>(std::move(header), std::move(bytes));
     case mtPINGREQ:
-      return Build<TNeloMQTTPingRequestPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTPingRequestPacket>(std::move(header), std::move(bytes));
     case mtPINGRESP:
-      return Build<TNeloMQTTPingRespPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTPingRespPacket>(std::move(header), std::move(bytes));
     case mtDISCONNECT:
-      return Build<TNeloMQTTDisconnectPacket>(std::move(LHeader), std::move(LBytes));
+      return Build<TNeloMQTTDisconnectPacket>(std::move(header), std::move(bytes));
     case mtRESERVED0:
     case mtRESERVED15:
       break;

@@ -6,18 +6,18 @@ TNeloMQTTConnAckVariableHeader::TNeloMQTTConnAckVariableHeader()
 TNeloMQTTConnAckVariableHeader::~TNeloMQTTConnAckVariableHeader() { FConnAckFlags.reset(); }
 
 TNeloMQTTBytes TNeloMQTTConnAckVariableHeader::GetBytes() const {
-  TNeloMQTTBytes LResult = TNeloMQTTVariableHeader::GetBytes();
-  AddByte(LResult, FConnAckFlags->Byte());
-  AddByte(LResult, FReturnCodeByte);
-  return LResult;
+  TNeloMQTTBytes result = TNeloMQTTVariableHeader::GetBytes();
+  AddByte(result, FConnAckFlags->Byte());
+  AddByte(result, FReturnCodeByte);
+  return result;
 }
 
 TNeloMQTTConnAckPacket::TNeloMQTTConnAckPacket(bool ASessionPresent, TNeloMQTTConnectReturnCode AReturnCode)
     : TNeloMQTTPacket(std::make_unique<TNeloMQTTFixedHeader>(mtCONNACK)) {
-  auto LHeader = std::make_unique<TNeloMQTTConnAckVariableHeader>();
-  LHeader->SetSessionPresent(ASessionPresent);
-  LHeader->SetReturnCode(AReturnCode);
-  FVariableHeader = std::move(LHeader);
+  auto header = std::make_unique<TNeloMQTTConnAckVariableHeader>();
+  header->SetSessionPresent(ASessionPresent);
+  header->SetReturnCode(AReturnCode);
+  FVariableHeader = std::move(header);
 }
 
 TNeloMQTTConnAckPacket::TNeloMQTTConnAckPacket(std::unique_ptr<TNeloMQTTFixedHeader> AHeader,
@@ -25,10 +25,10 @@ TNeloMQTTConnAckPacket::TNeloMQTTConnAckPacket(std::unique_ptr<TNeloMQTTFixedHea
     : TNeloMQTTPacket(std::move(AHeader), std::move(ABytes)) {
   // Never read past a short body.
   if (FRawBytes.size() < 2) throw ENeloMQTTError("Could not read");
-  auto LHeader = std::make_unique<TNeloMQTTConnAckVariableHeader>();
-  LHeader->FConnAckFlags->SetByte(FRawBytes[0]);
-  LHeader->FReturnCodeByte = FRawBytes[1];
-  FVariableHeader = std::move(LHeader);
+  auto header = std::make_unique<TNeloMQTTConnAckVariableHeader>();
+  header->FConnAckFlags->SetByte(FRawBytes[0]);
+  header->FReturnCodeByte = FRawBytes[1];
+  FVariableHeader = std::move(header);
 }
 
 TNeloMQTTConnectReturnCode TNeloMQTTConnAckPacket::ReturnCode() const {

@@ -4,11 +4,11 @@ namespace {
 
 // Removes every leading and trailing character whose code is 0x20 or lower.
 std::string TrimText(const std::string& AValue) {
-  size_t LFirst = 0;
-  size_t LLast = AValue.size();
-  while (LFirst < LLast && static_cast<unsigned char>(AValue[LFirst]) <= 0x20) ++LFirst;
-  while (LLast > LFirst && static_cast<unsigned char>(AValue[LLast - 1]) <= 0x20) --LLast;
-  return AValue.substr(LFirst, LLast - LFirst);
+  size_t first = 0;
+  size_t last = AValue.size();
+  while (first < last && static_cast<unsigned char>(AValue[first]) <= 0x20) ++first;
+  while (last > first && static_cast<unsigned char>(AValue[last - 1]) <= 0x20) --last;
+  return AValue.substr(first, last - first);
 }
 
 }  // namespace
@@ -25,13 +25,13 @@ std::string TNeloMQTTConnectVariableHeader::ProtocolName() const {
 }
 
 TNeloMQTTBytes TNeloMQTTConnectVariableHeader::GetBytes() const {
-  TNeloMQTTBytes LResult = TNeloMQTTVariableHeader::GetBytes();
+  TNeloMQTTBytes result = TNeloMQTTVariableHeader::GetBytes();
   // The protocol name: one byte per character (for "MQTT" the same as UTF-8).
-  AddLengthPrefixed(LResult, ProtocolName());
-  AddByte(LResult, FProtocolVersion);
-  AddByte(LResult, FConnectFlags->Byte());
-  AddBytes(LResult, WordToBytes(FKeepAlive));
-  return LResult;
+  AddLengthPrefixed(result, ProtocolName());
+  AddByte(result, FProtocolVersion);
+  AddByte(result, FConnectFlags->Byte());
+  AddBytes(result, WordToBytes(FKeepAlive));
+  return result;
 }
 
 // ---- TNeloMQTTConnectPacket -----------------------------------------------------
@@ -50,36 +50,36 @@ TNeloMQTTConnectVariableHeader& TNeloMQTTConnectPacket::ConnectHeader() const {
 }
 
 TNeloMQTTBytes TNeloMQTTConnectPacket::Payload() const {
-  TNeloMQTTBytes LResult;
-  AddLengthPrefixed(LResult, FClientIdentifier);
+  TNeloMQTTBytes result;
+  AddLengthPrefixed(result, FClientIdentifier);
   if (!FWillTopic.empty()) {
-    AddLengthPrefixed(LResult, FWillTopic);
-    AddLengthPrefixed(LResult, FWillMessage);
+    AddLengthPrefixed(result, FWillTopic);
+    AddLengthPrefixed(result, FWillMessage);
   }
-  if (!FUserName.empty()) AddLengthPrefixed(LResult, FUserName);
-  if (!FPassword.empty()) AddLengthPrefixed(LResult, FPassword);
-  return LResult;
+  if (!FUserName.empty()) AddLengthPrefixed(result, FUserName);
+  if (!FPassword.empty()) AddLengthPrefixed(result, FPassword);
+  return result;
 }
 
 bool TNeloMQTTConnectPacket::CleanSession() const { return Flags().CleanSession(); }
 void TNeloMQTTConnectPacket::SetCleanSession(bool AValue) { Flags().SetCleanSession(AValue); }
 
 void TNeloMQTTConnectPacket::SetUserName(const std::string& AValue) {
-  auto& LFlags = Flags();
+  auto& flags = Flags();
   FUserName = TrimText(AValue);
-  LFlags.SetHasUserName(!FUserName.empty());
+  flags.SetHasUserName(!FUserName.empty());
 }
 
 void TNeloMQTTConnectPacket::SetPassword(const std::string& AValue) {
-  auto& LFlags = Flags();
+  auto& flags = Flags();
   FPassword = TrimText(AValue);
-  LFlags.SetHasPassword(!FPassword.empty());
+  flags.SetHasPassword(!FPassword.empty());
 }
 
 void TNeloMQTTConnectPacket::SetWillTopic(const std::string& AValue) {
-  auto& LFlags = Flags();
+  auto& flags = Flags();
   FWillTopic = TrimText(AValue);
-  LFlags.SetWillFlag(!FWillTopic.empty());
+  flags.SetWillFlag(!FWillTopic.empty());
 }
 
 bool TNeloMQTTConnectPacket::WillRetain() const { return Flags().WillRetain(); }

@@ -5,10 +5,10 @@ TNeloMQTTPublishVariableHeader::TNeloMQTTPublishVariableHeader(uint16_t APacketI
     : TNeloMQTTVariableHeader(APacketId), FTopicName(std::move(ATopic)), FQoS(AQoS) {}
 
 TNeloMQTTBytes TNeloMQTTPublishVariableHeader::GetBytes() const {
-  TNeloMQTTBytes LResult;
-  LResult.reserve(BytesLength());
-  AppendBytes(LResult);
-  return LResult;
+  TNeloMQTTBytes result;
+  result.reserve(BytesLength());
+  AppendBytes(result);
+  return result;
 }
 
 size_t TNeloMQTTPublishVariableHeader::BytesLength() const {
@@ -32,15 +32,15 @@ TNeloMQTTPublishPacket::TNeloMQTTPublishPacket(uint16_t APacketId, const std::st
 TNeloMQTTPublishPacket::TNeloMQTTPublishPacket(std::unique_ptr<TNeloMQTTFixedHeader> AHeader,
                                                TNeloMQTTBytes ABytes)
     : TNeloMQTTPacket(std::move(AHeader), std::move(ABytes)) {
-  const TNeloMQTTQoS LQoS = QoS();
-  int LIndex = 0;
-  std::string LTopic = ReadLengthPrefixedString(FRawBytes, LIndex);
-  uint16_t LPacketId = 0;
-  if (LQoS != qosAtMostOnce) LPacketId = ReadWord(FRawBytes, LIndex);
+  const TNeloMQTTQoS qoS = QoS();
+  int index = 0;
+  std::string topic = ReadLengthPrefixedString(FRawBytes, index);
+  uint16_t packetId = 0;
+  if (qoS != qosAtMostOnce) packetId = ReadWord(FRawBytes, index);
   // The header keeps the received QoS, so that a decoded packet serialises
   // back with its packet identifier.
-  FVariableHeader = std::make_unique<TNeloMQTTPublishVariableHeader>(LPacketId, std::move(LTopic), LQoS);
-  FPayload = ReadRemainingBytes(FRawBytes, LIndex);
+  FVariableHeader = std::make_unique<TNeloMQTTPublishVariableHeader>(packetId, std::move(topic), qoS);
+  FPayload = ReadRemainingBytes(FRawBytes, index);
 }
 
 const std::string& TNeloMQTTPublishPacket::TopicName() const {

@@ -37,12 +37,12 @@ TNeloMQTTSubAckReturnCode TNeloMQTTSubAckPacket::ReturnCode(std::size_t AIndex) 
 }
 
 TNeloMQTTSubAckPacket::~TNeloMQTTSubAckPacket() {
-  for (auto& LCode : FReturnCodes) LCode.reset();
+  for (auto& code : FReturnCodes) code.reset();
   FReturnCodes.clear();
 }
 
 std::string TNeloMQTTSubAckPacket::ToString() const {
-  std::string LResult = TNeloMQTTPacket::ToString();
-  for (const auto& LCode : ReturnCodes()) LResult += (LCode ? LCode->ToString() : std::string()) + "\r\n";
-  return LResult;
+  std::string result = TNeloMQTTPacket::ToString();
+  for (const auto& code : ReturnCodes()) result += (code ? code->ToString() : std::string()) + "\r\n";
+  return result;
 }

@@ -30,10 +30,10 @@ TNeloMQTTBytes TNeloMQTTSubscribePacket::Payload() const {
     throw ENeloMQTTError("Error serialising subscribe packet - amount of Topics (" +
                          std::to_string(FTopics.size()) + ") does not match the amount of QoSLevels (" +
                          std::to_string(FTopicQosLevels.size()) + ")");
-  TNeloMQTTBytes LResult;
+  TNeloMQTTBytes result;
   for (size_t i = 0; i < FTopics.size(); ++i) {
-    AddLengthPrefixed(LResult, FTopics[i]);
-    AddByte(LResult, static_cast<uint8_t>(static_cast<unsigned>(FTopicQosLevels[i]) & 0x03));
+    AddLengthPrefixed(result, FTopics[i]);
+    AddByte(result, static_cast<uint8_t>(static_cast<unsigned>(FTopicQosLevels[i]) & 0x03));
   }
-  return LResult;
+  return result;
 }

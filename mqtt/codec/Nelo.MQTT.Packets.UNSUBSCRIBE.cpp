@@ -10,7 +10,7 @@ TNeloMQTTUnSubscribePacket::TNeloMQTTUnSubscribePacket(std::unique_ptr<TNeloMQTT
     : TNeloMQTTPacket(std::move(AHeader), std::move(ABytes)) {}
 
 TNeloMQTTBytes TNeloMQTTUnSubscribePacket::Payload() const {
-  TNeloMQTTBytes LResult;
-  for (const auto& LTopic : FTopics) AddLengthPrefixed(LResult, LTopic);
-  return LResult;
+  TNeloMQTTBytes result;
+  for (const auto& topic : FTopics) AddLengthPrefixed(result, topic);
+  return result;
 }

@@ -7,14 +7,14 @@ std::string PacketTypeToString(TNeloMQTTPacketType AValue) {
                                          "mtPUBACK",    "mtPUBREC",   "mtPUBREL",      "mtPUBCOMP",
                                          "mtSUBSCRIBE", "mtSUBACK",   "mtUNSUBSCRIBE", "mtUNSUBACK",
                                          "mtPINGREQ",   "mtPINGRESP", "mtDISCONNECT",  "mtRESERVED15"};
-  const auto LIndex = static_cast<unsigned>(AValue);
-  return LIndex < 16 ? kNames[LIndex] : std::to_string(LIndex);
+  const auto index = static_cast<unsigned>(AValue);
+  return index < 16 ? kNames[index] : std::to_string(index);
 }
 
 std::string QoSToString(TNeloMQTTQoS AValue) {
   static const char* const kNames[4] = {"qosAtMostOnce", "qosAtLeastOnce", "qosExactlyOnce", "qosRESERVED"};
-  const auto LIndex = static_cast<unsigned>(AValue);
-  return LIndex < 4 ? kNames[LIndex] : std::to_string(LIndex);
+  const auto index = static_cast<unsigned>(AValue);
+  return index < 4 ? kNames[index] : std::to_string(index);
 }
 
 // ---- TFlagsByte -------------------------------------------------------------
@@ -24,9 +24,9 @@ int TFlagsByte::GetFlag(int AOffset, int ANrOfBits) const {
 }
 
 void TFlagsByte::SetFlag(int AOffset, int ANrOfBits, int AValue) {
-  const int LMask = (1 << ANrOfBits) - 1;
-  NELO_ASSERT(AValue >= 0 && AValue <= LMask, "Assertion failure");
-  FByte = static_cast<uint8_t>(((FByte & ~(LMask << AOffset)) | (AValue << AOffset)) & 0xFF);
+  const int mask = (1 << ANrOfBits) - 1;
+  NELO_ASSERT(AValue >= 0 && AValue <= mask, "Assertion failure");
+  FByte = static_cast<uint8_t>(((FByte & ~(mask << AOffset)) | (AValue << AOffset)) & 0xFF);
 }
 
 // ---- TNeloMQTTFixedHeader ---------------------------------------------------
@@ -98,17 +98,17 @@ const TNeloMQTTBytes& TNeloMQTTPacket::PayloadForWire(TNeloMQTTBytes& AScratch) 
 TNeloMQTTBytes TNeloMQTTPacket::GetBytes() const {
   // Same result as appending first byte, variable header and payload and
   // then inserting the remaining length at index 1, without moving the body.
-  TNeloMQTTBytes LScratch;
-  const TNeloMQTTBytes& LPayload = PayloadForWire(LScratch);
-  const size_t LBodyLength = (FVariableHeader ? FVariableHeader->BytesLength() : 0) + LPayload.size();
+  TNeloMQTTBytes scratch;
+  const TNeloMQTTBytes& payload = PayloadForWire(scratch);
+  const size_t bodyLength = (FVariableHeader ? FVariableHeader->BytesLength() : 0) + payload.size();
 
-  TNeloMQTTBytes LResult;
-  LResult.reserve(1 + 4 + LBodyLength);
-  LResult.push_back(FFixedHeader ? FFixedHeader->Byte() : 0);
-  AddRemainingLength(LResult, static_cast<int64_t>(LBodyLength));
-  if (FVariableHeader) FVariableHeader->AppendBytes(LResult);
-  AddBytes(LResult, LPayload);
-  return LResult;
+  TNeloMQTTBytes result;
+  result.reserve(1 + 4 + bodyLength);
+  result.push_back(FFixedHeader ? FFixedHeader->Byte() : 0);
+  AddRemainingLength(result, static_cast<int64_t>(bodyLength));
+  if (FVariableHeader) FVariableHeader->AppendBytes(result);
+  AddBytes(result, payload);
+  return result;
 }
 
 TNeloMQTTPacketType TNeloMQTTPacket::PacketType() const {
@@ -120,10 +120,10 @@ bool TNeloMQTTPacket::IsRetained() const { return FFixedHeader ? FFixedHeader->R
 uint16_t TNeloMQTTPacket::PacketId() const { return FVariableHeader ? FVariableHeader->PacketId() : 0; }
 
 void TNeloMQTTPacket::ReadPacketIdHeader() {
-  auto LHeader = std::make_unique<TNeloMQTTVariableHeader>();
-  int LIndex = 0;
-  LHeader->ReadPacketId(FRawBytes, LIndex);
-  FVariableHeader = std::move(LHeader);
+  auto header = std::make_unique<TNeloMQTTVariableHeader>();
+  int index = 0;
+  header->ReadPacketId(FRawBytes, index);
+  FVariableHeader = std::move(header);
 }
 
 void TNeloMQTTPacket::ThrowInvalidCast(const std::string& AClassName) const {

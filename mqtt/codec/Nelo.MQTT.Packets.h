@@ -154,9 +154,9 @@ class TNeloMQTTPacket : public TNeloObject {
   // is absent or of another class (what a checked cast would do).
   template <class T>
   T& VariableHeaderAs() const {
-    auto* LHeader = dynamic_cast<T*>(FVariableHeader.get());
-    if (LHeader == nullptr) ThrowInvalidCast(T().ClassName());
-    return *LHeader;
+    auto* header = dynamic_cast<T*>(FVariableHeader.get());
+    if (header == nullptr) ThrowInvalidCast(T().ClassName());
+    return *header;
   }
   [[noreturn]] void ThrowInvalidCast(const std::string& AClassName) const;
 

@@ -10,8 +10,8 @@ void AddByte(TNeloMQTTBytes& ABytes, uint8_t AValue) { ABytes.push_back(AValue);
 void AddBytes(TNeloMQTTBytes& ABytes, const TNeloMQTTBytes& AValue) {
   // Inserting a vector's own range into it is undefined behaviour; copy first.
   if (&ABytes == &AValue) {
-    const TNeloMQTTBytes LCopy(AValue);
-    ABytes.insert(ABytes.end(), LCopy.begin(), LCopy.end());
+    const TNeloMQTTBytes copy(AValue);
+    ABytes.insert(ABytes.end(), copy.begin(), copy.end());
     return;
   }
   ABytes.insert(ABytes.end(), AValue.begin(), AValue.end());
@@ -20,13 +20,13 @@ void AddBytes(TNeloMQTTBytes& ABytes, const TNeloMQTTBytes& AValue) {
 void InsertBytes(TNeloMQTTBytes& ABytes, int AIndex, const TNeloMQTTBytes& AValue) {
   if (AValue.empty()) return;
   if (&ABytes == &AValue) {
-    const TNeloMQTTBytes LCopy(AValue);
-    InsertBytes(ABytes, AIndex, LCopy);
+    const TNeloMQTTBytes copy(AValue);
+    InsertBytes(ABytes, AIndex, copy);
     return;
   }
-  size_t LPos = AIndex < 0 ? 0 : static_cast<size_t>(AIndex);
-  if (LPos > ABytes.size()) LPos = ABytes.size();
-  ABytes.insert(ABytes.begin() + static_cast<std::ptrdiff_t>(LPos), AValue.begin(), AValue.end());
+  size_t pos = AIndex < 0 ? 0 : static_cast<size_t>(AIndex);
+  if (pos > ABytes.size()) pos = ABytes.size();
+  ABytes.insert(ABytes.begin() + static_cast<std::ptrdiff_t>(pos), AValue.begin(), AValue.end());
 }
 
 TNeloMQTTBytes WordToBytes(uint16_t AValue) {
@@ -55,8 +55,8 @@ void AddLengthPrefixed(TNeloMQTTBytes& ABytes, const std::string& AValue) {
 
 TNeloMQTTBytes BytesFromBuffer(const void* ABuffer, int ACount) {
   if (ACount <= 0 || ABuffer == nullptr) return {};
-  const auto* LData = static_cast<const uint8_t*>(ABuffer);
-  return TNeloMQTTBytes(LData, LData + ACount);
+  const auto* data = static_cast<const uint8_t*>(ABuffer);
+  return TNeloMQTTBytes(data, data + ACount);
 }
 
 void AddRemainingLength(TNeloMQTTBytes& ABytes, int64_t AValue) {
@@ -68,26 +68,26 @@ void AddRemainingLength(TNeloMQTTBytes& ABytes, int64_t AValue) {
     return;
   }
   while (AValue > 0) {
-    auto LDigit = static_cast<uint8_t>(AValue % 128);
+    auto digit = static_cast<uint8_t>(AValue % 128);
     AValue /= 128;
-    if (AValue > 0) LDigit |= 0x80;
-    ABytes.push_back(LDigit);
+    if (AValue > 0) digit |= 0x80;
+    ABytes.push_back(digit);
   }
 }
 
 TNeloMQTTBytes EncodeRemainingLength(int64_t AValue) {
-  TNeloMQTTBytes LResult;
-  LResult.reserve(4);
-  AddRemainingLength(LResult, AValue);
-  return LResult;
+  TNeloMQTTBytes result;
+  result.reserve(4);
+  AddRemainingLength(result, AValue);
+  return result;
 }
 
 uint16_t ReadWord(const TNeloMQTTBytes& ABytes, int& AIndex) {
   if (AIndex < 0 || ABytes.size() < static_cast<size_t>(AIndex) + 2) throw ENeloMQTTError("Could not read");
-  const auto LPos = static_cast<size_t>(AIndex);
-  const uint16_t LResult = static_cast<uint16_t>((ABytes[LPos] << 8) | ABytes[LPos + 1]);
+  const auto pos = static_cast<size_t>(AIndex);
+  const uint16_t result = static_cast<uint16_t>((ABytes[pos] << 8) | ABytes[pos + 1]);
   AIndex += 2;
-  return LResult;
+  return result;
 }
 
 namespace {
@@ -106,34 +106,34 @@ bool LocateLengthPrefixed(const TNeloMQTTBytes& ABytes, int& AIndex, size_t& APo
 }  // namespace
 
 TNeloMQTTBytes ReadLengthPrefixedBytes(const TNeloMQTTBytes& ABytes, int& AIndex) {
-  size_t LPos = 0, LCount = 0;
-  if (!LocateLengthPrefixed(ABytes, AIndex, LPos, LCount)) return {};
-  return TNeloMQTTBytes(ABytes.begin() + static_cast<std::ptrdiff_t>(LPos),
-                        ABytes.begin() + static_cast<std::ptrdiff_t>(LPos + LCount));
+  size_t pos = 0, count = 0;
+  if (!LocateLengthPrefixed(ABytes, AIndex, pos, count)) return {};
+  return TNeloMQTTBytes(ABytes.begin() + static_cast<std::ptrdiff_t>(pos),
+                        ABytes.begin() + static_cast<std::ptrdiff_t>(pos + count));
 }
 
 std::string ReadLengthPrefixedString(const TNeloMQTTBytes& ABytes, int& AIndex) {
-  size_t LPos = 0, LCount = 0;
-  if (!LocateLengthPrefixed(ABytes, AIndex, LPos, LCount)) return {};
-  return std::string(reinterpret_cast<const char*>(ABytes.data() + LPos), LCount);
+  size_t pos = 0, count = 0;
+  if (!LocateLengthPrefixed(ABytes, AIndex, pos, count)) return {};
+  return std::string(reinterpret_cast<const char*>(ABytes.data() + pos), count);
 }
 
 TNeloMQTTBytes ReadRemainingBytes(const TNeloMQTTBytes& ABytes, int& AIndex) {
-  TNeloMQTTBytes LResult;
-  const size_t LPos = AIndex < 0 ? 0 : static_cast<size_t>(AIndex);
-  if (LPos < ABytes.size()) LResult.assign(ABytes.begin() + static_cast<std::ptrdiff_t>(LPos), ABytes.end());
+  TNeloMQTTBytes result;
+  const size_t pos = AIndex < 0 ? 0 : static_cast<size_t>(AIndex);
+  if (pos < ABytes.size()) result.assign(ABytes.begin() + static_cast<std::ptrdiff_t>(pos), ABytes.end());
   AIndex = static_cast<int>(ABytes.size());
-  return LResult;
+  return result;
 }
 
 int DecodeRemainingLength(const TNeloMQTTBytes& ABytes) {
   if (ABytes.empty()) return 0;
-  int LValue = 0;
-  int LMultiplier = 1;
+  int value = 0;
+  int multiplier = 1;
   for (size_t k = 0; k < ABytes.size() && k < 4; ++k) {
-    LValue += (ABytes[k] & 0x7F) * LMultiplier;
-    if ((ABytes[k] & 0x80) == 0) return LValue;
-    LMultiplier *= 128;
+    value += (ABytes[k] & 0x7F) * multiplier;
+    if ((ABytes[k] & 0x80) == 0) return value;
+    multiplier *= 128;
   }
   if (ABytes.size() >= 4) throw ENeloMQTTError("Malformed remaining length: more than four bytes");
   throw ENeloMQTTError("Malformed remaining length: the field is cut short");
@@ -147,39 +147,35 @@ namespace {
 // identifier throw each other off the broker.
 std::mutex GRandomLock;
 std::mt19937& RandomGenerator() {
-  static std::mt19937 LGenerator = [] {
-    std::random_device LDevice;
-    const auto LNow = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                      static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
-    std::seed_seq LSeed{LDevice(),
-                        LDevice(),
-                        LDevice(),
-                        LDevice(),
-                        static_cast<unsigned>(LNow),
-                        static_cast<unsigned>(LNow >> 32)};
-    return std::mt19937(LSeed);
+  static std::mt19937 generator = [] {
+    std::random_device device;
+    const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                     static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    std::seed_seq seed{
+        device(), device(), device(), device(), static_cast<unsigned>(now), static_cast<unsigned>(now >> 32)};
+    return std::mt19937(seed);
   }();
-  return LGenerator;
+  return generator;
 }
 
 }  // namespace
 
 std::string RandomClientIdentifier() {
   static constexpr char kAlphabet[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  std::uniform_int_distribution<int> LPick(0, 61);
-  std::string LResult;
-  LResult.reserve(23);
-  std::lock_guard<std::mutex> LGuard(GRandomLock);
-  auto& LGenerator = RandomGenerator();
-  while (LResult.size() < 23) LResult.push_back(kAlphabet[LPick(LGenerator)]);
-  return LResult;
+  std::uniform_int_distribution<int> pick(0, 61);
+  std::string result;
+  result.reserve(23);
+  std::lock_guard<std::mutex> guard(GRandomLock);
+  auto& generator = RandomGenerator();
+  while (result.size() < 23) result.push_back(kAlphabet[pick(generator)]);
+  return result;
 }
 
 std::string ByteToBinaryString(uint8_t AValue) {
-  std::string LResult(8, '0');
+  std::string result(8, '0');
   for (int i = 0; i < 8; ++i)
-    if (AValue & (0x80 >> i)) LResult[static_cast<size_t>(i)] = '1';
-  return LResult;
+    if (AValue & (0x80 >> i)) result[static_cast<size_t>(i)] = '1';
+  return result;
 }
 
 uint16_t HiWordOf(uint32_t AValue) { return static_cast<uint16_t>(AValue >> 16); }

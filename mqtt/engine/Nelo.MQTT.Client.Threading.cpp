@@ -297,9 +297,12 @@ bool TNeloMQTTWriterThread::WritePacket(const TQueuedOutPacket& APacket) {
     // keep-alive sees every send, also one whose answer is handled before
     // this thread returns from the write, and when no one listens for sent
     // packets.
+    // Not ready: the transport would drop the bytes. Checked before the
+    // write, not after: a peer that closes right after taking the packet
+    // has still received it (its resend must carry the DUP flag).
+    if (!FConnection->IsReady()) return false;
     FSession->SetLastWriteCommunicationTime(now);
     FConnection->Write(APacket.Packet());
-    if (!FConnection->IsReady()) return false;
     {
       std::lock_guard<std::mutex> lock(FLock);
       FLastSentTime = now;

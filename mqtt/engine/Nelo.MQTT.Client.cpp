@@ -567,8 +567,10 @@ void TNeloMQTTClient::HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APac
       FSession->MarkAsAcknowledged(id, mtPUBLISH);
       break;
     case mtPUBREC:
-      FSession->MarkAsAcknowledged(id, mtPUBLISH);
+      // The PUBREL is queued before the PUBLISH is released, so the exchange
+      // never leaves the window in between.
       SendPubRel(*APacket);
+      FSession->MarkAsAcknowledged(id, mtPUBLISH);
       break;
     case mtPUBREL:
       FSession->MarkAsAcknowledged(id, mtPUBREC);

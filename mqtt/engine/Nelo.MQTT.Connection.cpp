@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "Nelo.MQTT.Client.Texts.h"
 
@@ -589,7 +590,7 @@ void TNeloMQTTNetworkConnection::Read(TNeloMQTTBytes& AData, std::size_t ALength
 
 void TNeloMQTTNetworkConnection::Write(const TNeloMQTTBytes& AData) {
   if (!IsReady()) return;
-  std::lock_guard<std::recursive_timed_mutex> guard(FWriteLock);
+  std::lock_guard<std::recursive_mutex> guard(FWriteLock);
   const auto link = CurrentLink();
   if (!link) throw ENeloMQTTConnectionClosed();
   WriteLocked(link, AData, false, TClock::now());
@@ -600,8 +601,12 @@ bool TNeloMQTTNetworkConnection::WriteWithin(const TNeloMQTTBytes& AData, int AT
   // A write in progress is waited for only within the bound (it may be one
   // that never ends: the caller closes the socket next, which ends it).
   const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
-  std::unique_lock<std::recursive_timed_mutex> guard(FWriteLock, deadline);
-  if (!guard.owns_lock()) return false;
+  std::unique_lock<std::recursive_mutex> guard(FWriteLock, std::try_to_lock);
+  while (!guard.owns_lock()) {
+    if (TClock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    guard.try_lock();
+  }
   const auto link = CurrentLink();
   if (!link) return false;
   try {
@@ -614,9 +619,10 @@ bool TNeloMQTTNetworkConnection::WriteWithin(const TNeloMQTTBytes& AData, int AT
 void TNeloMQTTNetworkConnection::AbortWrites() {
   const auto link = CurrentLink();
   if (!link) return;
+  // A write waiting for room in the socket sees it within one wait slice
+  // (kWriteWaitSliceMs). The socket itself is left alone: the peer gets no
+  // early FIN while the reader still takes in what it sent.
   link->WritesAborted = true;
-  // Wakes a write waiting for room in the socket.
-  ::shutdown(link->Fd, SHUT_WR);
 }
 
 void TNeloMQTTNetworkConnection::Interrupt() {

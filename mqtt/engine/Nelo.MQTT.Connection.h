@@ -116,8 +116,8 @@ class TNeloMQTTNetworkConnection : public TNeloObject {
   // wait) returns at once; reports nothing. The transport is closed or
   // destroyed afterwards.
   void Interrupt();
-  // Makes a write in progress (and every later one) give up at once; reading
-  // goes on. The transport is closed or destroyed afterwards.
+  // Makes a write in progress (within a quarter second) and every later one
+  // give up; reading goes on. The transport is closed or destroyed afterwards.
   void AbortWrites();
   // Waits up to ATimeoutMs until received bytes are waiting (or the
   // connection ended, which the next HasData reports) or AWakeFd (-1: none)
@@ -174,7 +174,7 @@ class TNeloMQTTNetworkConnection : public TNeloObject {
   TNeloMQTTLogger* Log() const { return FLog.load(); }
 
   std::recursive_mutex FReadLock;
-  std::recursive_timed_mutex FWriteLock;
+  std::recursive_mutex FWriteLock;
   std::atomic<int> FWriteTimeout{kDefaultWriteTimeoutMs};
   // Writes AData on ALink (write lock held) until ADeadline (none when
   // ABounded is false); false when the deadline passed first.

@@ -40,7 +40,7 @@ class TEscPos {
     FUnderline = 0;
     FScaleW = FScaleH = 1;
     FAlign = 0;
-    FLineSpacing = cDefaultLineSpacing;
+    FLineSpacing = kDefaultLineSpacing;
     FCharSpacing = 0;
     FLeftMargin = 0;
     FAreaWidth = C.Options.Width;
@@ -195,13 +195,13 @@ void TEscPos::Text(size_t& AAt) {
     }
     int cw, ch, sw = FScaleW, sh = FScaleH, underline = FUnderline;
     if (d.Wide) {
-      cw = ch = cChineseCell;
+      cw = ch = kChineseCell;
       if (FChineseDoubleW) sw = std::max(sw, 2);
       if (FChineseDoubleH) sh = std::max(sh, 2);
       underline = std::max(underline, FChineseUnderline);
     } else {
-      cw = FFontB ? cFontBWidth : cFontAWidth;
-      ch = FFontB ? cFontBHeight : cFontAHeight;
+      cw = FFontB ? kFontBWidth : kFontAWidth;
+      ch = FFontB ? kFontBHeight : kFontAHeight;
     }
     const TGlyphMask g = TTextDrawing::Shared().Glyph(d.Code, cw, ch, FBold, d.Wide);
     TLineItem item;
@@ -238,7 +238,7 @@ void TEscPos::Raster(size_t AAt, const uint8_t* ARows, int ARowBytes, int AWidth
 }
 
 void TEscPos::DrawHri(const std::string& AText, int AX, int AY) {
-  const int cw = FHriFontB ? cFontBWidth : cFontAWidth, ch = FHriFontB ? cFontBHeight : cFontAHeight;
+  const int cw = FHriFontB ? kFontBWidth : kFontAWidth, ch = FHriFontB ? kFontBHeight : kFontAHeight;
   int x = AX;
   for (size_t i = 0; i < AText.size();) {
     const TDecodedChar d = DecodePrinterChar(csUtf8, reinterpret_cast<const uint8_t*>(AText.data()) + i,
@@ -252,10 +252,10 @@ void TEscPos::DrawHri(const std::string& AText, int AX, int AY) {
 
 void TEscPos::Barcode(size_t AAt, int AType, const std::string& AData) {
   if (!FLine.empty()) PrintLine(-1, AAt);
-  static const int cSymbology[] = {BARCODE_UPCA,    BARCODE_UPCE,   BARCODE_EANX,
+  static const int kSymbology[] = {BARCODE_UPCA,    BARCODE_UPCE,   BARCODE_EANX,
                                    BARCODE_EANX,    BARCODE_CODE39, BARCODE_C25INTER,
                                    BARCODE_CODABAR, BARCODE_CODE93, BARCODE_CODE128};
-  const int symbology = cSymbology[AType];
+  const int symbology = kSymbology[AType];
   std::string data = AData;
   if (AType == 4 && data.size() >= 2 && data.front() == '*' && data.back() == '*')
     data = data.substr(1, data.size() - 2);
@@ -295,19 +295,19 @@ void TEscPos::Barcode(size_t AAt, int AType, const std::string& AData) {
     C.Find(fsWarning, AAt, "barcode not printed: " + code.Error);
     return;
   }
-  static const int cWide[] = {0, 0, 5, 8, 10, 13, 15};
+  static const int kWide[] = {0, 0, 5, 8, 10, 13, 15};
   const int module = FBarModule >= 68 && FBarModule <= 76 ? FBarModule - 66 : std::clamp(FBarModule, 1, 6);
   const std::vector<uint8_t> dots = LinearCodeDots(code, IsTwoWidthSymbology(symbology), module,
-                                                   module <= 6 ? cWide[module] : module * 5 / 2);
+                                                   module <= 6 ? kWide[module] : module * 5 / 2);
   const int w = static_cast<int>(dots.size());
   if (w > AreaWidth())
     C.Find(
         fsWarning, AAt,
         "barcode " + Num(w) + " dots wide does not fit the printable width of " + Num(AreaWidth()) + " dots");
   const int x = AlignedX(w);
-  const int hriH = FHriFontB ? cFontBHeight : cFontAHeight;
+  const int hriH = FHriFontB ? kFontBHeight : kFontAHeight;
   const std::string hri = code.Text.empty() ? data : code.Text;
-  const int hriW = static_cast<int>(hri.size()) * (FHriFontB ? cFontBWidth : cFontAWidth);
+  const int hriW = static_cast<int>(hri.size()) * (FHriFontB ? kFontBWidth : kFontAWidth);
   if (FHriPosition == 1 || FHriPosition == 3) {
     DrawHri(hri, AlignedX(hriW), FY);
     Feed(hriH + 2, AAt);
@@ -417,8 +417,8 @@ size_t TEscPos::TwoD(size_t AAt, size_t ALength) {
       break;
     case 69: {
       if (ALength >= 3 && p[2] >= 48 && p[2] <= 51) FQrEcc = p[2] - 47;
-      static const char* const cLevel[] = {"", "L", "M", "Q", "H"};
-      C.Add(AAt, end - AAt, "GS ( k", std::string("QR error correction ") + cLevel[FQrEcc]);
+      static const char* const kLevel[] = {"", "L", "M", "Q", "H"};
+      C.Add(AAt, end - AAt, "GS ( k", std::string("QR error correction ") + kLevel[FQrEcc]);
       break;
     }
     case 80:
@@ -481,11 +481,11 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       if (!need(3)) return Truncated(AAt, "ESC a");
       const uint8_t n = At(AAt + 2);
       FAlign = (n == 1 || n == '1') ? 1 : (n == 2 || n == '2') ? 2 : 0;
-      static const char* const cAlign[] = {"left", "centred", "right"};
-      return one("ESC a", Num(n) + " (" + cAlign[FAlign] + ")", 3);
+      static const char* const kAlign[] = {"left", "centred", "right"};
+      return one("ESC a", Num(n) + " (" + kAlign[FAlign] + ")", 3);
     }
     case '2':
-      FLineSpacing = cDefaultLineSpacing;
+      FLineSpacing = kDefaultLineSpacing;
       return one("ESC 2", "default line spacing", 2);
     case '3':
       if (!need(3)) return Truncated(AAt, "ESC 3");
@@ -654,8 +654,8 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
       if (!need(3)) return Truncated(AAt, "GS H");
       const int n = At(AAt + 2);
       FHriPosition = (n >= 48 ? n - 48 : n) & 3;
-      static const char* const cPos[] = {"none", "above", "below", "above and below"};
-      return one("GS H", std::string("human-readable ") + cPos[FHriPosition], 3);
+      static const char* const kPos[] = {"none", "above", "below", "above and below"};
+      return one("GS H", std::string("human-readable ") + kPos[FHriPosition], 3);
     }
     case 'f':
       if (!need(3)) return Truncated(AAt, "GS f");
@@ -691,18 +691,18 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
     case 'k': {
       if (!need(3)) return Truncated(AAt, "GS k");
       const int m = At(AAt + 2);
-      static const char* const cNames[] = {"UPC-A", "UPC-E",   "EAN-13", "EAN-8",  "CODE39",
+      static const char* const kNames[] = {"UPC-A", "UPC-E",   "EAN-13", "EAN-8",  "CODE39",
                                            "ITF",   "CODABAR", "CODE93", "CODE128"};
       if (m <= 6) {
         size_t i = AAt + 3;
         while (i < C.Size && At(i) != 0 && i - AAt < 300) ++i;
         if (i >= C.Size || At(i) != 0) {
-          C.Add(AAt, std::min(C.Size, i) - AAt, "GS k", std::string(cNames[m]) + " without its NUL");
+          C.Add(AAt, std::min(C.Size, i) - AAt, "GS k", std::string(kNames[m]) + " without its NUL");
           C.Find(fsWarning, AAt, "GS k data has no terminating NUL");
           return std::min(C.Size, i);
         }
         const std::string data(reinterpret_cast<const char*>(C.Data) + AAt + 3, i - AAt - 3);
-        C.Add(AAt, i + 1 - AAt, "GS k", std::string(cNames[m]) + " \"" + data + "\"");
+        C.Add(AAt, i + 1 - AAt, "GS k", std::string(kNames[m]) + " \"" + data + "\"");
         Barcode(AAt, m, data);
         return i + 1;
       }
@@ -712,7 +712,7 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
         if (!need(4 + n)) return Truncated(AAt, "GS k");
         const std::string data(reinterpret_cast<const char*>(C.Data) + AAt + 4, n);
         C.Add(AAt, 4 + n, "GS k",
-              std::string(cNames[m - 65]) + " \"" + PrinterTextToUtf8(csGbk, C.Data + AAt + 4, n, false) +
+              std::string(kNames[m - 65]) + " \"" + PrinterTextToUtf8(csGbk, C.Data + AAt + 4, n, false) +
                   "\"");
         Barcode(AAt, m - 65, data);
         return AAt + 4 + n;
@@ -864,7 +864,7 @@ size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
         break;
       case 0x09: {
         C.Add(AAt, 1, "HT");
-        const int cell = ((FFontB ? cFontBWidth : cFontAWidth) + FCharSpacing) * FScaleW;
+        const int cell = ((FFontB ? kFontBWidth : kFontAWidth) + FCharSpacing) * FScaleW;
         int next = -1;
         for (int t : FTabs)
           if (t * cell > FX) {

@@ -14,8 +14,8 @@
 size_t RunEscPos(TJobContext& AContext, size_t AFrom, TRenderLanguage& ANext);
 
 // Cell sizes of the printer's fonts (dots).
-inline constexpr int cFontAWidth = 12, cFontAHeight = 24;
-inline constexpr int cFontBWidth = 9, cFontBHeight = 17;
-inline constexpr int cChineseCell = 24;
+inline constexpr int kFontAWidth = 12, kFontAHeight = 24;
+inline constexpr int kFontBWidth = 9, kFontBHeight = 17;
+inline constexpr int kChineseCell = 24;
 // Line spacing after ESC @ and ESC 2 (dots).
-inline constexpr int cDefaultLineSpacing = 30;
+inline constexpr int kDefaultLineSpacing = 30;

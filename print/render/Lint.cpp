@@ -5,12 +5,12 @@
 void TLint::Add(TFindingSeverity ASeverity, int AJob, size_t AOffset, std::string AText) {
   // A flood of identical findings (a job of garbage) says nothing more after
   // a while; the count is bounded so memory stays bounded too.
-  static const size_t cMaxFindings = 1000;
-  if (FFindings.size() == cMaxFindings) {
+  static const size_t kMaxFindings = 1000;
+  if (FFindings.size() == kMaxFindings) {
     FFindings.push_back({fsWarning, AJob, AOffset, "too many findings; the rest are not reported"});
     return;
   }
-  if (FFindings.size() > cMaxFindings) {
+  if (FFindings.size() > kMaxFindings) {
     if (ASeverity == fsError) FFindings.push_back({ASeverity, AJob, AOffset, std::move(AText)});
     return;
   }

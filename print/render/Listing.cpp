@@ -4,13 +4,13 @@
 #include <cstdio>
 
 std::string HexBytes(const uint8_t* AData, size_t ASize) {
-  static const char* const cHex = "0123456789ABCDEF";
+  static const char* const kHex = "0123456789ABCDEF";
   std::string s;
   s.reserve(ASize * 3);
   for (size_t i = 0; i < ASize; ++i) {
     if (i) s += ' ';
-    s += cHex[AData[i] >> 4];
-    s += cHex[AData[i] & 15];
+    s += kHex[AData[i] >> 4];
+    s += kHex[AData[i] & 15];
   }
   return s;
 }
@@ -21,7 +21,7 @@ void TListing::Add(int AJob, const uint8_t* AJobData, size_t AOffset, size_t ALe
   line.Job = AJob;
   line.Offset = AOffset;
   line.Length = ALength;
-  const size_t shown = std::min(ALength, cListingBytes);
+  const size_t shown = std::min(ALength, kListingBytes);
   line.Bytes.assign(AJobData + AOffset, AJobData + AOffset + shown);
   line.Mnemonic = std::move(AMnemonic);
   line.Arguments = std::move(AArguments);

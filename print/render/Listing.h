@@ -11,13 +11,13 @@ struct TListingLine {
   int Job = 0;                 // entry of the envelope's list (0 for raw bytes)
   size_t Offset = 0;           // of the command's first byte in the job
   size_t Length = 0;           // bytes the command takes
-  std::vector<uint8_t> Bytes;  // the first bytes of the command (at most cListingBytes)
+  std::vector<uint8_t> Bytes;  // the first bytes of the command (at most kListingBytes)
   std::string Mnemonic;        // "ESC a", "GS v 0", "TEXT", "?" for unknown bytes
   std::string Arguments;       // in words, e.g. "1 (centred)"
 };
 
 // How many command bytes a listing line shows.
-inline constexpr size_t cListingBytes = 12;
+inline constexpr size_t kListingBytes = 12;
 
 class TListing {
  public:

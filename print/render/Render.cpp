@@ -83,7 +83,7 @@ TRenderLanguage ApplySwitchFrame(TJobContext& AContext, size_t AOffset) {
 }
 
 TRenderLanguage DetectLanguage(const uint8_t* AData, size_t ASize) {
-  static const char* const cWords[] = {
+  static const char* const kWords[] = {
       "SIZE",      "GAP",      "CLS",   "TEXT",      "BITMAP",         "BARCODE", "QRCODE",
       "BOX",       "BAR",      "PRINT", "DIRECTION", "REFERENCE",      "OFFSET",  "SHIFT",
       "DENSITY",   "SPEED",    "SET",   "CODEPAGE",  "BLINE",          "ERASE",   "REVERSE",
@@ -115,7 +115,7 @@ TRenderLanguage DetectLanguage(const uint8_t* AData, size_t ASize) {
     return rlEscPos;
   char word[20] = {};
   for (size_t k = i; k < end; ++k) word[k - i] = static_cast<char>(AData[k] & ~0x20);
-  for (const char* w : cWords)
+  for (const char* w : kWords)
     if (std::strcmp(word, w) == 0) return rlTspl;
   return rlEscPos;
 }

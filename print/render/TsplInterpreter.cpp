@@ -30,9 +30,9 @@ TTsplFont FontOf(const std::string& AName, int AXMul, int AYMul, bool& AScalable
   static const struct {
     const char* Name;
     int W, H;
-  } cFonts[] = {{"1", 8, 12},  {"2", 12, 20}, {"3", 16, 24}, {"4", 24, 32},
+  } kFonts[] = {{"1", 8, 12},  {"2", 12, 20}, {"3", 16, 24}, {"4", 24, 32},
                 {"5", 32, 48}, {"6", 14, 19}, {"7", 21, 27}, {"8", 14, 25}};
-  for (const auto& f : cFonts)
+  for (const auto& f : kFonts)
     if (AName == f.Name) return {f.W, f.H, true};
   std::string upper;
   for (char c : AName) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -523,10 +523,10 @@ size_t TTspl::Bitmap(size_t AAt, size_t AArgsFrom) {
                   rows = std::clamp<long long>(v[3], 0, 100000);
   const size_t need = static_cast<size_t>(bytes * rows);
   const size_t avail = C.Size - i;
-  static const char* const cModes[] = {"overwrite", "OR", "XOR"};
+  static const char* const kModes[] = {"overwrite", "OR", "XOR"};
   const int mode = v[4] >= 0 && v[4] <= 2 ? static_cast<int>(v[4]) : 0;
   C.Add(AAt, i - AAt + std::min(need, avail), "BITMAP",
-        Num(v[0]) + "," + Num(v[1]) + " " + Num(bytes * 8) + " x " + Num(rows) + " dots, " + cModes[mode]);
+        Num(v[0]) + "," + Num(v[1]) + " " + Num(bytes * 8) + " x " + Num(rows) + " dots, " + kModes[mode]);
   if (v[4] < 0 || v[4] > 2) C.Find(fsWarning, AAt, "BITMAP mode " + Num(v[4]) + " is not 0, 1 or 2");
   int drawRows = static_cast<int>(rows);
   if (need > avail) {

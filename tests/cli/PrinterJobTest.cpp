@@ -56,7 +56,7 @@ TEST(PrinterJobTest, PrintsAPresetAndAnswersStatusOne) {
 TEST(PrinterJobTest, EveryRefusalHasItsStatusAndAReason) {
   const std::string buzzer = "G0IDAQAAAAA=";
   // Just over 1 MiB of commands, with a matching file_size.
-  const std::string big = EncodePrintBase64(TPrintBytes(cMaxJobBytes + 3, 0x1B));
+  const std::string big = EncodePrintBase64(TPrintBytes(kMaxJobBytes + 3, 0x1B));
   struct TCase {
     const char* Name;
     std::string Message;
@@ -65,33 +65,33 @@ TEST(PrinterJobTest, EveryRefusalHasItsStatusAndAReason) {
     std::string TaskId;
   };
   const TCase cases[] = {
-      {"not JSON", "{\"dvsno\":", cJobNotAnEnvelope, "not a valid envelope", ""},
-      {"not an object", "[1,2]", cJobNotAnEnvelope, "not a JSON object", ""},
-      {"trailing text", Envelope("SN1", "1", "12", buzzer) + "x", cJobNotAnEnvelope, "not a valid envelope",
+      {"not JSON", "{\"dvsno\":", kJobNotAnEnvelope, "not a valid envelope", ""},
+      {"not an object", "[1,2]", kJobNotAnEnvelope, "not a JSON object", ""},
+      {"trailing text", Envelope("SN1", "1", "12", buzzer) + "x", kJobNotAnEnvelope, "not a valid envelope",
        ""},
-      {"another kind", Envelope("SN1", "1", "12", buzzer, "PRINT_DONE"), cJobNotAnEnvelope, "kind", kId},
-      {"count does not match list", Envelope("SN1", "2", "12", buzzer), cJobNotAnEnvelope, "count 2", kId},
-      {"count not a number", Envelope("SN1", "one", "12", buzzer), cJobNotAnEnvelope, "no count", kId},
+      {"another kind", Envelope("SN1", "1", "12", buzzer, "PRINT_DONE"), kJobNotAnEnvelope, "kind", kId},
+      {"count does not match list", Envelope("SN1", "2", "12", buzzer), kJobNotAnEnvelope, "count 2", kId},
+      {"count not a number", Envelope("SN1", "one", "12", buzzer), kJobNotAnEnvelope, "no count", kId},
       {"empty list", "{\"dvsno\":\"SN1\",\"kind\":\"PRINT_TASK\",\"count\":\"0\",\"list\":[]}",
-       cJobNotAnEnvelope, "no list", ""},
+       kJobNotAnEnvelope, "no list", ""},
       {"no task id",
        "{\"dvsno\":\"SN1\",\"kind\":\"PRINT_TASK\",\"count\":\"1\",\"list\":[{\"file_size\":\"12\",\"target_"
        "file\":\"" +
            buzzer + "\"}]}",
-       cJobNotAnEnvelope, "no task_id", ""},
-      {"another printer's dvsno", Envelope("SN2", "1", "12", buzzer), cJobWrongPrinter, "dvsno SN2", kId},
-      {"placeholder dvsno", Addressed(BuzzerEnvelope(), "xxx"), cJobWrongPrinter, "not this printer", kId},
-      {"file_size too small", Envelope("SN1", "1", "11", buzzer), cJobBadFileSize, "file_size 11", kId},
-      {"file_size counts bytes, not characters", Envelope("SN1", "1", "8", buzzer), cJobBadFileSize, "(12)",
+       kJobNotAnEnvelope, "no task_id", ""},
+      {"another printer's dvsno", Envelope("SN2", "1", "12", buzzer), kJobWrongPrinter, "dvsno SN2", kId},
+      {"placeholder dvsno", Addressed(BuzzerEnvelope(), "xxx"), kJobWrongPrinter, "not this printer", kId},
+      {"file_size too small", Envelope("SN1", "1", "11", buzzer), kJobBadFileSize, "file_size 11", kId},
+      {"file_size counts bytes, not characters", Envelope("SN1", "1", "8", buzzer), kJobBadFileSize, "(12)",
        kId},
       {"file_size missing",
        "{\"dvsno\":\"SN1\",\"kind\":\"PRINT_TASK\",\"count\":\"1\",\"list\":[{\"task_id\":\"" + kId +
            "\",\"target_file\":\"" + buzzer + "\"}]}",
-       cJobNotAnEnvelope, "no file_size", kId},
-      {"Base64 with a bad character", Envelope("SN1", "1", "12", "G0IDAQAA*AA="), cJobBadBase64, "Base64",
+       kJobNotAnEnvelope, "no file_size", kId},
+      {"Base64 with a bad character", Envelope("SN1", "1", "12", "G0IDAQAA*AA="), kJobBadBase64, "Base64",
        kId},
-      {"Base64 cut short", Envelope("SN1", "1", "11", "G0IDAQAAAAA"), cJobBadBase64, "Base64", kId},
-      {"over 1 MB", Envelope("SN1", "1", std::to_string(big.size()), big), cJobTooLarge, "over 1 MB", kId},
+      {"Base64 cut short", Envelope("SN1", "1", "11", "G0IDAQAAAAA"), kJobBadBase64, "Base64", kId},
+      {"over 1 MB", Envelope("SN1", "1", std::to_string(big.size()), big), kJobTooLarge, "over 1 MB", kId},
   };
   TPrinterJobOptions options;
   options.Serial = "SN1";
@@ -109,7 +109,7 @@ TEST(PrinterJobTest, EveryRefusalHasItsStatusAndAReason) {
     EXPECT_EQ(reply.Member("reason")->Text, results[0].Reason);
   }
   // Exactly 1 MiB is still printed.
-  const std::string limit = EncodePrintBase64(TPrintBytes(cMaxJobBytes, 0x1B));
+  const std::string limit = EncodePrintBase64(TPrintBytes(kMaxJobBytes, 0x1B));
   EXPECT_EQ(RunPrinterJob(Envelope("SN1", "1", std::to_string(limit.size()), limit), options)[0].Status, "1");
 }
 
@@ -138,18 +138,18 @@ TEST(PrinterJobTest, EntriesAreAnsweredOneByOneAndRepeatsAreNotPrinted) {
   EXPECT_EQ(first[0].Status, "1");
   EXPECT_EQ(first[1].Status, "1");
   EXPECT_EQ(first[2].TaskId, "C");
-  EXPECT_EQ(first[2].Status, cJobBadFileSize);
+  EXPECT_EQ(first[2].Status, kJobBadFileSize);
   auto again = RunPrinterJob(message, options);
   ASSERT_EQ(again.size(), 3u);
   for (const auto& r : again) {
-    EXPECT_EQ(r.Status, cJobDuplicate) << r.TaskId;
+    EXPECT_EQ(r.Status, kJobDuplicate) << r.TaskId;
     EXPECT_EQ(r.Pages, 0);
   }
   EXPECT_EQ(asked, (std::vector<std::string>{"A", "B", "C", "A", "B", "C"}));
   // A refused envelope never reaches the memory of task ids.
   asked.clear();
   options.Serial = "Q";
-  EXPECT_EQ(RunPrinterJob(message, options)[0].Status, cJobWrongPrinter);
+  EXPECT_EQ(RunPrinterJob(message, options)[0].Status, kJobWrongPrinter);
   EXPECT_TRUE(asked.empty());
 }
 
@@ -167,7 +167,7 @@ TEST(PrinterJobTest, TheRendererRefusesBadJobsAndDrawsThePages) {
                                     '2', '0', ' ', 'm', 'm', '\r', '\n', 'C', 'L', 'S', '\r', '\n'});
   const auto refused =
       RunPrinterJob(Envelope("SN1", "1", std::to_string(noPrint.size()), noPrint), options).at(0);
-  EXPECT_EQ(refused.Status, cJobLintError);
+  EXPECT_EQ(refused.Status, kJobLintError);
   EXPECT_NE(refused.Reason.find("PRINT"), std::string::npos) << refused.Reason;
   EXPECT_EQ(refused.Language, "");
 
@@ -192,8 +192,8 @@ TEST(TaskEnvelopeTest, OnlyTheSerialAndTheTaskIdChange) {
   const std::string made = Addressed(original, "SN\"1", "ID-1");
   std::string expected = original;
   expected.replace(expected.find("\"xxx\""), 5, "\"SN\\\"1\"");
-  expected.replace(expected.find(std::string("\"") + cPrintTaskId + "\""),
-                   std::string(cPrintTaskId).size() + 2, "\"ID-1\"");
+  expected.replace(expected.find(std::string("\"") + kPrintTaskId + "\""),
+                   std::string(kPrintTaskId).size() + 2, "\"ID-1\"");
   EXPECT_EQ(made, expected);
   EXPECT_EQ(ParseCliJson(made).Member("dvsno")->Text, "SN\"1");
 

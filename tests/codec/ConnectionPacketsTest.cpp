@@ -19,16 +19,16 @@ struct ConnectSettings {
 };
 
 TNeloMQTTBytes BuildConnect(const ConnectSettings& s) {
-  TNeloMQTTConnectPacket LPacket(s.ClientId);
-  LPacket.SetCleanSession(s.CleanSession);
-  LPacket.SetUserName(s.UserName);
-  LPacket.SetPassword(s.Password);
-  LPacket.SetWillTopic(s.WillTopic);
-  LPacket.SetWillMessage(s.WillMessage);
-  LPacket.SetWillRetain(s.WillRetain);
-  LPacket.SetWillQoS(s.WillQoS);
-  LPacket.SetKeepAlive(s.KeepAlive);
-  return LPacket.GetBytes();
+  TNeloMQTTConnectPacket packet(s.ClientId);
+  packet.SetCleanSession(s.CleanSession);
+  packet.SetUserName(s.UserName);
+  packet.SetPassword(s.Password);
+  packet.SetWillTopic(s.WillTopic);
+  packet.SetWillMessage(s.WillMessage);
+  packet.SetWillRetain(s.WillRetain);
+  packet.SetWillQoS(s.WillQoS);
+  packet.SetKeepAlive(s.KeepAlive);
+  return packet.GetBytes();
 }
 
 TEST(ConnectPacket, SerialisesToTheExpectedWireForm) {
@@ -66,39 +66,39 @@ TEST(ConnectPacket, SerialisesToTheExpectedWireForm) {
 }
 
 TEST(ConnectPacket, AccessorsReadBackWhatWasStored) {
-  TNeloMQTTConnectPacket LPacket("id");
-  LPacket.SetUserName("  bob\r\n");
-  LPacket.SetWillTopic(" t ");
-  LPacket.SetWillQoS(qosExactlyOnce);
-  LPacket.SetKeepAlive(300);
-  EXPECT_EQ(LPacket.UserName(), "bob");
-  EXPECT_EQ(LPacket.WillTopic(), "t");
-  EXPECT_EQ(LPacket.WillQoS(), qosExactlyOnce);
-  EXPECT_EQ(LPacket.KeepAlive(), 300);
-  EXPECT_EQ(LPacket.PacketId(), 0);
-  auto& LHeader = dynamic_cast<TNeloMQTTConnectVariableHeader&>(*LPacket.VariableHeader());
-  EXPECT_EQ(LHeader.ProtocolName(), "MQTT");
-  EXPECT_EQ(LHeader.ConnectFlags()->Byte(), 0x80 | 0x04 | 0x10);
-  LHeader.SetBytes(Hex("00"));
-  EXPECT_EQ(ToHex(LHeader.GetBytes()), "00 04 4D 51 54 54 04 94 01 2C");
+  TNeloMQTTConnectPacket packet("id");
+  packet.SetUserName("  bob\r\n");
+  packet.SetWillTopic(" t ");
+  packet.SetWillQoS(qosExactlyOnce);
+  packet.SetKeepAlive(300);
+  EXPECT_EQ(packet.UserName(), "bob");
+  EXPECT_EQ(packet.WillTopic(), "t");
+  EXPECT_EQ(packet.WillQoS(), qosExactlyOnce);
+  EXPECT_EQ(packet.KeepAlive(), 300);
+  EXPECT_EQ(packet.PacketId(), 0);
+  auto& header = dynamic_cast<TNeloMQTTConnectVariableHeader&>(*packet.VariableHeader());
+  EXPECT_EQ(header.ProtocolName(), "MQTT");
+  EXPECT_EQ(header.ConnectFlags()->Byte(), 0x80 | 0x04 | 0x10);
+  header.SetBytes(Hex("00"));
+  EXPECT_EQ(ToHex(header.GetBytes()), "00 04 4D 51 54 54 04 94 01 2C");
   // Clearing the user name clears its flag again.
-  LPacket.SetUserName("");
-  EXPECT_FALSE(LHeader.ConnectFlags()->HasUserName());
+  packet.SetUserName("");
+  EXPECT_FALSE(header.ConnectFlags()->HasUserName());
 }
 
 TEST(ConnectPacket, ReceivedConnectHasNoHeaderAndItsConnectAccessorsRaise) {
-  TNeloMQTTConnectPacket LPacket(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0x10)),
-                                 Hex("00 04 4D 51 54 54 04 02 00 3C"));
-  EXPECT_EQ(LPacket.VariableHeader(), nullptr);
-  EXPECT_EQ(LPacket.PacketId(), 0);
-  EXPECT_EQ(LPacket.PacketType(), mtCONNECT);
-  EXPECT_THROW(LPacket.CleanSession(), ENeloMQTTError);
-  EXPECT_THROW(LPacket.KeepAlive(), ENeloMQTTError);
-  EXPECT_THROW(LPacket.WillQoS(), ENeloMQTTError);
-  EXPECT_THROW(LPacket.SetUserName("u"), ENeloMQTTError);
-  EXPECT_EQ(LPacket.UserName(), "");  // the failed setter stored nothing
+  TNeloMQTTConnectPacket packet(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0x10)),
+                                Hex("00 04 4D 51 54 54 04 02 00 3C"));
+  EXPECT_EQ(packet.VariableHeader(), nullptr);
+  EXPECT_EQ(packet.PacketId(), 0);
+  EXPECT_EQ(packet.PacketType(), mtCONNECT);
+  EXPECT_THROW(packet.CleanSession(), ENeloMQTTError);
+  EXPECT_THROW(packet.KeepAlive(), ENeloMQTTError);
+  EXPECT_THROW(packet.WillQoS(), ENeloMQTTError);
+  EXPECT_THROW(packet.SetUserName("u"), ENeloMQTTError);
+  EXPECT_EQ(packet.UserName(), "");  // the failed setter stored nothing
   // The texts themselves are plain fields and stay readable.
-  EXPECT_EQ(LPacket.ClientIdentifier(), "");
+  EXPECT_EQ(packet.ClientIdentifier(), "");
 }
 
 TEST(ConnAckPacket, BuildAndDecode) {
@@ -120,21 +120,21 @@ TEST(ConnAckPacket, BuildAndDecode) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.Body);
-    TNeloMQTTConnAckPacket LPacket(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0x20)),
-                                   Hex(c.Body));
-    auto& LHeader = dynamic_cast<TNeloMQTTConnAckVariableHeader&>(*LPacket.VariableHeader());
-    EXPECT_EQ(LHeader.SessionPresent(), c.SessionPresent);
-    EXPECT_EQ(LHeader.ConnAckFlags()->Byte(), c.FlagsByte);
-    EXPECT_EQ(static_cast<int>(LPacket.ReturnCode()), c.ReturnCode);
+    TNeloMQTTConnAckPacket packet(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0x20)),
+                                  Hex(c.Body));
+    auto& header = dynamic_cast<TNeloMQTTConnAckVariableHeader&>(*packet.VariableHeader());
+    EXPECT_EQ(header.SessionPresent(), c.SessionPresent);
+    EXPECT_EQ(header.ConnAckFlags()->Byte(), c.FlagsByte);
+    EXPECT_EQ(static_cast<int>(packet.ReturnCode()), c.ReturnCode);
   }
 }
 
 TEST(ConnAckPacket, ShortBodyRaisesCouldNotRead) {
-  for (const char* LBody : {"", "01"}) {
-    SCOPED_TRACE(LBody);
+  for (const char* body : {"", "01"}) {
+    SCOPED_TRACE(body);
     try {
-      TNeloMQTTConnAckPacket LPacket(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0x20)),
-                                     Hex(LBody));
+      TNeloMQTTConnAckPacket packet(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0x20)),
+                                    Hex(body));
       FAIL() << "no exception";
     } catch (const ENeloMQTTError& e) {
       EXPECT_STREQ(e.what(), "Could not read");

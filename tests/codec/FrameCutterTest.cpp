@@ -35,10 +35,12 @@ std::vector<TFrame> Cut(const std::vector<uint8_t>& AStream, std::size_t APiece,
   return frames;
 }
 
-std::vector<uint8_t> Frame(uint8_t AFirst, std::vector<uint8_t> ALengthField, std::size_t ABody) {
-  std::vector<uint8_t> out{AFirst};
-  out.insert(out.end(), ALengthField.begin(), ALengthField.end());
-  out.insert(out.end(), ABody, 0xAB);
+std::vector<uint8_t> Frame(uint8_t AFirst, const std::vector<uint8_t>& ALengthField, std::size_t ABody) {
+  std::vector<uint8_t> out;
+  out.reserve(1 + ALengthField.size() + ABody);
+  out.push_back(AFirst);
+  for (uint8_t b : ALengthField) out.push_back(b);
+  out.resize(out.size() + ABody, 0xAB);
   return out;
 }
 
@@ -59,8 +61,8 @@ TEST(FrameCutterTest, LengthFormsAndPieces) {
     for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{1} << 22}) {
       SCOPED_TRACE(std::to_string(c.Length) + " in pieces of " + std::to_string(piece));
       std::vector<uint8_t> stream = Frame(0x30, c.LengthField, c.Length);
-      const std::vector<uint8_t> ping{0xD0, 0x00};
-      stream.insert(stream.end(), ping.begin(), ping.end());
+      stream.push_back(0xD0);  // a PINGRESP behind it
+      stream.push_back(0x00);
       const std::vector<TFrame> frames = Cut(stream, piece);
       ASSERT_EQ(frames.size(), 2u);
       EXPECT_EQ(frames[0].First, 0x30);

@@ -37,22 +37,22 @@ TEST(PacketFactory, BuildsTheClassOfEveryPacketType) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.ClassName);
-    const auto LPacket = TNeloMQTTPacketFactory::CreateFrom(c.First, Hex(c.Body));
-    ASSERT_NE(LPacket, nullptr);
-    EXPECT_EQ(LPacket->ClassName(), c.ClassName);
-    EXPECT_EQ(LPacket->FixedHeader()->Byte(), c.First);
-    EXPECT_EQ(LPacket->PacketType(), static_cast<TNeloMQTTPacketType>(c.First >> 4));
-    EXPECT_EQ(LPacket->PacketId(), c.PacketId);
-    EXPECT_EQ(LPacket->QoS(), c.QoS);
-    EXPECT_EQ(ToHex(LPacket->GetRawBytes()), ToHex(Hex(c.Body)));
+    const auto packet = TNeloMQTTPacketFactory::CreateFrom(c.First, Hex(c.Body));
+    ASSERT_NE(packet, nullptr);
+    EXPECT_EQ(packet->ClassName(), c.ClassName);
+    EXPECT_EQ(packet->FixedHeader()->Byte(), c.First);
+    EXPECT_EQ(packet->PacketType(), static_cast<TNeloMQTTPacketType>(c.First >> 4));
+    EXPECT_EQ(packet->PacketId(), c.PacketId);
+    EXPECT_EQ(packet->QoS(), c.QoS);
+    EXPECT_EQ(ToHex(packet->GetRawBytes()), ToHex(Hex(c.Body)));
   }
 }
 
 TEST(PacketFactory, ReservedTypesRaise) {
-  for (uint8_t LFirst : {0x00, 0x0F, 0xF0, 0xFF}) {
-    SCOPED_TRACE(static_cast<int>(LFirst));
+  for (uint8_t first : {0x00, 0x0F, 0xF0, 0xFF}) {
+    SCOPED_TRACE(static_cast<int>(first));
     try {
-      TNeloMQTTPacketFactory::CreateFrom(LFirst, Hex("00 01"));
+      TNeloMQTTPacketFactory::CreateFrom(first, Hex("00 01"));
       FAIL() << "no exception";
     } catch (const ENeloMQTTError& e) {
       EXPECT_STREQ(e.what(), "RESERVED PACKET TYPE");
@@ -61,14 +61,14 @@ TEST(PacketFactory, ReservedTypesRaise) {
 }
 
 TEST(PacketFactory, ShortFramesRaiseCouldNotRead) {
-  for (const auto& [LFirst, LBody] : {std::pair<uint8_t, const char*>{0x40, "0A"},
-                                      {0x20, "00"},
-                                      {0x32, "00 03 61 2F 62"},
-                                      {0x90, ""},
-                                      {0xB0, "01"}}) {
-    SCOPED_TRACE(LBody);
+  for (const auto& [first, body] : {std::pair<uint8_t, const char*>{0x40, "0A"},
+                                    {0x20, "00"},
+                                    {0x32, "00 03 61 2F 62"},
+                                    {0x90, ""},
+                                    {0xB0, "01"}}) {
+    SCOPED_TRACE(body);
     try {
-      TNeloMQTTPacketFactory::CreateFrom(LFirst, Hex(LBody));
+      TNeloMQTTPacketFactory::CreateFrom(first, Hex(body));
       FAIL() << "no exception";
     } catch (const ENeloMQTTError& e) {
       EXPECT_STREQ(e.what(), "Could not read");
@@ -77,27 +77,27 @@ TEST(PacketFactory, ShortFramesRaiseCouldNotRead) {
 }
 
 TEST(PacketFactory, DecodedFieldsOfTheTypedPackets) {
-  const auto LConnAck = TNeloMQTTPacketFactory::CreateFrom(0x20, Hex("01 00"));
-  auto& LAck = dynamic_cast<TNeloMQTTConnAckPacket&>(*LConnAck);
-  EXPECT_EQ(LAck.ReturnCode(), rcConAccepted);
-  EXPECT_TRUE(dynamic_cast<TNeloMQTTConnAckVariableHeader&>(*LAck.VariableHeader()).SessionPresent());
+  const auto connAck = TNeloMQTTPacketFactory::CreateFrom(0x20, Hex("01 00"));
+  auto& ack = dynamic_cast<TNeloMQTTConnAckPacket&>(*connAck);
+  EXPECT_EQ(ack.ReturnCode(), rcConAccepted);
+  EXPECT_TRUE(dynamic_cast<TNeloMQTTConnAckVariableHeader&>(*ack.VariableHeader()).SessionPresent());
 
-  const auto LPublish = TNeloMQTTPacketFactory::CreateFrom(0x3B, Hex("00 01 74 00 01"));
-  auto& LPub = dynamic_cast<TNeloMQTTPublishPacket&>(*LPublish);
-  EXPECT_EQ(LPub.TopicName(), "t");
-  EXPECT_EQ(LPub.PacketId(), 1);
-  EXPECT_TRUE(LPub.IsDuplicate());
-  EXPECT_TRUE(LPub.IsRetained());
-  EXPECT_EQ(LPub.QoS(), qosAtLeastOnce);
-  EXPECT_TRUE(LPub.Payload().empty());
+  const auto publish = TNeloMQTTPacketFactory::CreateFrom(0x3B, Hex("00 01 74 00 01"));
+  auto& pub = dynamic_cast<TNeloMQTTPublishPacket&>(*publish);
+  EXPECT_EQ(pub.TopicName(), "t");
+  EXPECT_EQ(pub.PacketId(), 1);
+  EXPECT_TRUE(pub.IsDuplicate());
+  EXPECT_TRUE(pub.IsRetained());
+  EXPECT_EQ(pub.QoS(), qosAtLeastOnce);
+  EXPECT_TRUE(pub.Payload().empty());
 
-  const auto LSubscribe = TNeloMQTTPacketFactory::CreateFrom(0x82, Hex("00 01 00 01 61 00"));
-  auto& LSub = dynamic_cast<TNeloMQTTSubscribePacket&>(*LSubscribe);
-  EXPECT_TRUE(LSub.Topics().empty());
-  EXPECT_EQ(LSub.VariableHeader(), nullptr);
+  const auto subscribe = TNeloMQTTPacketFactory::CreateFrom(0x82, Hex("00 01 00 01 61 00"));
+  auto& sub = dynamic_cast<TNeloMQTTSubscribePacket&>(*subscribe);
+  EXPECT_TRUE(sub.Topics().empty());
+  EXPECT_EQ(sub.VariableHeader(), nullptr);
 
-  const auto LSubAck = TNeloMQTTPacketFactory::CreateFrom(0x90, Hex("00 02 00 80"));
-  EXPECT_EQ(dynamic_cast<TNeloMQTTSubAckPacket&>(*LSubAck).ReturnCodes().size(), 2u);
+  const auto subAck = TNeloMQTTPacketFactory::CreateFrom(0x90, Hex("00 02 00 80"));
+  EXPECT_EQ(dynamic_cast<TNeloMQTTSubAckPacket&>(*subAck).ReturnCodes().size(), 2u);
 }
 
 }  // namespace

@@ -12,30 +12,30 @@
 namespace {
 
 TEST(FlagsByte, GetAndSetBitFields) {
-  TFlagsByte LFlags(0xA5);  // 1010 0101
-  EXPECT_EQ(LFlags.GetFlag(0, 1), 1);
-  EXPECT_EQ(LFlags.GetFlag(1, 2), 2);
-  EXPECT_EQ(LFlags.GetFlag(4, 4), 0xA);
-  LFlags.SetFlag(4, 4, 0x3);
-  EXPECT_EQ(LFlags.Byte(), 0x35);
-  LFlags.SetFlag(7, 1, 1);
-  EXPECT_EQ(LFlags.Byte(), 0xB5);
-  LFlags.SetByte(0x00);
-  EXPECT_EQ(LFlags.Byte(), 0x00);
+  TFlagsByte flags(0xA5);  // 1010 0101
+  EXPECT_EQ(flags.GetFlag(0, 1), 1);
+  EXPECT_EQ(flags.GetFlag(1, 2), 2);
+  EXPECT_EQ(flags.GetFlag(4, 4), 0xA);
+  flags.SetFlag(4, 4, 0x3);
+  EXPECT_EQ(flags.Byte(), 0x35);
+  flags.SetFlag(7, 1, 1);
+  EXPECT_EQ(flags.Byte(), 0xB5);
+  flags.SetByte(0x00);
+  EXPECT_EQ(flags.Byte(), 0x00);
 }
 
 TEST(FlagsByte, ValueWiderThanItsFieldRaisesAndLeavesTheByte) {
-  TFlagsByte LFlags(0x42);
+  TFlagsByte flags(0x42);
   try {
-    LFlags.SetFlag(1, 2, 4);
+    flags.SetFlag(1, 2, 4);
     FAIL() << "no exception";
   } catch (const ENeloMQTTAssertionFailed& e) {
     EXPECT_EQ(e.Text(), "Assertion failure");
     EXPECT_NE(std::string(e.what()).find("mqtt/codec/Nelo.MQTT.Packets.cpp, line "), std::string::npos)
         << e.what();
   }
-  EXPECT_THROW(LFlags.SetFlag(0, 1, -1), ENeloMQTTAssertionFailed);
-  EXPECT_EQ(LFlags.Byte(), 0x42);
+  EXPECT_THROW(flags.SetFlag(0, 1, -1), ENeloMQTTAssertionFailed);
+  EXPECT_EQ(flags.Byte(), 0x42);
 }
 
 TEST(FixedHeader, ConstructorsGiveThePrescribedFirstBytes) {
@@ -57,11 +57,11 @@ TEST(FixedHeader, ConstructorsGiveThePrescribedFirstBytes) {
 }
 
 TEST(FixedHeader, ReceivedByteIsTakenOverAndRendered) {
-  const TNeloMQTTFixedHeader LPubRel(static_cast<uint8_t>(0x62));
-  EXPECT_EQ(LPubRel.PacketType(), mtPUBREL);
-  EXPECT_EQ(LPubRel.QoS(), qosAtLeastOnce);
-  EXPECT_FALSE(LPubRel.IsDuplicate());
-  EXPECT_FALSE(LPubRel.Retain());
+  const TNeloMQTTFixedHeader pubRel(static_cast<uint8_t>(0x62));
+  EXPECT_EQ(pubRel.PacketType(), mtPUBREL);
+  EXPECT_EQ(pubRel.QoS(), qosAtLeastOnce);
+  EXPECT_FALSE(pubRel.IsDuplicate());
+  EXPECT_FALSE(pubRel.Retain());
 
   EXPECT_EQ(TNeloMQTTFixedHeader(static_cast<uint8_t>(0x32)).ToString(),
             "MessageType: mtPUBLISH\r\nIsDuplicate: 0\r\nQos: qosAtLeastOnce\r\nRetain: 0\r\n");
@@ -69,9 +69,9 @@ TEST(FixedHeader, ReceivedByteIsTakenOverAndRendered) {
             "MessageType: mtRESERVED15\r\nIsDuplicate: -1\r\nQos: qosRESERVED\r\nRetain: -1\r\n");
 
   // Setting DUP in a stored first byte (what a retransmission does).
-  TNeloMQTTFixedHeader LStored(static_cast<uint8_t>(0x32));
-  LStored.SetIsDuplicate(true);
-  EXPECT_EQ(LStored.Byte(), 0x3A);
+  TNeloMQTTFixedHeader stored(static_cast<uint8_t>(0x32));
+  stored.SetIsDuplicate(true);
+  EXPECT_EQ(stored.Byte(), 0x3A);
 }
 
 TEST(FixedHeader, RenderingNamesEveryTypeAndQoS) {
@@ -81,35 +81,35 @@ TEST(FixedHeader, RenderingNamesEveryTypeAndQoS) {
                                   "mtSUBSCRIBE", "mtSUBACK",   "mtUNSUBSCRIBE", "mtUNSUBACK",
                                   "mtPINGREQ",   "mtPINGRESP", "mtDISCONNECT",  "mtRESERVED15"};
   const char* const kQoS[4] = {"qosAtMostOnce", "qosAtLeastOnce", "qosExactlyOnce", "qosRESERVED"};
-  for (int LType = 0; LType < 16; ++LType) {
-    for (int LFlags = 0; LFlags < 16; ++LFlags) {
-      const auto LByte = static_cast<uint8_t>(LType << 4 | LFlags);
-      SCOPED_TRACE(static_cast<int>(LByte));
-      const std::string LExpected = std::string("MessageType: ") + kTypes[LType] + "\r\n" +
-                                    "IsDuplicate: " + ((LFlags & 8) ? "-1" : "0") + "\r\n" +
-                                    "Qos: " + kQoS[(LFlags >> 1) & 3] + "\r\n" +
-                                    "Retain: " + ((LFlags & 1) ? "-1" : "0") + "\r\n";
-      EXPECT_EQ(TNeloMQTTFixedHeader(LByte).ToString(), LExpected);
+  for (int type = 0; type < 16; ++type) {
+    for (int flags = 0; flags < 16; ++flags) {
+      const auto byte = static_cast<uint8_t>(type << 4 | flags);
+      SCOPED_TRACE(static_cast<int>(byte));
+      const std::string expected = std::string("MessageType: ") + kTypes[type] + "\r\n" +
+                                   "IsDuplicate: " + ((flags & 8) ? "-1" : "0") + "\r\n" +
+                                   "Qos: " + kQoS[(flags >> 1) & 3] + "\r\n" +
+                                   "Retain: " + ((flags & 1) ? "-1" : "0") + "\r\n";
+      EXPECT_EQ(TNeloMQTTFixedHeader(byte).ToString(), expected);
     }
   }
 }
 
 TEST(VariableHeader, PacketIdBytesTextAndReadOnlyBytes) {
-  TNeloMQTTVariableHeader LNone;
-  EXPECT_TRUE(LNone.GetBytes().empty());
-  EXPECT_EQ(LNone.ToString(), "");
-  TNeloMQTTVariableHeader LTen(10);
-  EXPECT_EQ(ToHex(LTen.Bytes()), "00 0A");
-  EXPECT_EQ(LTen.ToString(), "PacketId: 10\r\n");
-  LTen.SetBytes(Hex("12 34"));
-  EXPECT_EQ(LTen.PacketId(), 10);
-  EXPECT_EQ(ToHex(LTen.GetBytes()), "00 0A");
+  TNeloMQTTVariableHeader none;
+  EXPECT_TRUE(none.GetBytes().empty());
+  EXPECT_EQ(none.ToString(), "");
+  TNeloMQTTVariableHeader ten(10);
+  EXPECT_EQ(ToHex(ten.Bytes()), "00 0A");
+  EXPECT_EQ(ten.ToString(), "PacketId: 10\r\n");
+  ten.SetBytes(Hex("12 34"));
+  EXPECT_EQ(ten.PacketId(), 10);
+  EXPECT_EQ(ToHex(ten.GetBytes()), "00 0A");
 
-  int LIndex = 1;
-  TNeloMQTTVariableHeader LRead;
-  LRead.ReadPacketId(Hex("FF 01 02"), LIndex);
-  EXPECT_EQ(LRead.PacketId(), 0x0102);
-  EXPECT_EQ(LIndex, 3);
+  int index = 1;
+  TNeloMQTTVariableHeader read;
+  read.ReadPacketId(Hex("FF 01 02"), index);
+  EXPECT_EQ(read.PacketId(), 0x0102);
+  EXPECT_EQ(index, 3);
 }
 
 TEST(Packet, HeaderOnlyPacketsSerialiseToTwoBytes) {
@@ -123,38 +123,38 @@ TEST(Packet, HeaderOnlyPacketsSerialiseToTwoBytes) {
 TEST(Packet, RemainingLengthGrowsAtTheBoundaryAndSerialisingIsRepeatable) {
   // Topic field "t" is 3 bytes; QoS 0 so no identifier: body = 3 + payload.
   const TNeloMQTTPublishPacket L127(0, "t", TNeloMQTTBytes(124, 0x55), qosAtMostOnce, false);
-  const TNeloMQTTBytes LBytes127 = L127.GetBytes();
-  ASSERT_EQ(LBytes127.size(), 129u);
-  EXPECT_EQ(LBytes127[1], 0x7F);
-  EXPECT_EQ(L127.GetBytes(), LBytes127);
+  const TNeloMQTTBytes bytes127 = L127.GetBytes();
+  ASSERT_EQ(bytes127.size(), 129u);
+  EXPECT_EQ(bytes127[1], 0x7F);
+  EXPECT_EQ(L127.GetBytes(), bytes127);
 
   const TNeloMQTTPublishPacket L128(0, "t", TNeloMQTTBytes(125, 0x55), qosAtMostOnce, false);
-  const TNeloMQTTBytes LBytes128 = L128.GetBytes();
-  ASSERT_EQ(LBytes128.size(), 131u);
-  EXPECT_EQ(LBytes128[1], 0x80);
-  EXPECT_EQ(LBytes128[2], 0x01);
-  EXPECT_EQ(LBytes128[3], 0x00);  // the topic field starts right behind the length
-  EXPECT_EQ(LBytes128[5], 't');
+  const TNeloMQTTBytes bytes128 = L128.GetBytes();
+  ASSERT_EQ(bytes128.size(), 131u);
+  EXPECT_EQ(bytes128[1], 0x80);
+  EXPECT_EQ(bytes128[2], 0x01);
+  EXPECT_EQ(bytes128[3], 0x00);  // the topic field starts right behind the length
+  EXPECT_EQ(bytes128[5], 't');
 
   const TNeloMQTTPublishPacket L203(0, "t", TNeloMQTTBytes(200, 0x55), qosAtMostOnce, false);
-  const TNeloMQTTBytes LBytes203 = L203.GetBytes();
-  ASSERT_EQ(LBytes203.size(), 206u);
-  EXPECT_EQ(ToHex(TNeloMQTTBytes(LBytes203.begin(), LBytes203.begin() + 3)), "30 CB 01");
+  const TNeloMQTTBytes bytes203 = L203.GetBytes();
+  ASSERT_EQ(bytes203.size(), 206u);
+  EXPECT_EQ(ToHex(TNeloMQTTBytes(bytes203.begin(), bytes203.begin() + 3)), "30 CB 01");
 }
 
 TEST(Packet, DefaultsWithoutHeadersAndRawBytesOfAReceivedPacket) {
-  TNeloMQTTPingRespPacket LReceived(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0xD0)),
-                                    Hex("00"));
-  EXPECT_EQ(LReceived.PacketId(), 0);
-  EXPECT_EQ(ToHex(LReceived.GetRawBytes()), "00");
-  EXPECT_EQ(LReceived.ToString(), "TNeloMQTTPingRespPacket");
+  TNeloMQTTPingRespPacket received(std::make_unique<TNeloMQTTFixedHeader>(static_cast<uint8_t>(0xD0)),
+                                   Hex("00"));
+  EXPECT_EQ(received.PacketId(), 0);
+  EXPECT_EQ(ToHex(received.GetRawBytes()), "00");
+  EXPECT_EQ(received.ToString(), "TNeloMQTTPingRespPacket");
   EXPECT_TRUE(TNeloMQTTPingRespPacket().GetRawBytes().empty());
 
-  LReceived.SetFixedHeader(nullptr);
-  EXPECT_EQ(LReceived.PacketType(), mtRESERVED0);
-  EXPECT_EQ(LReceived.QoS(), qosAtMostOnce);
-  EXPECT_FALSE(LReceived.IsDuplicate());
-  EXPECT_FALSE(LReceived.IsRetained());
+  received.SetFixedHeader(nullptr);
+  EXPECT_EQ(received.PacketType(), mtRESERVED0);
+  EXPECT_EQ(received.QoS(), qosAtMostOnce);
+  EXPECT_FALSE(received.IsDuplicate());
+  EXPECT_FALSE(received.IsRetained());
 }
 
 }  // namespace

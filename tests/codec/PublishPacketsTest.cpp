@@ -35,9 +35,9 @@ TEST(PublishPacket, SerialisesToTheExpectedWireForm) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.Name);
-    const TNeloMQTTPublishPacket LPacket(c.PacketId, c.Topic, Text(c.Payload), c.QoS, c.Retain);
-    EXPECT_EQ(ToHex(LPacket.GetBytes()), ToHex(Hex(c.Wire)));
-    EXPECT_FALSE(LPacket.IsDuplicate());
+    const TNeloMQTTPublishPacket packet(c.PacketId, c.Topic, Text(c.Payload), c.QoS, c.Retain);
+    EXPECT_EQ(ToHex(packet.GetBytes()), ToHex(Hex(c.Wire)));
+    EXPECT_FALSE(packet.IsDuplicate());
   }
 }
 
@@ -64,62 +64,62 @@ TEST(PublishPacket, DecodesReceivedBodies) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.Name);
-    const TNeloMQTTPublishPacket LPacket(Header(c.First), Hex(c.Body));
-    EXPECT_EQ(LPacket.TopicName(), c.Topic);
-    EXPECT_EQ(LPacket.PacketId(), c.PacketId);
-    EXPECT_EQ(ToHex(LPacket.Payload()), c.Payload);
-    EXPECT_EQ(ToHex(LPacket.GetRawBytes()), ToHex(Hex(c.Body)));
+    const TNeloMQTTPublishPacket packet(Header(c.First), Hex(c.Body));
+    EXPECT_EQ(packet.TopicName(), c.Topic);
+    EXPECT_EQ(packet.PacketId(), c.PacketId);
+    EXPECT_EQ(ToHex(packet.Payload()), c.Payload);
+    EXPECT_EQ(ToHex(packet.GetRawBytes()), ToHex(Hex(c.Body)));
   }
 }
 
 TEST(PublishPacket, FlagsOfAReceivedPacketAreThoseReceived) {
-  const TNeloMQTTPublishPacket LPacket(Header(0x3B), Hex("00 01 74 00 01"));
-  EXPECT_TRUE(LPacket.IsDuplicate());
-  EXPECT_TRUE(LPacket.IsRetained());
-  EXPECT_EQ(LPacket.QoS(), qosAtLeastOnce);
-  EXPECT_EQ(LPacket.PacketId(), 1);
-  EXPECT_TRUE(LPacket.Payload().empty());
+  const TNeloMQTTPublishPacket packet(Header(0x3B), Hex("00 01 74 00 01"));
+  EXPECT_TRUE(packet.IsDuplicate());
+  EXPECT_TRUE(packet.IsRetained());
+  EXPECT_EQ(packet.QoS(), qosAtLeastOnce);
+  EXPECT_EQ(packet.PacketId(), 1);
+  EXPECT_TRUE(packet.Payload().empty());
 }
 
 TEST(PublishPacket, DecodedPacketSerialisesBackToTheSameFrame) {
   // Includes QoS 1 and 2: the packet identifier must survive the round trip,
   // and the retransmission form with DUP set.
-  for (const char* LFrame :
+  for (const char* frame :
        {"32 09 00 03 61 2F 62 00 0A 68 69", "3A 09 00 03 61 2F 62 00 0A 68 69", "31 07 00 03 61 2F 62 68 69",
         "35 09 00 03 61 2F 62 00 0B 68 69", "30 05 00 03 61 2F 62"}) {
-    SCOPED_TRACE(LFrame);
-    const TNeloMQTTBytes LWire = Hex(LFrame);
-    const TNeloMQTTPublishPacket LPacket(Header(LWire[0]), TNeloMQTTBytes(LWire.begin() + 2, LWire.end()));
-    EXPECT_EQ(ToHex(LPacket.GetBytes()), LFrame);
+    SCOPED_TRACE(frame);
+    const TNeloMQTTBytes wire = Hex(frame);
+    const TNeloMQTTPublishPacket packet(Header(wire[0]), TNeloMQTTBytes(wire.begin() + 2, wire.end()));
+    EXPECT_EQ(ToHex(packet.GetBytes()), frame);
   }
 }
 
 TEST(PublishPacket, BuiltQoS0PacketDecodesWithoutIdentifier) {
-  const TNeloMQTTBytes LWire = TNeloMQTTPublishPacket(5, "x", Text("p"), qosAtMostOnce, false).GetBytes();
-  const TNeloMQTTPublishPacket LBack(Header(LWire[0]), TNeloMQTTBytes(LWire.begin() + 2, LWire.end()));
-  EXPECT_EQ(LBack.PacketId(), 0);
-  EXPECT_EQ(LBack.TopicName(), "x");
-  EXPECT_EQ(ToHex(LBack.Payload()), "70");
+  const TNeloMQTTBytes wire = TNeloMQTTPublishPacket(5, "x", Text("p"), qosAtMostOnce, false).GetBytes();
+  const TNeloMQTTPublishPacket back(Header(wire[0]), TNeloMQTTBytes(wire.begin() + 2, wire.end()));
+  EXPECT_EQ(back.PacketId(), 0);
+  EXPECT_EQ(back.TopicName(), "x");
+  EXPECT_EQ(ToHex(back.Payload()), "70");
 }
 
 TEST(PublishPacket, TopicBytesThatAreNotUtf8AreKeptUnchanged) {
   // Invalid UTF-8 (a lone continuation byte, an overlong form, 0xFF) is
   // neither replaced nor refused: the bytes stay as received.
-  const TNeloMQTTBytes LBody = Hex("00 04 80 C0 AF FF 68 69");
-  const TNeloMQTTPublishPacket LPacket(Header(0x30), LBody);
-  EXPECT_EQ(LPacket.TopicName(), std::string("\x80\xC0\xAF\xFF"));
-  EXPECT_EQ(ToHex(LPacket.Payload()), "68 69");
-  EXPECT_EQ(ToHex(LPacket.GetBytes()), "30 08 " + ToHex(LBody));
+  const TNeloMQTTBytes body = Hex("00 04 80 C0 AF FF 68 69");
+  const TNeloMQTTPublishPacket packet(Header(0x30), body);
+  EXPECT_EQ(packet.TopicName(), std::string("\x80\xC0\xAF\xFF"));
+  EXPECT_EQ(ToHex(packet.Payload()), "68 69");
+  EXPECT_EQ(ToHex(packet.GetBytes()), "30 08 " + ToHex(body));
 }
 
 TEST(PublishPacket, BodyEndingBeforeThePacketIdRaisesCouldNotRead) {
-  for (const auto& [LFirst, LBody] : {std::pair<uint8_t, const char*>{0x32, "00 03 61 2F 62"},
-                                      {0x34, "00 03 61 2F 62 00"},
-                                      {0x32, ""},
-                                      {0x36, "00 01 74 00"}}) {
-    SCOPED_TRACE(LBody);
+  for (const auto& [first, body] : {std::pair<uint8_t, const char*>{0x32, "00 03 61 2F 62"},
+                                    {0x34, "00 03 61 2F 62 00"},
+                                    {0x32, ""},
+                                    {0x36, "00 01 74 00"}}) {
+    SCOPED_TRACE(body);
     try {
-      TNeloMQTTPublishPacket LPacket(Header(LFirst), Hex(LBody));
+      TNeloMQTTPublishPacket packet(Header(first), Hex(body));
       FAIL() << "no exception";
     } catch (const ENeloMQTTError& e) {
       EXPECT_STREQ(e.what(), "Could not read");
@@ -128,9 +128,9 @@ TEST(PublishPacket, BodyEndingBeforeThePacketIdRaisesCouldNotRead) {
 }
 
 TEST(PublishPacket, TopicOfAPacketWithoutPublishHeaderRaises) {
-  TNeloMQTTPublishPacket LPacket(1, "t", {}, qosAtLeastOnce, false);
-  LPacket.SetVariableHeader(std::make_unique<TNeloMQTTVariableHeader>(1));
-  EXPECT_THROW(LPacket.TopicName(), ENeloMQTTError);
+  TNeloMQTTPublishPacket packet(1, "t", {}, qosAtLeastOnce, false);
+  packet.SetVariableHeader(std::make_unique<TNeloMQTTVariableHeader>(1));
+  EXPECT_THROW(packet.TopicName(), ENeloMQTTError);
 }
 
 // The acknowledgement family: build, serialise, decode.
@@ -164,24 +164,24 @@ const AckRow kAcks[] = {
 TEST(AcknowledgementPackets, BuildSerialiseAndDecode) {
   for (const auto& a : kAcks) {
     SCOPED_TRACE(a.Name);
-    const auto LBuilt = a.Build(11);
-    EXPECT_EQ(LBuilt->PacketType(), a.Type);
-    EXPECT_EQ(ToHex(LBuilt->GetBytes()), a.Wire);
+    const auto built = a.Build(11);
+    EXPECT_EQ(built->PacketType(), a.Type);
+    EXPECT_EQ(ToHex(built->GetBytes()), a.Wire);
 
-    const TNeloMQTTBytes LWire = Hex(a.Wire);
-    const auto LParsed = a.Parse(LWire[0], Hex("00 0B 00"));  // a trailing byte is ignored
-    EXPECT_EQ(LParsed->PacketType(), a.Type);
-    EXPECT_EQ(LParsed->PacketId(), 11);
-    EXPECT_EQ(ToHex(LParsed->GetBytes()), a.Wire);
+    const TNeloMQTTBytes wire = Hex(a.Wire);
+    const auto parsed = a.Parse(wire[0], Hex("00 0B 00"));  // a trailing byte is ignored
+    EXPECT_EQ(parsed->PacketType(), a.Type);
+    EXPECT_EQ(parsed->PacketId(), 11);
+    EXPECT_EQ(ToHex(parsed->GetBytes()), a.Wire);
   }
 }
 
 TEST(AcknowledgementPackets, FewerThanTwoBytesRaiseCouldNotRead) {
   for (const auto& a : kAcks) {
-    for (const char* LBody : {"", "00"}) {
-      SCOPED_TRACE(std::string(a.Name) + " [" + LBody + "]");
+    for (const char* body : {"", "00"}) {
+      SCOPED_TRACE(std::string(a.Name) + " [" + body + "]");
       try {
-        a.Parse(static_cast<uint8_t>(a.Type << 4), Hex(LBody));
+        a.Parse(static_cast<uint8_t>(a.Type << 4), Hex(body));
         FAIL() << "no exception";
       } catch (const ENeloMQTTError& e) {
         EXPECT_STREQ(e.what(), "Could not read");

@@ -33,7 +33,7 @@ TEST(SubscribePacket, SerialisesToTheExpectedWireForm) {
 
 TEST(SubscribePacket, MismatchedArraysRaiseAtConstruction) {
   try {
-    TNeloMQTTSubscribePacket LPacket(1, {"a", "b"}, {qosAtMostOnce});
+    TNeloMQTTSubscribePacket packet(1, {"a", "b"}, {qosAtMostOnce});
     FAIL() << "no exception";
   } catch (const ENeloMQTTError& e) {
     EXPECT_STREQ(
@@ -43,13 +43,13 @@ TEST(SubscribePacket, MismatchedArraysRaiseAtConstruction) {
 }
 
 TEST(SubscribePacket, ArraysMadeUnequalLaterRaiseOnSerialisingInsteadOfOverreading) {
-  TNeloMQTTSubscribePacket LPacket(1, {"a"}, {qosAtLeastOnce});
-  LPacket.SetTopics({"a", "b", "c"});
-  EXPECT_THROW(LPacket.GetBytes(), ENeloMQTTError);
-  LPacket.SetTopicQosLevels({qosAtMostOnce, qosAtLeastOnce, qosExactlyOnce});
-  EXPECT_EQ(ToHex(LPacket.GetBytes()), "82 0E 00 01 00 01 61 00 00 01 62 01 00 01 63 02");
-  LPacket.SetTopics({});
-  EXPECT_THROW(LPacket.GetBytes(), ENeloMQTTError);
+  TNeloMQTTSubscribePacket packet(1, {"a"}, {qosAtLeastOnce});
+  packet.SetTopics({"a", "b", "c"});
+  EXPECT_THROW(packet.GetBytes(), ENeloMQTTError);
+  packet.SetTopicQosLevels({qosAtMostOnce, qosAtLeastOnce, qosExactlyOnce});
+  EXPECT_EQ(ToHex(packet.GetBytes()), "82 0E 00 01 00 01 61 00 00 01 62 01 00 01 63 02");
+  packet.SetTopics({});
+  EXPECT_THROW(packet.GetBytes(), ENeloMQTTError);
 }
 
 TEST(UnSubscribePacket, SerialisesToTheExpectedWireForm) {
@@ -74,18 +74,18 @@ TEST(SubAckReturnCode, BitsAndText) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.Text);
-    const TNeloMQTTSubAckReturnCode LCode(c.Byte);
-    EXPECT_EQ(LCode.IsAccepted(), c.Accepted);
-    EXPECT_EQ(LCode.MaximumQoS(), c.MaxQoS);
-    EXPECT_EQ(LCode.ToString(), c.Text);
+    const TNeloMQTTSubAckReturnCode code(c.Byte);
+    EXPECT_EQ(code.IsAccepted(), c.Accepted);
+    EXPECT_EQ(code.MaximumQoS(), c.MaxQoS);
+    EXPECT_EQ(code.ToString(), c.Text);
   }
-  TNeloMQTTSubAckReturnCode LCode(0x01);
-  LCode.SetIsAccepted(false);
-  EXPECT_EQ(LCode.Byte(), 0x81);
-  LCode.SetIsAccepted(true);
-  EXPECT_EQ(LCode.Byte(), 0x01);
-  LCode.SetMaximumQoS(qosExactlyOnce);
-  EXPECT_EQ(LCode.Byte(), 0x02);
+  TNeloMQTTSubAckReturnCode code(0x01);
+  code.SetIsAccepted(false);
+  EXPECT_EQ(code.Byte(), 0x81);
+  code.SetIsAccepted(true);
+  EXPECT_EQ(code.Byte(), 0x01);
+  code.SetMaximumQoS(qosExactlyOnce);
+  EXPECT_EQ(code.Byte(), 0x02);
 }
 
 TEST(SubAckPacket, DecodesIdentifierAndReturnCodes) {
@@ -102,21 +102,21 @@ TEST(SubAckPacket, DecodesIdentifierAndReturnCodes) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.Body);
-    const TNeloMQTTSubAckPacket LPacket(Header(0x90), Hex(c.Body));
-    EXPECT_EQ(LPacket.PacketId(), c.PacketId);
-    ASSERT_EQ(LPacket.ReturnCodes().size(), c.Codes.size());
-    for (size_t i = 0; i < c.Codes.size(); ++i) EXPECT_EQ(LPacket.ReturnCodes()[i]->Byte(), c.Codes[i]);
+    const TNeloMQTTSubAckPacket packet(Header(0x90), Hex(c.Body));
+    EXPECT_EQ(packet.PacketId(), c.PacketId);
+    ASSERT_EQ(packet.ReturnCodes().size(), c.Codes.size());
+    for (size_t i = 0; i < c.Codes.size(); ++i) EXPECT_EQ(packet.ReturnCodes()[i]->Byte(), c.Codes[i]);
   }
-  const TNeloMQTTSubAckPacket LTwo(Header(0x90), Hex("00 02 00 80"));
-  EXPECT_TRUE(LTwo.ReturnCodes()[0]->IsAccepted());
-  EXPECT_FALSE(LTwo.ReturnCodes()[1]->IsAccepted());
+  const TNeloMQTTSubAckPacket two(Header(0x90), Hex("00 02 00 80"));
+  EXPECT_TRUE(two.ReturnCodes()[0]->IsAccepted());
+  EXPECT_FALSE(two.ReturnCodes()[1]->IsAccepted());
 }
 
 TEST(SubAckPacket, ShortBodyRaisesCouldNotRead) {
-  for (const char* LBody : {"", "00"}) {
-    SCOPED_TRACE(LBody);
+  for (const char* body : {"", "00"}) {
+    SCOPED_TRACE(body);
     try {
-      TNeloMQTTSubAckPacket LPacket(Header(0x90), Hex(LBody));
+      TNeloMQTTSubAckPacket packet(Header(0x90), Hex(body));
       FAIL() << "no exception";
     } catch (const ENeloMQTTError& e) {
       EXPECT_STREQ(e.what(), "Could not read");
@@ -125,12 +125,12 @@ TEST(SubAckPacket, ShortBodyRaisesCouldNotRead) {
 }
 
 TEST(SubAckPacket, BuiltFromFieldsWritesNoCodesButListsThemInItsText) {
-  TNeloMQTTSubAckReturnCodes LCodes;
-  LCodes.push_back(std::make_unique<TNeloMQTTSubAckReturnCode>(0x01));
-  LCodes.push_back(std::make_unique<TNeloMQTTSubAckReturnCode>(0x80));
-  const TNeloMQTTSubAckPacket LPacket(9, std::move(LCodes));
-  EXPECT_EQ(ToHex(LPacket.GetBytes()), "90 02 00 09");
-  EXPECT_EQ(LPacket.ToString(),
+  TNeloMQTTSubAckReturnCodes codes;
+  codes.push_back(std::make_unique<TNeloMQTTSubAckReturnCode>(0x01));
+  codes.push_back(std::make_unique<TNeloMQTTSubAckReturnCode>(0x80));
+  const TNeloMQTTSubAckPacket packet(9, std::move(codes));
+  EXPECT_EQ(ToHex(packet.GetBytes()), "90 02 00 09");
+  EXPECT_EQ(packet.ToString(),
             "TNeloMQTTSubAckPacket"
             "Accepted:-1 maxQoS:qosAtLeastOnce\r\n"
             "Accepted:0 maxQoS:qosAtMostOnce\r\n");
@@ -140,7 +140,7 @@ TEST(UnsubAckPacket, BuildAndDecode) {
   EXPECT_EQ(ToHex(TNeloMQTTUnsubAckPacket(3).GetBytes()), "B0 02 00 03");
   EXPECT_EQ(TNeloMQTTUnsubAckPacket(Header(0xB0), Hex("00 03")).PacketId(), 3);
   try {
-    TNeloMQTTUnsubAckPacket LPacket(Header(0xB0), Hex("03"));
+    TNeloMQTTUnsubAckPacket packet(Header(0xB0), Hex("03"));
     FAIL() << "no exception";
   } catch (const ENeloMQTTError& e) {
     EXPECT_STREQ(e.what(), "Could not read");

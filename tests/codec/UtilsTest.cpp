@@ -51,32 +51,32 @@ TEST(RemainingLength, ValuesAboveFourBytesAreRefused) {
 
 TEST(RemainingLength, MalformedFieldsRaiseInsteadOfReadingPastTheArray) {
   // Cut short (last byte still continues) and five-byte fields.
-  for (const char* LField : {"80", "FF FF", "FF FF FF", "FF FF FF FF", "FF FF FF FF 01", "80 80 80 80 00"}) {
-    SCOPED_TRACE(LField);
-    EXPECT_THROW(DecodeRemainingLength(Hex(LField)), ENeloMQTTError);
+  for (const char* field : {"80", "FF FF", "FF FF FF", "FF FF FF FF", "FF FF FF FF 01", "80 80 80 80 00"}) {
+    SCOPED_TRACE(field);
+    EXPECT_THROW(DecodeRemainingLength(Hex(field)), ENeloMQTTError);
   }
 }
 
 TEST(ReadWord, ReadsBigEndianAndRaisesWithoutMovingWhenShort) {
-  const TNeloMQTTBytes LBytes = Hex("12 34 AB");
-  int LIndex = 0;
-  EXPECT_EQ(ReadWord(LBytes, LIndex), 0x1234);
-  EXPECT_EQ(LIndex, 2);
-  int LShort = 2;
+  const TNeloMQTTBytes bytes = Hex("12 34 AB");
+  int index = 0;
+  EXPECT_EQ(ReadWord(bytes, index), 0x1234);
+  EXPECT_EQ(index, 2);
+  int cutShort = 2;
   try {
-    ReadWord(LBytes, LShort);
+    ReadWord(bytes, cutShort);
     FAIL() << "no exception";
   } catch (const ENeloMQTTError& e) {
     EXPECT_STREQ(e.what(), "Could not read");
   }
-  EXPECT_EQ(LShort, 2);
-  int LExact = 1;
-  EXPECT_EQ(ReadWord(LBytes, LExact), 0x34AB);
-  EXPECT_EQ(LExact, 3);
-  int LZero = 0;
-  EXPECT_THROW(ReadWord({}, LZero), ENeloMQTTError);
-  int LNegative = -1;
-  EXPECT_THROW(ReadWord(LBytes, LNegative), ENeloMQTTError);
+  EXPECT_EQ(cutShort, 2);
+  int exact = 1;
+  EXPECT_EQ(ReadWord(bytes, exact), 0x34AB);
+  EXPECT_EQ(exact, 3);
+  int zero = 0;
+  EXPECT_THROW(ReadWord({}, zero), ENeloMQTTError);
+  int negative = -1;
+  EXPECT_THROW(ReadWord(bytes, negative), ENeloMQTTError);
 }
 
 TEST(ReadLengthPrefixedBytes, ShortInputGivesEmptyResultAndLeavesIndexAsDefined) {
@@ -97,65 +97,65 @@ TEST(ReadLengthPrefixedBytes, ShortInputGivesEmptyResultAndLeavesIndexAsDefined)
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.Bytes);
-    int LIndex = c.Start;
-    EXPECT_EQ(ToHex(ReadLengthPrefixedBytes(Hex(c.Bytes), LIndex)), c.Expected);
-    EXPECT_EQ(LIndex, c.EndIndex);
+    int index = c.Start;
+    EXPECT_EQ(ToHex(ReadLengthPrefixedBytes(Hex(c.Bytes), index)), c.Expected);
+    EXPECT_EQ(index, c.EndIndex);
   }
 }
 
 TEST(ReadRemainingBytes, CopiesTheTailAndMovesToTheEnd) {
-  const TNeloMQTTBytes LBytes = Hex("01 02 03");
-  int LIndex = 1;
-  EXPECT_EQ(ToHex(ReadRemainingBytes(LBytes, LIndex)), "02 03");
-  EXPECT_EQ(LIndex, 3);
-  EXPECT_TRUE(ReadRemainingBytes(LBytes, LIndex).empty());
-  EXPECT_EQ(LIndex, 3);
+  const TNeloMQTTBytes bytes = Hex("01 02 03");
+  int index = 1;
+  EXPECT_EQ(ToHex(ReadRemainingBytes(bytes, index)), "02 03");
+  EXPECT_EQ(index, 3);
+  EXPECT_TRUE(ReadRemainingBytes(bytes, index).empty());
+  EXPECT_EQ(index, 3);
 }
 
 TEST(BuildingBytes, AppendInsertAndLengthPrefix) {
-  TNeloMQTTBytes LBytes = Hex("30");
-  InsertBytes(LBytes, 1, Hex("80 01"));
-  EXPECT_EQ(ToHex(LBytes), "30 80 01");
-  InsertBytes(LBytes, 0, Hex("AA"));
-  EXPECT_EQ(ToHex(LBytes), "AA 30 80 01");
-  InsertBytes(LBytes, 99, Hex("BB"));
-  EXPECT_EQ(ToHex(LBytes), "AA 30 80 01 BB");
-  InsertBytes(LBytes, 1, {});
-  AddBytes(LBytes, {});
-  EXPECT_EQ(LBytes.size(), 5u);
+  TNeloMQTTBytes bytes = Hex("30");
+  InsertBytes(bytes, 1, Hex("80 01"));
+  EXPECT_EQ(ToHex(bytes), "30 80 01");
+  InsertBytes(bytes, 0, Hex("AA"));
+  EXPECT_EQ(ToHex(bytes), "AA 30 80 01");
+  InsertBytes(bytes, 99, Hex("BB"));
+  EXPECT_EQ(ToHex(bytes), "AA 30 80 01 BB");
+  InsertBytes(bytes, 1, {});
+  AddBytes(bytes, {});
+  EXPECT_EQ(bytes.size(), 5u);
 
-  TNeloMQTTBytes LField;
-  AddLengthPrefixed(LField, TNeloMQTTBytes{});
-  AddLengthPrefixed(LField, std::string("\xC3\xA9"));  // 'é': the length counts bytes
-  AddByte(LField, 0x7E);
-  EXPECT_EQ(ToHex(LField), "00 00 00 02 C3 A9 7E");
+  TNeloMQTTBytes field;
+  AddLengthPrefixed(field, TNeloMQTTBytes{});
+  AddLengthPrefixed(field, std::string("\xC3\xA9"));  // 'é': the length counts bytes
+  AddByte(field, 0x7E);
+  EXPECT_EQ(ToHex(field), "00 00 00 02 C3 A9 7E");
   EXPECT_EQ(ToHex(WordToBytes(0xBEEF)), "BE EF");
 
   // A run may be appended to or inserted into its own array.
-  TNeloMQTTBytes LSelf = Hex("01 02 03");
-  LSelf.reserve(16);
-  InsertBytes(LSelf, 1, LSelf);
-  EXPECT_EQ(ToHex(LSelf), "01 01 02 03 02 03");
-  AddBytes(LSelf, LSelf);
-  EXPECT_EQ(ToHex(LSelf), "01 01 02 03 02 03 01 01 02 03 02 03");
+  TNeloMQTTBytes self = Hex("01 02 03");
+  self.reserve(16);
+  InsertBytes(self, 1, self);
+  EXPECT_EQ(ToHex(self), "01 01 02 03 02 03");
+  AddBytes(self, self);
+  EXPECT_EQ(ToHex(self), "01 01 02 03 02 03 01 01 02 03 02 03");
 
-  const uint8_t LBuffer[] = {1, 2, 3};
-  EXPECT_EQ(ToHex(BytesFromBuffer(LBuffer, 2)), "01 02");
-  EXPECT_TRUE(BytesFromBuffer(LBuffer, 0).empty());
+  const uint8_t buffer[] = {1, 2, 3};
+  EXPECT_EQ(ToHex(BytesFromBuffer(buffer, 2)), "01 02");
+  EXPECT_TRUE(BytesFromBuffer(buffer, 0).empty());
 }
 
 TEST(BuildingBytes, LengthPrefixedFieldsAboveTheWordRangeAreRefused) {
-  TNeloMQTTBytes LTarget = Hex("01");
-  TNeloMQTTBytes LMax(65535, 0x61);
-  AddLengthPrefixed(LTarget, LMax);
-  EXPECT_EQ(LTarget.size(), 1u + 2u + 65535u);
-  EXPECT_EQ(LTarget[1], 0xFF);
-  EXPECT_EQ(LTarget[2], 0xFF);
+  TNeloMQTTBytes target = Hex("01");
+  TNeloMQTTBytes max(65535, 0x61);
+  AddLengthPrefixed(target, max);
+  EXPECT_EQ(target.size(), 1u + 2u + 65535u);
+  EXPECT_EQ(target[1], 0xFF);
+  EXPECT_EQ(target[2], 0xFF);
 
-  TNeloMQTTBytes LBefore = LTarget;
-  EXPECT_THROW(AddLengthPrefixed(LTarget, TNeloMQTTBytes(65536, 0x61)), ENeloMQTTError);
-  EXPECT_THROW(AddLengthPrefixed(LTarget, std::string(70000, 'x')), ENeloMQTTError);
-  EXPECT_EQ(LTarget, LBefore);
+  TNeloMQTTBytes before = target;
+  EXPECT_THROW(AddLengthPrefixed(target, TNeloMQTTBytes(65536, 0x61)), ENeloMQTTError);
+  EXPECT_THROW(AddLengthPrefixed(target, std::string(70000, 'x')), ENeloMQTTError);
+  EXPECT_EQ(target, before);
 }
 
 TEST(ByteToBinaryString, MostSignificantBitFirst) {
@@ -166,25 +166,25 @@ TEST(ByteToBinaryString, MostSignificantBitFirst) {
 }
 
 TEST(WordPacking, SplitsAndJoinsWords) {
-  const uint32_t LVersion = MakeLongWordOf(MakeWordOf(2, 0), MakeWordOf(1, 1));  // 1.1.0.2
-  EXPECT_EQ(LVersion, 0x01010002u);
-  EXPECT_EQ(HiWordOf(LVersion), 0x0101);
-  EXPECT_EQ(LoWordOf(LVersion), 0x0002);
+  const uint32_t version = MakeLongWordOf(MakeWordOf(2, 0), MakeWordOf(1, 1));  // 1.1.0.2
+  EXPECT_EQ(version, 0x01010002u);
+  EXPECT_EQ(HiWordOf(version), 0x0101);
+  EXPECT_EQ(LoWordOf(version), 0x0002);
   EXPECT_EQ(MakeWordOf(0x34, 0x12), 0x1234);
 }
 
 TEST(RandomClientIdentifier, TwentyThreeCharactersFromTheAlphabetAndDistinct) {
   const std::string kAlphabet = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  std::set<std::string> LSeen;
+  std::set<std::string> seen;
   for (int i = 0; i < 50; ++i) {
-    const std::string LId = RandomClientIdentifier();
-    ASSERT_EQ(LId.size(), 23u);
-    EXPECT_EQ(LId.find_first_not_of(kAlphabet), std::string::npos) << LId;
-    LSeen.insert(LId);
+    const std::string id = RandomClientIdentifier();
+    ASSERT_EQ(id.size(), 23u);
+    EXPECT_EQ(id.find_first_not_of(kAlphabet), std::string::npos) << id;
+    seen.insert(id);
   }
   // Calls in quick succession must not repeat an identifier: two clients
   // with the same identifier throw each other off the broker.
-  EXPECT_EQ(LSeen.size(), 50u);
+  EXPECT_EQ(seen.size(), 50u);
 }
 
 }  // namespace

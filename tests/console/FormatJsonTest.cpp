@@ -29,18 +29,18 @@ TEST_P(FormatJsonTest, LaysOutTheSourceExactly) {
             Joined(c.Lines).toStdString());
 }
 
-const char* const cEnvelopeCompact =
+const char* const kEnvelopeCompact =
     "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":\"1\",\"list\":[{\"task_id\":\"C147956F-C688-40CB-"
     "B0C5-"
     "A68E9677AA41\",\"usbidx\":\"0\",\"file_size\":\"8\",\"target_file\":\"xxx\"}]}";
-const char* const cEnvelopeLaidOut =
+const char* const kEnvelopeLaidOut =
     "{\r\n    \"dvsno\":\"xxx\",\r\n    \"kind\":\"PRINT_TASK\",\r\n    \"count\":\"1\",\r\n    "
     "\"list\":[\r\n"
     "        {\r\n            \"task_id\":\"C147956F-C688-40CB-B0C5-A68E9677AA41\",\r\n            "
     "\"usbidx\":\"0\",\r\n"
     "            \"file_size\":\"8\",\r\n            \"target_file\":\"xxx\"\r\n            }\r\n    "
     "]\r\n}\r\n";
-const std::vector<const char*> cEnvelopeFormatted = {
+const std::vector<const char*> kEnvelopeFormatted = {
     "{",
     "  \"dvsno\": \"xxx\",",
     "  \"kind\": \"PRINT_TASK\",",
@@ -58,8 +58,8 @@ const std::vector<const char*> cEnvelopeFormatted = {
 INSTANTIATE_TEST_SUITE_P(
     Examples, FormatJsonTest,
     ::testing::Values(
-        TJsonCase{"CompactPrintTask", cEnvelopeCompact, cEnvelopeFormatted},
-        TJsonCase{"LaidOutPrintTask", cEnvelopeLaidOut, cEnvelopeFormatted},
+        TJsonCase{"CompactPrintTask", kEnvelopeCompact, kEnvelopeFormatted},
+        TJsonCase{"LaidOutPrintTask", kEnvelopeLaidOut, kEnvelopeFormatted},
         TJsonCase{"TextBeforeBraceAndBareValues",
                   "ok {\"count\":1,\"list\":[1,2],\"usbidx\":true}",
                   {"ok {", "  \"count\": 1,", "  \"list\": [", "1,", "2", "  ],", "  \"usbidx\": true", "}"}},

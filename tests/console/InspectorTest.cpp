@@ -12,8 +12,10 @@
 
 #include "ConsoleFixture.h"
 #include "MessageLog.h"
+#include "PrintPresets.h"
 #include "SFunc.h"
 #include "f_inspector.h"
+#include "f_print_preview.h"
 
 namespace {
 
@@ -87,6 +89,25 @@ TEST_F(InspectorTest, EveryPublicationIsListedWithItsFlagsEvenWhenItIsNotUtf8) {
   EXPECT_EQ(ins.ViewText(0), QStringLiteral("{\"ok\":1}"));
   EXPECT_EQ(ins.ViewText(1), QStringLiteral("{\r\n  \"ok\": 1\r\n}"));
   EXPECT_EQ(ins.ViewText(2).left(10), QStringLiteral("00000000  "));
+}
+
+// A received print task gets a preview view drawn by the renderer; other
+// payloads get none.
+TEST_F(InspectorTest, AReceivedPrintTaskIsPreviewedWithItsPages) {
+  Receive("printer/1/jobs", QByteArray::fromStdString(SampleEnvelope(0)), 1, 3);
+  Receive("printer/1/ack", "{\"ok\":1}");
+  Tinspector& ins = Open();
+  ins.ShowRow(0);
+  ASSERT_EQ(ins.Views()->count(), 5);
+  EXPECT_EQ(ins.Views()->tabText(4), QStringLiteral("打印预览"));
+  auto* preview = qobject_cast<Tprint_preview*>(ins.Views()->widget(4));
+  ASSERT_NE(preview, nullptr);
+  EXPECT_FALSE(preview->isWindow());
+  ASSERT_GE(preview->Result().Pages.size(), 1u);
+  EXPECT_EQ(preview->Result().Pages[0].Page.Width(), 576);
+  EXPECT_GT(preview->Result().Pages[0].Page.BlackDots(), 1000u);
+  ins.ShowRow(1);
+  EXPECT_EQ(ins.Views()->count(), 4);
 }
 
 TEST(MessageLogViews, HexLinesShowOffsetBytesAndPrintableAscii) {

@@ -151,7 +151,7 @@ TEST_F(ConsoleTest, PreviewZoomScalesThePages) {
   const int viewport = f->scr_pages->viewport()->width();
   QRect r = dlg.PagesView()->PageRect(0);
   EXPECT_LE(dlg.PagesView()->width(), viewport);
-  EXPECT_GE(r.width(), viewport - 2 * TPreviewPages::cMargin - 30);
+  EXPECT_GE(r.width(), viewport - 2 * TPreviewPages::kMargin - 30);
   f->spl_preview->setSizes({360, 640});
   QApplication::processEvents();
   const QRect narrower = dlg.PagesView()->PageRect(0);

@@ -15,11 +15,13 @@
 #include <QTreeView>
 
 #include "ConsoleFixture.h"
+#include "PrintPresets.h"
 #include "Translations.h"
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
 #include "f_inspector.h"
+#include "f_print_preview.h"
 #include "ui_f_main.h"
 
 namespace {
@@ -95,6 +97,10 @@ TEST_F(TranslationTest, EveryVisibleTextIsEnglishOutsideAChineseLocale) {
   ExpectEnglish(&topic);
   Tbitmap_print picture(&w);
   ExpectEnglish(&picture);
+  // The print preview (a job without text, so the listing holds no
+  // printed Chinese): captions, choices, summary.
+  Tprint_preview preview(QByteArray::fromStdString(BuzzerEnvelope()), &w);
+  ExpectEnglish(&preview);
 
   // Message boxes and display lines too.
   w.btn_sendClick();

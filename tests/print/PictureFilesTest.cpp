@@ -387,7 +387,7 @@ TEST_F(PictureFiles, DumpFilesAreNotWrittenThroughLinks) {
   WritePng(pic, TestPattern(16, 16), pkRgb);
   const std::string victim = FDir.File("victim.txt");
   WriteFileBytes(victim, {'k', 'e', 'e', 'p'});
-  for (const char* name : {cJobDumpName, cBase64DumpName}) {
+  for (const char* name : {kJobDumpName, kBase64DumpName}) {
     TBitmapPrintSettings s = Settings("16");
     s.DumpDir = FDir.File(std::string("links-") + name);
     std::filesystem::create_directories(s.DumpDir);

@@ -56,7 +56,7 @@ TEST(PrintPresets, CommandBytesBase64AndEnvelope) {
 }
 
 TEST(PrintPresets, SwitchFrameChecksumIsLowByteOfSum) {
-  for (uint8_t function : {cSwitchPrintMode, cSwitchCharset, uint8_t{0xFF}})
+  for (uint8_t function : {kSwitchPrintMode, kSwitchCharset, uint8_t{0xFF}})
     for (uint8_t value : {uint8_t{0}, uint8_t{1}, uint8_t{0x80}}) {
       const TPrintBytes f = MakeSwitchFrame(function, value);
       ASSERT_EQ(f.size(), 8u);

@@ -52,7 +52,7 @@ TEST(RasterJobs, EscPosRasterRendersToItsPicture) {
     const TRenderPage& page = r.Pages[0].Page;
     EXPECT_EQ(page.Width(), c.Page) << what;
     // The raster, then the CR LF that ends the job feeds one line.
-    EXPECT_EQ(page.Height(), image.Height + cDefaultLineSpacing) << what;
+    EXPECT_EQ(page.Height(), image.Height + kDefaultLineSpacing) << what;
     ExpectPictureOnPage(image, page, what);
     EXPECT_FALSE(HasFinding(r, "")) << what << ": " << r.FindingsText();
   }
