@@ -14,6 +14,7 @@
 #include "Nelo.MQTT.Packets.SUBSCRIBE.h"
 #include "Nelo.MQTT.Packets.UNSUBACK.h"
 #include "Nelo.MQTT.Packets.UNSUBSCRIBE.h"
+#include "Nelo.MQTT.Texts.h"
 
 namespace {
 
@@ -61,5 +62,5 @@ std::unique_ptr<TNeloMQTTPacket> TNeloMQTTPacketFactory::CreateFrom(uint8_t AFir
     case mtRESERVED15:
       break;
   }
-  throw ENeloMQTTError("RESERVED PACKET TYPE");
+  throw ENeloMQTTError(TNeloMQTTCodecTexts::kReservedPacketType);
 }

@@ -1,5 +1,7 @@
 #include "Nelo.MQTT.Packets.CONNACK.h"
 
+#include "Nelo.MQTT.Texts.h"
+
 TNeloMQTTConnAckVariableHeader::TNeloMQTTConnAckVariableHeader()
     : TNeloMQTTVariableHeader(), FConnAckFlags(std::make_unique<TFlagsByte>(0)) {}
 
@@ -24,7 +26,7 @@ TNeloMQTTConnAckPacket::TNeloMQTTConnAckPacket(std::unique_ptr<TNeloMQTTFixedHea
                                                TNeloMQTTBytes ABytes)
     : TNeloMQTTPacket(std::move(AHeader), std::move(ABytes)) {
   // Never read past a short body.
-  if (FRawBytes.size() < 2) throw ENeloMQTTError("Could not read");
+  if (FRawBytes.size() < 2) throw ENeloMQTTError(TNeloMQTTCodecTexts::kCouldNotRead);
   auto header = std::make_unique<TNeloMQTTConnAckVariableHeader>();
   header->FConnAckFlags->SetByte(FRawBytes[0]);
   header->FReturnCodeByte = FRawBytes[1];

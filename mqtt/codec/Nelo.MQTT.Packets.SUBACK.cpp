@@ -1,7 +1,10 @@
 #include "Nelo.MQTT.Packets.SUBACK.h"
 
+#include "Nelo.MQTT.Texts.h"
+
 std::string TNeloMQTTSubAckReturnCode::ToString() const {
-  return "Accepted:" + NeloBoolToStr(IsAccepted()) + " maxQoS:" + QoSToString(MaximumQoS());
+  return TNeloMQTTCodecTexts::kAccepted + NeloBoolToStr(IsAccepted()) + TNeloMQTTCodecTexts::kMaxQoS +
+         QoSToString(MaximumQoS());
 }
 
 TNeloMQTTSubAckPacket::TNeloMQTTSubAckPacket(uint16_t APacketID, TNeloMQTTSubAckReturnCodes AReturnCode)

@@ -1,12 +1,13 @@
 #include "Nelo.MQTT.Packets.SUBSCRIBE.h"
 
+#include "Nelo.MQTT.Texts.h"
+
 namespace {
 
 // Checked before any member is built, so a mismatch leaves nothing behind.
 TNeloStringArray CheckedTopics(TNeloStringArray ATopics, const TNeloQosArray& ATopicQosLevels) {
   if (ATopics.size() != ATopicQosLevels.size())
-    throw ENeloMQTTError(
-        "Error Creating subscribe packet - amount of provided Topics does not match the amount of QoSLevels");
+    throw ENeloMQTTError(TNeloMQTTCodecTexts::kSubscribeCountMismatch);
   return ATopics;
 }
 

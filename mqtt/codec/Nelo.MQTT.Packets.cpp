@@ -1,5 +1,7 @@
 #include "Nelo.MQTT.Packets.h"
 
+#include "Nelo.MQTT.Texts.h"
+
 std::string NeloBoolToStr(bool AValue) { return AValue ? "-1" : "0"; }
 
 std::string PacketTypeToString(TNeloMQTTPacketType AValue) {
@@ -48,10 +50,10 @@ TNeloMQTTFixedHeader::TNeloMQTTFixedHeader(TNeloMQTTPacketType APacketType, bool
 }
 
 std::string TNeloMQTTFixedHeader::ToString() const {
-  return "MessageType: " + PacketTypeToString(PacketType()) + "\r\n" +  //
-         "IsDuplicate: " + NeloBoolToStr(IsDuplicate()) + "\r\n" +      //
-         "Qos: " + QoSToString(QoS()) + "\r\n" +                        //
-         "Retain: " + NeloBoolToStr(Retain()) + "\r\n";
+  return TNeloMQTTCodecTexts::kMessageType + PacketTypeToString(PacketType()) + "\r\n" +  //
+         TNeloMQTTCodecTexts::kIsDuplicate + NeloBoolToStr(IsDuplicate()) + "\r\n" +      //
+         TNeloMQTTCodecTexts::kQos + QoSToString(QoS()) + "\r\n" +                        //
+         TNeloMQTTCodecTexts::kRetain + NeloBoolToStr(Retain()) + "\r\n";
 }
 
 // ---- TNeloMQTTVariableHeader ------------------------------------------------
@@ -69,7 +71,7 @@ void TNeloMQTTVariableHeader::ReadPacketId(const TNeloMQTTBytes& ABytes, int& AI
 
 std::string TNeloMQTTVariableHeader::ToString() const {
   if (FPacketID == 0) return {};
-  return "PacketId: " + std::to_string(FPacketID) + "\r\n";
+  return TNeloMQTTCodecTexts::kPacketId + std::to_string(FPacketID) + "\r\n";
 }
 
 // ---- TNeloMQTTPacket ----------------------------------------------------------

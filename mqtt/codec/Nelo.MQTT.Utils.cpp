@@ -5,6 +5,8 @@
 #include <mutex>
 #include <random>
 
+#include "Nelo.MQTT.Texts.h"
+
 void AddByte(TNeloMQTTBytes& ABytes, uint8_t AValue) { ABytes.push_back(AValue); }
 
 void AddBytes(TNeloMQTTBytes& ABytes, const TNeloMQTTBytes& AValue) {
@@ -83,7 +85,8 @@ TNeloMQTTBytes EncodeRemainingLength(int64_t AValue) {
 }
 
 uint16_t ReadWord(const TNeloMQTTBytes& ABytes, int& AIndex) {
-  if (AIndex < 0 || ABytes.size() < static_cast<size_t>(AIndex) + 2) throw ENeloMQTTError("Could not read");
+  if (AIndex < 0 || ABytes.size() < static_cast<size_t>(AIndex) + 2)
+    throw ENeloMQTTError(TNeloMQTTCodecTexts::kCouldNotRead);
   const auto pos = static_cast<size_t>(AIndex);
   const uint16_t result = static_cast<uint16_t>((ABytes[pos] << 8) | ABytes[pos + 1]);
   AIndex += 2;
