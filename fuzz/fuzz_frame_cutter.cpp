@@ -14,7 +14,7 @@ void Check(bool ACondition) {
 }
 }  // namespace
 
-extern "C" int lVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize < 2) return 0;
   const uint32_t cap = 1u << (AData[0] % 24);
   const size_t piece = 1 + AData[1] % 64;

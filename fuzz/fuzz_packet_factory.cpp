@@ -77,7 +77,7 @@ void Exercise(uint8_t AFirst, TNeloMQTTBytes ABytes) {
 
 }  // namespace
 
-extern "C" int lVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize == 0) return 0;
   TNeloMQTTBytes remaining(AData + 1, AData + ASize);
   try {

@@ -8,7 +8,7 @@
 #include "BitmapPrintJob.h"
 #include "DitheredBitmap.h"
 
-extern "C" int lVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize < 2) return 0;
   const TPictureFormat format = (AData[0] & 1) ? pfPng : pfJpeg;
   const int width = 1 + (AData[0] >> 1) % 96;

@@ -8,7 +8,7 @@
 
 #include "Render.h"
 
-extern "C" int lVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize < 1) return 0;
   TRenderOptions o;
   const uint8_t pick = AData[0];

@@ -307,7 +307,12 @@ TEST_P(ClientBrokerVolumeTest, TwoThousandMessagesAllArriveInOrder) {
   }
   ASSERT_TRUE(PumpUntil([&] { return received.size() >= static_cast<std::size_t>(kCount); },
                         std::chrono::milliseconds(120000)))
-      << received.size() << " of " << kCount;
+      << received.size() << " of " << kCount << "; publisher outstanding "
+      << publisher->Session()->OutstandingPackets() << " window " << publisher->Session()->WindowUse()
+      << " queued " << publisher->Session()->HasOutgoingPackets() << "; subscriber outstanding "
+      << subscriber->Session()->OutstandingPackets() << " queued "
+      << subscriber->Session()->HasOutgoingPackets() << "\nbroker: "
+      << (broker.LogText().find("dropped") != std::string::npos ? "dropped messages" : "dropped nothing");
   Pump(std::chrono::milliseconds(200));
   ASSERT_EQ(received.size(), static_cast<std::size_t>(kCount));
   for (int i = 0; i < kCount; ++i) ASSERT_EQ(received[static_cast<std::size_t>(i)], std::to_string(i));
