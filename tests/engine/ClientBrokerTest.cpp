@@ -301,7 +301,18 @@ TEST_P(ClientBrokerVolumeTest, TwoThousandMessagesAllArriveInOrder) {
   subscriber->Subscribe("volume", qos);
   ASSERT_TRUE(PumpUntil([&] { return subscribed; }));
   constexpr int kCount = 2000;
+  // A default broker queues at most 1000 messages for one subscriber and
+  // drops the rest (max_queued_messages; it logs that it did): the publisher
+  // stays at most 100 messages ahead of what arrived, so a slow receiving side
+  // (a loaded machine, a sanitizer build) cannot make the broker drop what
+  // this test counts.
+  constexpr std::size_t kAhead = 100;
   for (int i = 0; i < kCount; ++i) {
+    if (static_cast<std::size_t>(i) >= received.size() + kAhead) {
+      ASSERT_TRUE(PumpUntil([&] { return static_cast<std::size_t>(i) < received.size() + kAhead; },
+                            std::chrono::milliseconds(60000)))
+          << received.size() << " arrived of " << i << " sent";
+    }
     publisher->Publish("volume", std::to_string(i), qos, false);
     if ((i & 63) == 0) NeloCheckSynchronize(0);
   }
