@@ -22,6 +22,7 @@
 #include <stdexcept>
 
 #include "ConsoleWidgets.h"
+#include "MessageInspector.h"
 #include "MessageLog.h"
 #include "PrintPresets.h"
 #include "ProfileStore.h"
@@ -30,7 +31,6 @@
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
-#include "f_inspector.h"
 #include "f_print_preview.h"
 #include "ui_f_main.h"
 

@@ -18,12 +18,12 @@
 
 #include "ConsoleWidgets.h"
 #include "EngineHost.h"
+#include "MessageInspector.h"
 #include "SFunc.h"
 #include "Translations.h"
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
-#include "f_inspector.h"
 #include "f_main.h"
 #include "f_print_preview.h"
 #include "ui_f_add_server.h"
@@ -147,10 +147,10 @@ int main(int argc, char** argv) {
   inspector->Refresh();
   inspector->Table()->setCurrentIndex(inspector->Model()->index(1, 0));
   inspector->Views()->setCurrentIndex(1);
-  Save(inspector, QStringLiteral("inspector"));
+  Save(inspector, QStringLiteral("message-log"));
   inspector->Table()->setCurrentIndex(inspector->Model()->index(2, 0));
   inspector->Views()->setCurrentIndex(3);
-  Save(inspector, QStringLiteral("inspector-gbk"));
+  Save(inspector, QStringLiteral("message-log-gbk"));
   inspector->close();
 
   // Dialogs: each is shown, photographed and closed.

@@ -11,10 +11,10 @@
 #include <QTableView>
 
 #include "ConsoleFixture.h"
+#include "MessageInspector.h"
 #include "MessageLog.h"
 #include "PrintPresets.h"
 #include "SFunc.h"
-#include "f_inspector.h"
 #include "f_print_preview.h"
 
 namespace {

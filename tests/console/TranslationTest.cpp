@@ -15,12 +15,12 @@
 #include <QTreeView>
 
 #include "ConsoleFixture.h"
+#include "MessageInspector.h"
 #include "PrintPresets.h"
 #include "Translations.h"
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
-#include "f_inspector.h"
 #include "f_print_preview.h"
 #include "ui_f_main.h"
 

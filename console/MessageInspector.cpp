@@ -1,4 +1,4 @@
-#include "f_inspector.h"
+#include "MessageInspector.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
