@@ -13,15 +13,15 @@
 
 #include "Nelo.MQTT.Client.Session.h"
 #include "Nelo.MQTT.Client.Texts.h"
-#include "Nelo.MQTT.Connection.h"
 #include "Nelo.MQTT.FrameCutter.h"
 #include "Nelo.MQTT.Logging.h"
+#include "Nelo.MQTT.Transport.h"
 #include "Nelo.MQTT.Utils.h"
 
 // ---------------------------------------------------------------------------
 // Worker
 
-TNeloMQTTWorkerThread::TNeloMQTTWorkerThread(TNeloMQTTNetworkConnection* AConnection,
+TNeloMQTTWorkerThread::TNeloMQTTWorkerThread(TNeloMQTTTransport* AConnection,
                                              TNeloMQTTNeloMQTTClientSession* ASession, TNeloMQTTLogger* ALog)
     : FConnection(AConnection), FSession(ASession), FLogger(ALog) {}
 
@@ -112,7 +112,7 @@ void TNeloMQTTWorkerThread::Execute() {
 // ---------------------------------------------------------------------------
 // Reader
 
-TNeloMQTTReaderThread::TNeloMQTTReaderThread(TNeloMQTTNetworkConnection* AConnection,
+TNeloMQTTReaderThread::TNeloMQTTReaderThread(TNeloMQTTTransport* AConnection,
                                              TNeloMQTTNeloMQTTClientSession* ASession, TNeloMQTTLogger* ALog)
     : TNeloMQTTWorkerThread(AConnection, ASession, ALog) {
   FWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -226,7 +226,7 @@ void TNeloMQTTReaderThread::DoWork() {
 // ---------------------------------------------------------------------------
 // Writer
 
-TNeloMQTTWriterThread::TNeloMQTTWriterThread(TNeloMQTTNetworkConnection* AConnection,
+TNeloMQTTWriterThread::TNeloMQTTWriterThread(TNeloMQTTTransport* AConnection,
                                              TNeloMQTTNeloMQTTClientSession* ASession, TNeloMQTTLogger* ALog)
     : TNeloMQTTWorkerThread(AConnection, ASession, ALog) {
   if (FSession) FSession->SetOnPacketQueued([this] { Wake(); });
@@ -424,7 +424,7 @@ void TNeloMQTTWriterThread::DoWork() {
 // ---------------------------------------------------------------------------
 // Keep-alive
 
-TNeloMQTTKeepAliveThread::TNeloMQTTKeepAliveThread(TNeloMQTTNetworkConnection* AConnection,
+TNeloMQTTKeepAliveThread::TNeloMQTTKeepAliveThread(TNeloMQTTTransport* AConnection,
                                                    TNeloMQTTNeloMQTTClientSession* ASession,
                                                    TNeloMQTTLogger* ALog)
     : TNeloMQTTWorkerThread(AConnection, ASession, ALog) {

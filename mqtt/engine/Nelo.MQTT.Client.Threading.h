@@ -15,7 +15,7 @@
 #include "Nelo.MQTT.Global.h"
 #include "Nelo.MQTT.HandOff.h"
 
-class TNeloMQTTNetworkConnection;
+class TNeloMQTTTransport;
 class TNeloMQTTLogger;
 class TNeloMQTTNeloMQTTClientSession;
 class TQueuedOutPacket;
@@ -30,7 +30,7 @@ class TQueuedOutPacket;
 // end of their constructor and stop it at the start of their destructor.
 class TNeloMQTTWorkerThread : public TNeloObject {
  public:
-  TNeloMQTTWorkerThread(TNeloMQTTNetworkConnection* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
+  TNeloMQTTWorkerThread(TNeloMQTTTransport* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
                         TNeloMQTTLogger* ALog);
   ~TNeloMQTTWorkerThread() override;
   TNeloMQTTWorkerThread(const TNeloMQTTWorkerThread&) = delete;
@@ -74,7 +74,7 @@ class TNeloMQTTWorkerThread : public TNeloObject {
   int PauseUntil(int64_t AMs) const;
   TNeloMQTTLogger* Logger() const { return FLogger.load(); }
 
-  TNeloMQTTNetworkConnection* FConnection;
+  TNeloMQTTTransport* FConnection;
   TNeloMQTTNeloMQTTClientSession* FSession;
 
  private:
@@ -99,7 +99,7 @@ class TNeloMQTTReaderThread final : public TNeloMQTTWorkerThread {
   static constexpr int kWaitMs = 1000;
   // Most frames cut from already received bytes before they are handed over.
   static constexpr int kBatchFrames = 64;
-  TNeloMQTTReaderThread(TNeloMQTTNetworkConnection* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
+  TNeloMQTTReaderThread(TNeloMQTTTransport* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
                         TNeloMQTTLogger* ALog);
   ~TNeloMQTTReaderThread() override;
   std::string ClassName() const override { return "TNeloMQTTReaderThread"; }
@@ -127,7 +127,7 @@ class TNeloMQTTWriterThread final : public TNeloMQTTWorkerThread {
   static constexpr int kMaxAttempts = 10;
   static constexpr int64_t kRetryIntervalMs = 10000;
 
-  TNeloMQTTWriterThread(TNeloMQTTNetworkConnection* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
+  TNeloMQTTWriterThread(TNeloMQTTTransport* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
                         TNeloMQTTLogger* ALog);
   ~TNeloMQTTWriterThread() override;
   std::string ClassName() const override { return "TNeloMQTTWriterThread"; }
@@ -166,7 +166,7 @@ class TNeloMQTTWriterThread final : public TNeloMQTTWorkerThread {
 // reconnect every ReconnectInterval s while the transport is down.
 class TNeloMQTTKeepAliveThread final : public TNeloMQTTWorkerThread {
  public:
-  TNeloMQTTKeepAliveThread(TNeloMQTTNetworkConnection* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
+  TNeloMQTTKeepAliveThread(TNeloMQTTTransport* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
                            TNeloMQTTLogger* ALog);
   ~TNeloMQTTKeepAliveThread() override;
   std::string ClassName() const override { return "TNeloMQTTKeepAliveThread"; }

@@ -47,15 +47,15 @@ void TNeloMQTTLastWillSettings::Assign(const TNeloObject* ASource) {
 // ---------------------------------------------------------------------------
 // Life
 
-TNeloMQTTClient::TNeloMQTTClient(TNeloObject* AOwner)
+TNeloMQTTClient::TNeloMQTTClient(TNeloObject* AOwner, std::unique_ptr<TNeloMQTTTransport> ATransport)
     : FOwner(AOwner),
       FLastWillSettings(std::make_unique<TNeloMQTTLastWillSettings>()),
       FKeepAliveSettings(std::make_unique<TNeloMQTTKeepAliveSettings>()),
       FCredentials(std::make_unique<TNeloMQTTCredentials>()),
       FSession(std::make_unique<TNeloMQTTNeloMQTTClientSession>()),
-      FConnection(std::make_unique<TNeloMQTTNetworkConnection>(nullptr)) {
-  FConnection->OnDisconnected = [this](TNeloObject*) { HandleNetworkDisconnected(); };
-  FConnection->OnConnected = [this](TNeloObject*) { HandleNetworkConnected(); };
+      FTransport(ATransport ? std::move(ATransport) : std::make_unique<TNeloMQTTNetworkConnection>(nullptr)) {
+  FTransport->OnDisconnected = [this](TNeloObject*) { HandleNetworkDisconnected(); };
+  FTransport->OnConnected = [this](TNeloObject*) { HandleNetworkConnected(); };
 }
 
 TNeloMQTTClient::~TNeloMQTTClient() {
@@ -65,7 +65,7 @@ TNeloMQTTClient::~TNeloMQTTClient() {
   // once: nothing waits on a write from here on. Reading goes on until the
   // reader ends, so what the peer sent is taken in and the socket closes
   // without a reset.
-  FConnection->AbortWrites();
+  FTransport->AbortWrites();
   if (FKeepAliveThread) {
     FKeepAliveThread->Terminate();
     FKeepAliveThread->WaitFor();
@@ -83,7 +83,7 @@ TNeloMQTTClient::~TNeloMQTTClient() {
   }
   NeloCancelQueued(this);
   if (FLogger) FLogger->RemoveFreeNotification(this);
-  FConnection.reset();
+  FTransport.reset();
   FSession.reset();
   FKeepAliveSettings.reset();
   FLastWillSettings.reset();
@@ -115,7 +115,7 @@ void TNeloMQTTClient::SetLogger(TNeloMQTTLogger* ALogger) {
   if (FReaderThread) FReaderThread->SetLogger(ALogger);
   if (FWriterThread) FWriterThread->SetLogger(ALogger);
   if (FKeepAliveThread) FKeepAliveThread->SetLogger(ALogger);
-  if (FConnection) FConnection->SetLogger(ALogger);
+  if (FTransport) FTransport->SetLogger(ALogger);
 }
 
 uint32_t TNeloMQTTClient::GetVersionNr() const {
@@ -204,7 +204,7 @@ void TNeloMQTTClient::SetConnectionStatus(TNeloMQTTConnectionStatus AStatus) {
 void TNeloMQTTClient::Connect(bool ACleanSession) {
   NELO_ASSERT(!FBrokerHostName.empty(), "Please provide the hostname of the broker");
   if (!FKeepAliveThread) {
-    FKeepAliveThread = std::make_unique<TNeloMQTTKeepAliveThread>(FConnection.get(), FSession.get(), FLogger);
+    FKeepAliveThread = std::make_unique<TNeloMQTTKeepAliveThread>(FTransport.get(), FSession.get(), FLogger);
     FKeepAliveThread->SetOnRequestPing([this](TNeloObject*) { HandlePingRequest(); });
     FKeepAliveThread->SetOnRequestReconnect([this](TNeloObject*) { HandleReconnectRequest(); });
     FKeepAliveThread->SetOnRequestClose([this](TNeloObject*) { HandleConnectionTimeout(); });
@@ -236,24 +236,24 @@ void TNeloMQTTClient::InternalConnect(bool AClean) {
     FSession->SetConnectSentTime(0);
     FSession->SetPingSentTime(0);
     FConnAckReceived = false;
-    if (FConnection->IsReady()) {
+    if (FTransport->IsReady()) {
       TNeloMQTTLogHelper::Info(FLogger, this, TNeloMQTTEngineTexts::kClosingPrevious);
-      FConnection->Close();
+      FTransport->Close();
     }
-    FConnection->SetHostName(FBrokerHostName);
-    FConnection->SetIPVersion(FIPVersion);
-    FConnection->SetPort(FBrokerPort);
-    FConnection->SetUseSSL(FUseSSL);
-    FConnection->Open();
+    FTransport->SetHostName(FBrokerHostName);
+    FTransport->SetIPVersion(FIPVersion);
+    FTransport->SetPort(FBrokerPort);
+    FTransport->SetUseSSL(FUseSSL);
+    FTransport->Open();
 
     if (!FWriterThread) {
-      FWriterThread = std::make_unique<TNeloMQTTWriterThread>(FConnection.get(), FSession.get(), FLogger);
+      FWriterThread = std::make_unique<TNeloMQTTWriterThread>(FTransport.get(), FSession.get(), FLogger);
       BindWriterEvents();
     } else {
       FWriterThread->SetPaused(false);
     }
     if (!FReaderThread) {
-      FReaderThread = std::make_unique<TNeloMQTTReaderThread>(FConnection.get(), FSession.get(), FLogger);
+      FReaderThread = std::make_unique<TNeloMQTTReaderThread>(FTransport.get(), FSession.get(), FLogger);
       FReaderThread->SetOnPacketReceived([this](TNeloObject*) { HandlePacketsReceived(); });
     } else {
       FReaderThread->SetPaused(false);
@@ -322,7 +322,7 @@ void TNeloMQTTClient::InternalDisconnect() {
   TNeloMQTTLogHelper::Info(FLogger, this, TNeloMQTTEngineTexts::kDisconnecting);
   if (FWriterThread) FWriterThread->SetPaused(true);
   if (FReaderThread) FReaderThread->SetPaused(true);
-  if (FConnection->IsReady()) FConnection->Close();
+  if (FTransport->IsReady()) FTransport->Close();
 }
 
 void TNeloMQTTClient::Disconnect() {
@@ -336,7 +336,7 @@ void TNeloMQTTClient::Disconnect() {
     FKeepAliveThread->SetPaused(true);
     FKeepAliveThread->SetShouldTryReconnect(false);
     FKeepAliveThread->SetShouldKeepConnectionAlive(false);
-    if (FConnectionStatus.load() == csNotConnected && !FConnection->IsReady()) return;
+    if (FConnectionStatus.load() == csNotConnected && !FTransport->IsReady()) return;
     InternalDisconnect();
     SetConnectionStatus(csNotConnected);
     return;
@@ -367,7 +367,7 @@ void TNeloMQTTClient::HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APac
       TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kSendingDirectly);
       // Best effort within a short bound: never behind a write in progress
       // (the socket is shut down next, which ends that write).
-      if (!FConnection->WriteWithin(APacket->GetBytes(), kDirectWriteTimeoutMs)) {
+      if (!FTransport->WriteWithin(APacket->GetBytes(), kDirectWriteTimeoutMs)) {
         TNeloMQTTLogHelper::Warning(FLogger, this, TNeloMQTTEngineTexts::kDirectSendSkipped);
         return;
       }
@@ -399,7 +399,7 @@ void TNeloMQTTClient::HandlePacketSent() {
 void TNeloMQTTClient::HandlePingRequest() { Ping(); }
 
 void TNeloMQTTClient::HandleConnectionTimeout() {
-  if (FDestroying.load() || !FConnection->IsReady()) return;
+  if (FDestroying.load() || !FTransport->IsReady()) return;
   const bool connecting = FConnectionStatus.load() != csConnected;
   TNeloMQTTLogHelper::Error(
       FLogger, this, connecting ? TNeloMQTTEngineTexts::kConnAckTimeout : TNeloMQTTEngineTexts::kPingTimeout);
@@ -408,7 +408,7 @@ void TNeloMQTTClient::HandleConnectionTimeout() {
 
 void TNeloMQTTClient::CloseOnError() {
   const TNeloMQTTConnectionStatus before = FConnectionStatus.load();
-  if (FConnection->IsReady()) FConnection->Close();
+  if (FTransport->IsReady()) FTransport->Close();
   // A connection that never got accepted is lost as well.
   if ((before == csConnecting || before == csReconnecting) && FConnectionStatus.load() == before &&
       !FOperatorDisconnected)

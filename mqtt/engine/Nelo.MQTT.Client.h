@@ -100,7 +100,10 @@ class TNeloMQTTLastWillSettings : public TNeloObject {
 
 class TNeloMQTTClient : public TNeloObject {
  public:
-  explicit TNeloMQTTClient(TNeloObject* AOwner = nullptr);
+  // Talks to the broker through ATransport; by default through a network
+  // connection (TCP, optionally TLS).
+  explicit TNeloMQTTClient(TNeloObject* AOwner = nullptr,
+                           std::unique_ptr<TNeloMQTTTransport> ATransport = nullptr);
   // Terminates and awaits the keep-alive, writer and reader threads (serving
   // their hand-offs meanwhile), then frees the transport and the session.
   // Sends no DISCONNECT.
@@ -158,7 +161,12 @@ class TNeloMQTTClient : public TNeloObject {
   void SetVersion(const std::string& AValue);
   TNeloMQTTNeloMQTTClientSession* Session() const { return FSession.get(); }
   TNeloMQTTConnectionStatus ConnectionStatus() const { return FConnectionStatus.load(); }
-  TNeloMQTTNetworkConnection* Connection() const { return FConnection.get(); }
+  // The network connection (its TLS settings and write time-out); null when
+  // the client was given a transport of another kind.
+  TNeloMQTTNetworkConnection* Connection() const {
+    return dynamic_cast<TNeloMQTTNetworkConnection*>(FTransport.get());
+  }
+  TNeloMQTTTransport* Transport() const { return FTransport.get(); }
 
   // Whether the writer hands every send over to the main thread to raise
   // OnPacketSent (on by default). Off, sends cost no hand-off and raise no
@@ -250,7 +258,7 @@ class TNeloMQTTClient : public TNeloObject {
   std::unique_ptr<TNeloMQTTKeepAliveSettings> FKeepAliveSettings;
   std::unique_ptr<TNeloMQTTCredentials> FCredentials;
   std::unique_ptr<TNeloMQTTNeloMQTTClientSession> FSession;
-  std::unique_ptr<TNeloMQTTNetworkConnection> FConnection;
+  std::unique_ptr<TNeloMQTTTransport> FTransport;
   std::unique_ptr<TNeloMQTTWriterThread> FWriterThread;
   std::unique_ptr<TNeloMQTTReaderThread> FReaderThread;
   std::unique_ptr<TNeloMQTTKeepAliveThread> FKeepAliveThread;

@@ -277,9 +277,9 @@ void TNeloMQTTNetworkConnection::Open() {
       std::lock_guard<std::mutex> guard(FClientLock);
       FIdTcpClient = client;
     }
-    client->HostName = FHostName;
-    client->IPVersion = FIPVersion;
-    client->Port = static_cast<uint16_t>(FPort);
+    client->HostName = HostName();
+    client->IPVersion = IPVersion();
+    client->Port = static_cast<uint16_t>(Port());
 
     TNeloMQTTLogHelper::Info(Log(), this, TNeloMQTTEngineTexts::kTcpConnecting);
     {
@@ -341,7 +341,7 @@ void TNeloMQTTNetworkConnection::Open() {
 
     // The TLS choice is read at every connect, so a socket left from a
     // dropped connection never keeps a stale plain/TLS choice.
-    if (FUseSSL) {
+    if (UseSSL()) {
       const TNeloMQTTTlsSettings& settings = *FSSLIOHandler;
       ERR_clear_error();
       link->Ctx = SSL_CTX_new(TLS_client_method());

@@ -1,4 +1,4 @@
-// The byte pipe between the MQTT engine and the broker: one TCP connection,
+// The transport of every application: one TCP connection to the broker,
 // optionally wrapped in TLS, with blocking reads and writes, a zero-wait poll
 // for pending input and two notifications (opened, lost). Knows nothing of MQTT.
 #pragma once
@@ -15,9 +15,7 @@
 
 #include "Nelo.MQTT.Global.h"
 #include "Nelo.MQTT.Logging.h"
-
-// Address family used to resolve the host name and to connect.
-enum TIdIPVersion { Id_IPv4 = 0, Id_IPv6 = 1 };
+#include "Nelo.MQTT.Transport.h"
 
 // TLS settings of the transport, read at every Open. TLS 1.2 or later is
 // negotiated, SNI is sent for host names, and by default the broker's chain
@@ -31,40 +29,11 @@ class TNeloMQTTTlsSettings {
   bool VerifyHostName = true;     // false (with VerifyPeer): the chain is checked, the name is not
 };
 
-// Errors of the socket layer: resolution, connect, connect time-out, TLS and
-// socket failures. what() is the socket layer's own text.
-class ENeloMQTTSocketError : public ENeloMQTTError {
- public:
-  using ENeloMQTTError::ENeloMQTTError;
-};
-
-// A wait for incoming data ran past the read time-out.
-class ENeloMQTTReadTimeout : public ENeloMQTTSocketError {
- public:
-  ENeloMQTTReadTimeout() : ENeloMQTTSocketError("Read timed out") {}
-};
-
-// A write made no progress for the write time-out: the peer stopped reading.
-// The connection has been reported lost before this is raised.
-class ENeloMQTTWriteTimeout : public ENeloMQTTSocketError {
- public:
-  ENeloMQTTWriteTimeout() : ENeloMQTTSocketError("Write timed out") {}
-};
-
-// The connection is closed (by the peer, reset, or closed by this side).
-class ENeloMQTTConnectionClosed : public ENeloMQTTSocketError {
- public:
-  ENeloMQTTConnectionClosed() : ENeloMQTTSocketError("Connection closed") {}
-};
-
-// Notify event: the sender is the transport.
-using TNeloMQTTNotifyEvent = std::function<void(TNeloObject* Sender)>;
-
 // The socket-layer TCP client object (name resolution, connect, TLS, socket);
 // defined in the source file.
 class TNeloMQTTTcpClient;
 
-class TNeloMQTTNetworkConnection : public TNeloObject {
+class TNeloMQTTNetworkConnection : public TNeloMQTTTransport {
  public:
   // Create(Alogger): Port 1883, IPv4, no TLS, empty host name, not ready.
   explicit TNeloMQTTNetworkConnection(TNeloMQTTLogger* Alogger = nullptr);
@@ -79,77 +48,62 @@ class TNeloMQTTNetworkConnection : public TNeloObject {
   // Returns once the TCP connection (and the TLS handshake when UseSSL) is
   // complete: IsReady is then True and OnConnected has run on this thread.
   // Does nothing while IsReady. Raises ENeloMQTTSocketError on failure.
-  void Open();
+  void Open() override;
   // Disconnects and frees the TCP client object. On an established connection
   // OnDisconnected has run (with IsReady False) before Close returns. Safe
   // while another thread is inside HasData, Read or Write: those calls are
   // woken and the socket is freed when the last of them has left.
-  void Close();
+  void Close() override;
   // Never waits, never raises: True when received bytes are waiting. False
   // when not ready; a peer close (orderly, reset or aborted) is reported
   // through OnDisconnected first.
-  bool HasData();
+  bool HasData() override;
   // Never waits: True when received bytes wait in the input buffer (the
   // socket itself is not looked at).
-  bool HasBufferedData();
+  bool HasBufferedData() override;
   // One byte; each wait bounded by the current read time-out (2000 ms after
   // Open, 5000 ms once the array form has been called). Raises
   // ENeloMQTTReadTimeout or ENeloMQTTConnectionClosed. Leaves AByte untouched
   // when not ready.
-  void Read(uint8_t& AByte);
+  void Read(uint8_t& AByte) override;
   // Exactly ALength bytes, appended to AData or replacing it (AAppend False).
   // Sets the read time-out to 5000 ms for the rest of the connection. ALength
   // 0 leaves AData as it is. Leaves AData untouched when not ready.
-  void Read(TNeloMQTTBytes& AData, std::size_t ALength, bool AAppend);
+  void Read(TNeloMQTTBytes& AData, std::size_t ALength, bool AAppend) override;
   // Blocks until every byte is handed to the socket; raises ENeloMQTTSocketError
   // on socket errors. A peer that has closed or reset the connection is
   // reported through OnDisconnected, then ENeloMQTTConnectionClosed is raised.
   // Drops the data silently when not ready. Never raises SIGPIPE. A write
   // that makes no progress for WriteTimeout ms reports the connection lost
   // (OnDisconnected) and raises ENeloMQTTWriteTimeout.
-  void Write(const TNeloMQTTBytes& AData);
+  void Write(const TNeloMQTTBytes& AData) override;
   // Best effort, never waits on a write in progress: when another write holds
   // the socket, or AData cannot be handed over within ATimeoutMs, it gives
   // up. True when every byte was handed to the socket.
-  bool WriteWithin(const TNeloMQTTBytes& AData, int ATimeoutMs);
+  bool WriteWithin(const TNeloMQTTBytes& AData, int ATimeoutMs) override;
   // Shuts the socket down so that every call in progress (Read, Write, a
   // wait) returns at once; reports nothing. The transport is closed or
   // destroyed afterwards.
   void Interrupt();
   // Makes a write in progress (within a quarter second) and every later one
   // give up; reading goes on. The transport is closed or destroyed afterwards.
-  void AbortWrites();
+  void AbortWrites() override;
   // Waits up to ATimeoutMs until received bytes are waiting (or the
   // connection ended, which the next HasData reports) or AWakeFd (-1: none)
   // becomes readable. True when there is something to read. Without an open
   // connection it waits for AWakeFd alone.
-  bool WaitForData(int ATimeoutMs, int AWakeFd);
+  bool WaitForData(int ATimeoutMs, int AWakeFd) override;
 
   static constexpr int kDefaultWriteTimeoutMs = 10000;
   int WriteTimeout() const { return FWriteTimeout.load(); }
   void SetWriteTimeout(int AValue) { FWriteTimeout.store(AValue); }
-  void SetLogger(TNeloMQTTLogger* Alogger);
+  void SetLogger(TNeloMQTTLogger* Alogger) override;
 
-  const std::string& HostName() const { return FHostName; }
-  void SetHostName(const std::string& AValue) { FHostName = AValue; }
-  TIdIPVersion IPVersion() const { return FIPVersion; }
-  void SetIPVersion(TIdIPVersion AValue) { FIPVersion = AValue; }
-  // Only the low 16 bits are used when connecting.
-  int32_t Port() const { return FPort; }
-  void SetPort(int32_t AValue) { FPort = AValue; }
-  bool UseSSL() const { return FUseSSL; }
-  void SetUseSSL(bool AValue) { FUseSSL = AValue; }
-  bool IsReady() const { return FIsReady.load(); }
+  bool IsReady() const override { return FIsReady.load(); }
   // The TLS settings, to be changed before Open.
   TNeloMQTTTlsSettings* SSLIOHandler() { return FSSLIOHandler.get(); }
   // The read time-out in ms of the current socket; 0 when there is none.
   int ReadTimeout() const;
-
-  // Raised on the thread that caused them, only when assigned.
-  TNeloMQTTNotifyEvent OnConnected;
-  TNeloMQTTNotifyEvent OnDisconnected;
-  void SetOnConnected(TNeloMQTTNotifyEvent AEvent) { OnConnected = std::move(AEvent); }
-  void SetOnDisconnected(TNeloMQTTNotifyEvent AEvent) { OnDisconnected = std::move(AEvent); }
 
  protected:
   virtual void DoConnected();
@@ -184,9 +138,5 @@ class TNeloMQTTNetworkConnection : public TNeloObject {
   std::shared_ptr<TNeloMQTTTcpClient> FIdTcpClient;
   std::unique_ptr<TNeloMQTTTlsSettings> FSSLIOHandler;
   std::atomic<bool> FIsReady{false};
-  std::string FHostName;
-  TIdIPVersion FIPVersion = Id_IPv4;
-  int32_t FPort = 1883;
   std::atomic<TNeloMQTTLogger*> FLog{nullptr};
-  bool FUseSSL = false;
 };

@@ -84,39 +84,40 @@ std::optional<TByteVector> TFakeConnection::ReadBytes(std::size_t ACount,
   return bytes;
 }
 
+std::optional<TMqttFrame> TakeFrame(TByteVector& ABytes) {
+  if (ABytes.size() < 2) return std::nullopt;
+  uint32_t length = 0;
+  uint32_t multiplier = 1;
+  std::size_t at = 1;
+  bool complete = false;
+  while (at < ABytes.size()) {
+    const uint8_t digit = ABytes[at++];
+    length += (digit & 0x7F) * multiplier;
+    multiplier *= 128;
+    if ((digit & 0x80) == 0) {
+      complete = true;
+      break;
+    }
+    if (at - 1 >= 4) {
+      ABytes.clear();  // no way to find the next frame after this
+      throw std::runtime_error("malformed remaining length (more than four bytes)");
+    }
+  }
+  if (!complete || ABytes.size() < at + length) return std::nullopt;
+  TMqttFrame frame;
+  frame.FirstByte = ABytes[0];
+  frame.RemainingLength = length;
+  frame.Body.assign(ABytes.begin() + static_cast<std::ptrdiff_t>(at),
+                    ABytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+  frame.Raw.assign(ABytes.begin(), ABytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+  ABytes.erase(ABytes.begin(), ABytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+  return frame;
+}
+
 std::optional<TMqttFrame> TFakeConnection::ReadFrame(std::chrono::milliseconds ATimeout) {
   const auto deadline = std::chrono::steady_clock::now() + ATimeout;
   for (;;) {
-    // Is a whole frame buffered?
-    if (FInput.size() >= 2) {
-      uint32_t length = 0;
-      uint32_t multiplier = 1;
-      std::size_t at = 1;
-      bool complete = false;
-      while (at < FInput.size()) {
-        const uint8_t digit = FInput[at++];
-        length += (digit & 0x7F) * multiplier;
-        multiplier *= 128;
-        if ((digit & 0x80) == 0) {
-          complete = true;
-          break;
-        }
-        if (at - 1 >= 4) {
-          FInput.clear();  // no way to find the next frame after this
-          throw std::runtime_error("malformed remaining length (more than four bytes)");
-        }
-      }
-      if (complete && FInput.size() >= at + length) {
-        TMqttFrame frame;
-        frame.FirstByte = FInput[0];
-        frame.RemainingLength = length;
-        frame.Body.assign(FInput.begin() + static_cast<std::ptrdiff_t>(at),
-                          FInput.begin() + static_cast<std::ptrdiff_t>(at + length));
-        frame.Raw.assign(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(at + length));
-        FInput.erase(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(at + length));
-        return frame;
-      }
-    }
+    if (auto frame = TakeFrame(FInput)) return frame;
     if (!Receive(deadline)) return std::nullopt;
   }
 }

@@ -37,6 +37,11 @@ TByteVector EncodeRemainingLength(uint32_t AValue);
 // AFirstByte + remaining length of ABody + ABody.
 TByteVector MakeFrame(uint8_t AFirstByte, const TByteVector& ABody = TByteVector());
 
+// Takes the first whole frame off the front of ABytes; nothing while it is
+// incomplete. Throws std::runtime_error for a remaining length longer than
+// four bytes (and drops ABytes).
+std::optional<TMqttFrame> TakeFrame(TByteVector& ABytes);
+
 // One accepted connection.
 class TFakeConnection {
  public:
