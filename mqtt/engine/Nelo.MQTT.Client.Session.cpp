@@ -91,6 +91,16 @@ void TNeloMQTTNeloMQTTClientSession::SetOnPacketQueued(std::function<void()> ANo
   FOnPacketQueued = std::move(ANotify);
 }
 
+void TNeloMQTTNeloMQTTClientSession::SetOnAnswersDrained(std::function<void()> ANotify) {
+  std::lock_guard<std::mutex> lock(FNotifyLock);
+  FOnAnswersDrained = std::move(ANotify);
+}
+
+int TNeloMQTTNeloMQTTClientSession::QueuedAnswers() {
+  TNeloMQTTListGuard guard(FControlQueue);
+  return guard->Count();
+}
+
 void TNeloMQTTNeloMQTTClientSession::NotifyPacketQueued() {
   std::lock_guard<std::mutex> lock(FNotifyLock);
   if (FOnPacketQueued) FOnPacketQueued();
@@ -213,11 +223,19 @@ std::unique_ptr<TQueuedOutPacket> TNeloMQTTNeloMQTTClientSession::GetNextInFligh
   // Acknowledgements, PUBRELs and pings first: they never wait behind new
   // PUBLISHes or a full window (the broker needs them to close exchanges).
   {
-    TNeloMQTTListGuard control(FControlQueue);
-    if (auto packet = control->ExtractFirst()) {
-      if (packet->PacketType() == mtPUBREL) --FQueuedPubRels;
-      return packet;
+    std::unique_ptr<TQueuedOutPacket> packet;
+    bool drained = false;
+    {
+      TNeloMQTTListGuard control(FControlQueue);
+      packet = control->ExtractFirst();
+      if (packet && packet->PacketType() == mtPUBREL) --FQueuedPubRels;
+      drained = packet && control->Count() == kAnswerBacklog / 2 - 1;
     }
+    if (drained) {
+      std::lock_guard<std::mutex> lock(FNotifyLock);
+      if (FOnAnswersDrained) FOnAnswersDrained();
+    }
+    if (packet) return packet;
   }
   TNeloMQTTListGuard guard(FInFlightPacketsQueue);
   // Each packet waiting when the pass began is visited once: the writer puts

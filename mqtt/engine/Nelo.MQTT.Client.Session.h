@@ -142,6 +142,17 @@ class TNeloMQTTNeloMQTTClientSession {
   // Called (outside the session's locks) after a packet was queued; the
   // writer wakes itself with it.
   void SetOnPacketQueued(std::function<void()> ANotify);
+  // Answers the writer has not yet taken (acknowledgements, PUBRELs and
+  // PINGREQs). From kAnswerBacklog on, the reader takes in no more frames:
+  // each would add an answer, and a client that cannot send its answers as
+  // fast as frames arrive would otherwise pile them up without bound while
+  // the broker holds every unanswered message.
+  static constexpr int kAnswerBacklog = 64;
+  int QueuedAnswers();
+  bool AnswersBacklogged() { return QueuedAnswers() >= kAnswerBacklog; }
+  // Called (outside the session's locks) when the writer has taken the
+  // backlog of answers down to half of kAnswerBacklog; the reader resumes.
+  void SetOnAnswersDrained(std::function<void()> ANotify);
   // Packets queued and not yet released: queued, being sent, or waiting for
   // their acknowledgement (the CONNECT is not counted).
   int OutstandingPackets() const { return FOutstanding.load(); }
@@ -226,5 +237,6 @@ class TNeloMQTTNeloMQTTClientSession {
   std::atomic<int> FOutstanding{0};
   std::mutex FNotifyLock;
   std::function<void()> FOnPacketQueued;
+  std::function<void()> FOnAnswersDrained;
   void NotifyPacketQueued();
 };

@@ -116,10 +116,12 @@ TNeloMQTTReaderThread::TNeloMQTTReaderThread(TNeloMQTTTransport* AConnection,
                                              TNeloMQTTNeloMQTTClientSession* ASession, TNeloMQTTLogger* ALog)
     : TNeloMQTTWorkerThread(AConnection, ASession, ALog) {
   FWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (FSession) FSession->SetOnAnswersDrained([this] { Wake(); });
   Start();
 }
 
 TNeloMQTTReaderThread::~TNeloMQTTReaderThread() {
+  if (FSession) FSession->SetOnAnswersDrained(nullptr);
   Stop();
   if (FWakeFd >= 0) ::close(FWakeFd);
 }
@@ -134,7 +136,9 @@ void TNeloMQTTReaderThread::Signal() {
 }
 
 void TNeloMQTTReaderThread::WaitForWork(int AMs) {
-  if (Paused() || FConnection == nullptr || FWakeFd < 0) {
+  // Paused, or held back until the writer has sent the answers queued so
+  // far: only a Wake (resuming, the backlog drained) or termination ends it.
+  if (Paused() || FConnection == nullptr || FWakeFd < 0 || FSession->AnswersBacklogged()) {
     TNeloMQTTWorkerThread::WaitForWork(AMs);
     return;
   }
@@ -169,7 +173,7 @@ void TNeloMQTTReaderThread::DoWork() {
   bool inFrame = false;
   int batched = 0;
   try {
-    while (!Paused() && !Terminated() && FConnection->HasData()) {
+    while (!Paused() && !Terminated() && !FSession->AnswersBacklogged() && FConnection->HasData()) {
       TNeloMQTTLogger* log = Logger();
       TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInDataDetected);
       uint8_t first = 0;

@@ -17,9 +17,7 @@ constexpr int kBodyReadTimeoutMs = 5000;
 
 }  // namespace
 
-TNeloMQTTMemoryTransport::TNeloMQTTMemoryTransport() {
-  FSignalFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-}
+TNeloMQTTMemoryTransport::TNeloMQTTMemoryTransport() { FSignalFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
 
 TNeloMQTTMemoryTransport::~TNeloMQTTMemoryTransport() {
   if (FSignalFd >= 0) ::close(FSignalFd);

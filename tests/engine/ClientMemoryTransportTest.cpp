@@ -4,10 +4,12 @@
 // out whole, in order and acknowledged once each.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
 #include "EngineTestSupport.h"
+#include "Nelo.MQTT.Client.Session.h"
 #include "Nelo.MQTT.MemoryTransport.h"
 
 using namespace tessiva::test;
@@ -121,9 +123,9 @@ TEST_P(ClientMemoryBurstTest, EveryMessageArrivesOnceInOrderAndIsAcknowledged) {
   ConnectAccepted();
   TByteVector burst;
   for (int i = 1; i <= kCount; ++i) {
-    const TByteVector frame = MakeFrame(static_cast<uint8_t>(0x30 | (c.Qos << 1)),
-                                        PublishBody("burst", static_cast<uint16_t>(i), c.Qos,
-                                                    Text("message " + std::to_string(i))));
+    const TByteVector frame = MakeFrame(
+        static_cast<uint8_t>(0x30 | (c.Qos << 1)),
+        PublishBody("burst", static_cast<uint16_t>(i), c.Qos, Text("message " + std::to_string(i))));
     burst.insert(burst.end(), frame.begin(), frame.end());
   }
   FeedInPieces(burst, c.MaxPiece, 17);
@@ -164,6 +166,33 @@ INSTANTIATE_TEST_SUITE_P(Bursts, ClientMemoryBurstTest,
                                   (AInfo.param.MaxPiece == 0 ? std::string("Whole")
                                                              : "UpTo" + std::to_string(AInfo.param.MaxPiece));
                          });
+
+// With sent-packet notifications on, the writer hands every send to the main
+// thread, while the reader hands frames over 64 at a time: a flood of QoS 1
+// messages would have the answers pile up faster than they go out (a broker
+// holds every message it has no answer for, and drops new ones past its
+// queue limit). The reader waits for the writer instead.
+TEST_F(ClientMemoryTransportTest, AnswersDoNotPileUpWhileTheWriterLagsBehindTheReader) {
+  constexpr int kCount = 3000;
+  ConnectAccepted();
+  TByteVector burst;
+  for (int i = 1; i <= kCount; ++i) {
+    const TByteVector frame =
+        MakeFrame(0x32, PublishBody("flood", static_cast<uint16_t>(i), 1, Text(std::to_string(i))));
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  FTransport->Feed(burst);
+  int mostQueued = 0;
+  std::size_t acks = 0;
+  const bool allAnswered = PumpUntil([&] {
+    mostQueued = std::max(mostQueued, FClient->Session()->QueuedAnswers());
+    acks += FTransport->TakeWritten().size() / 4;
+    return acks >= static_cast<std::size_t>(kCount);
+  });
+  ASSERT_TRUE(allAnswered) << acks << " answers of " << kCount;
+  EXPECT_LE(mostQueued, TNeloMQTTNeloMQTTClientSession::kAnswerBacklog + TNeloMQTTReaderThread::kBatchFrames);
+  ASSERT_TRUE(PumpUntil([this] { return FPublishes.size() == static_cast<std::size_t>(kCount); }));
+}
 
 TEST_F(ClientMemoryTransportTest, ARefusedOpenEndsInServerUnavailableAndTheNextConnectOpensAgain) {
   FTransport->SetRefuseOpen(true);
