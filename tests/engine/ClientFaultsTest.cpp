@@ -213,6 +213,16 @@ TEST_F(ClientFaultsTest, ProtocolViolationsCloseTheConnection) {
 }
 
 TEST_F(ClientFaultsTest, AFrameLargerThanTheCapClosesTheConnectionBeforeItsBodyIsRead) {
+  // Refused for its size, not for a body that never came (a read time-out
+  // would close the connection too, seconds later).
+  const auto capRefusals = [this] {
+    std::size_t count = 0;
+    for (const auto& entry : FLog.Entries())
+      if (entry.Message == "IN - Read exception" &&
+          entry.Line.find("is larger than MaxIncomingPacketSize") != std::string::npos)
+        ++count;
+    return count;
+  };
   FClient->SetMaxIncomingPacketSize(1000);
   EXPECT_EQ(TNeloMQTTClient().MaxIncomingPacketSize(), 64u * 1024 * 1024);
   ConnectAccepted();
@@ -226,12 +236,14 @@ TEST_F(ClientFaultsTest, AFrameLargerThanTheCapClosesTheConnectionBeforeItsBodyI
   EXPECT_TRUE(ClientClosed());
   EXPECT_TRUE(PumpUntil([this] { return FClient->ConnectionStatus() == csConnectionLost; }));
   EXPECT_EQ(FLog.Count("IN - Read exception"), 1u);
+  EXPECT_EQ(capRefusals(), 1u);
   // A 256 MiB header the same way, on the default cap.
   FClient->SetMaxIncomingPacketSize(TNeloMQTTNeloMQTTClientSession::kDefaultMaxIncomingPacketSize);
   ConnectAccepted(false);
   FConnection->Send(Bytes({0x90, 0xFF, 0xFF, 0xFF, 0x7F}));
   EXPECT_TRUE(ClientClosed());
   EXPECT_EQ(FLog.Count("IN - Read exception"), 2u);
+  EXPECT_EQ(capRefusals(), 2u);
 }
 
 TEST_F(ClientFaultsTest, AConnAckThatNeverComesClosesTheConnection) {
