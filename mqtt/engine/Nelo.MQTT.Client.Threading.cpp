@@ -107,6 +107,9 @@ void TNeloMQTTWorkerThread::Execute() {
   }
   TNeloMQTTLogHelper::Info(Logger(), this, TNeloMQTTEngineTexts::kThreadStopped);
   FFinished.store(true);
+  // The main thread may be serving hand-offs until this thread is through
+  // (WaitFor): it need not wait out its pause.
+  NeloInterruptCheckSynchronize();
 }
 
 // ---------------------------------------------------------------------------

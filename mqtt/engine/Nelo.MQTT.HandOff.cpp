@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -26,6 +27,7 @@ struct THandOff {
   std::condition_variable Queued;  // the main thread waits for steps
   std::condition_variable Done;    // workers wait for their step to have run
   std::deque<std::shared_ptr<THandOffStep>> Steps;
+  uint64_t Interruptions = 0;  // NeloInterruptCheckSynchronize calls so far
   std::mutex WakeLock;
   std::function<void()> Wake;
 };
@@ -117,6 +119,15 @@ void NeloCancelQueued(const void* AOwner) {
   }
 }
 
+void NeloInterruptCheckSynchronize() {
+  THandOff& h = HandOff();
+  {
+    std::lock_guard<std::mutex> lock(h.Lock);
+    ++h.Interruptions;
+  }
+  h.Queued.notify_all();
+}
+
 bool NeloCheckSynchronize(int ATimeoutMs) {
   if (!NeloIsMainThread()) return false;
   THandOff& h = HandOff();
@@ -125,8 +136,11 @@ bool NeloCheckSynchronize(int ATimeoutMs) {
     std::shared_ptr<THandOffStep> step;
     {
       std::unique_lock<std::mutex> lock(h.Lock);
-      if (h.Steps.empty() && !ran && ATimeoutMs > 0)
-        h.Queued.wait_for(lock, std::chrono::milliseconds(ATimeoutMs), [&] { return !h.Steps.empty(); });
+      if (h.Steps.empty() && !ran && ATimeoutMs > 0) {
+        const uint64_t interruptions = h.Interruptions;
+        h.Queued.wait_for(lock, std::chrono::milliseconds(ATimeoutMs),
+                          [&] { return !h.Steps.empty() || h.Interruptions != interruptions; });
+      }
       if (h.Steps.empty()) return ran;
       step = h.Steps.front();
       h.Steps.pop_front();

@@ -12,6 +12,9 @@ void NeloSynchronize(const std::function<void()>& AStep);
 // On the main thread: runs every waiting step, waiting up to ATimeoutMs for the
 // first one; returns true when at least one ran.
 bool NeloCheckSynchronize(int ATimeoutMs = 0);
+// Ends a NeloCheckSynchronize that is waiting for a first step, as if one had
+// come (a worker the main thread waits for has ended, say).
+void NeloInterruptCheckSynchronize();
 // Host hook, called on the worker thread right after it queued a step, so the
 // host can wake its main loop (the console posts a queued call of
 // NeloCheckSynchronize() into the Qt event loop). Unset: nothing is called.

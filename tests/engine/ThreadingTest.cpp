@@ -69,6 +69,24 @@ TEST(HandOffTest, CancelledStepsNeverRun) {
   EXPECT_EQ(runs.load(), 10);
 }
 
+// A main thread waiting for a first step (as while it waits for a worker to
+// end) is let go by an interruption: nothing ran, and it returns long before
+// its time-out, which is longer than the suite may run.
+TEST(HandOffTest, AnInterruptionEndsTheWaitForAFirstStep) {
+  NeloSetMainThread();
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    // Until the main thread is out of its wait, for a few seconds at most.
+    for (int i = 0; i < 1000 && !returned.load(); ++i) {
+      NeloInterruptCheckSynchronize();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  EXPECT_FALSE(NeloCheckSynchronize(30 * 60 * 1000));
+  returned = true;
+  worker.join();
+}
+
 // A worker whose every pass hands a step to the main thread.
 class THandingWorker final : public TNeloMQTTWorkerThread {
  public:
