@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "CliJson.h"
+#include "Json.h"
 #include "PrintTask.h"
 #include "Render.h"
 
@@ -12,8 +12,8 @@ namespace {
 
 // A non-negative decimal count given as a JSON string (the envelope's way)
 // or a number; -1 when it is neither.
-long long CountValue(const TCliJsonValue* AValue) {
-  if (AValue == nullptr || (!AValue->IsString() && AValue->Kind != TCliJsonValue::jkNumber)) return -1;
+long long CountValue(const TJsonValue* AValue) {
+  if (AValue == nullptr || (!AValue->IsString() && AValue->Kind != TJsonValue::jkNumber)) return -1;
   const std::string& t = AValue->Text;
   if (t.empty() || t.size() > 12) return -1;
   long long n = 0;
@@ -44,17 +44,17 @@ TPrinterJobResult Refusal(const std::string& ATaskId, const char* AStatus, const
 
 // The task ids of the entries, where they can be read (for refusing a
 // whole envelope entry by entry).
-std::vector<std::string> EntryTaskIds(const TCliJsonValue* AList) {
+std::vector<std::string> EntryTaskIds(const TJsonValue* AList) {
   std::vector<std::string> ids;
   if (AList == nullptr || !AList->IsArray()) return ids;
-  for (const TCliJsonValue& entry : AList->Items) {
-    const TCliJsonValue* id = entry.IsObject() ? entry.Member("task_id") : nullptr;
+  for (const TJsonValue& entry : AList->Items) {
+    const TJsonValue* id = entry.IsObject() ? entry.Member("task_id") : nullptr;
     ids.push_back(id != nullptr && id->IsString() ? id->Text : std::string());
   }
   return ids;
 }
 
-std::vector<TPrinterJobResult> RefuseAll(const TCliJsonValue* AList, const char* AStatus,
+std::vector<TPrinterJobResult> RefuseAll(const TJsonValue* AList, const char* AStatus,
                                          const std::string& AReason) {
   std::vector<TPrinterJobResult> out;
   std::vector<std::string> ids = EntryTaskIds(AList);
@@ -63,16 +63,16 @@ std::vector<TPrinterJobResult> RefuseAll(const TCliJsonValue* AList, const char*
   return out;
 }
 
-TPrinterJobResult PrintEntry(const TCliJsonValue& AEntry, const TPrinterJobOptions& AOptions) {
+TPrinterJobResult PrintEntry(const TJsonValue& AEntry, const TPrinterJobOptions& AOptions) {
   if (!AEntry.IsObject()) return Refusal("", kJobNotAnEnvelope, "an entry of list is not an object");
-  const TCliJsonValue* id = AEntry.Member("task_id");
+  const TJsonValue* id = AEntry.Member("task_id");
   if (id == nullptr || !id->IsString() || id->Text.empty())
     return Refusal("", kJobNotAnEnvelope, "an entry of list has no task_id");
   const std::string& taskId = id->Text;
   if (AOptions.SeenBefore && AOptions.SeenBefore(taskId))
     return Refusal(taskId, kJobDuplicate, "task " + taskId + " was printed before");
 
-  const TCliJsonValue* target = AEntry.Member("target_file");
+  const TJsonValue* target = AEntry.Member("target_file");
   if (target == nullptr || !target->IsString())
     return Refusal(taskId, kJobNotAnEnvelope, "the entry has no target_file");
   const long long fileSize = CountValue(AEntry.Member("file_size"));
@@ -126,18 +126,18 @@ std::vector<TPrinterJobResult> RunPrinterJob(const std::string& AMessage,
   if (AMessage.size() > kMaxJobMessageBytes)
     return {
         Refusal("", kJobTooLarge, "the message is over " + std::to_string(kMaxJobMessageBytes) + " bytes")};
-  TCliJsonValue root;
+  TJsonValue root;
   try {
-    root = ParseCliJson(AMessage, 16);
-  } catch (const ECliJson& e) {
+    root = ParseJson(AMessage, 16);
+  } catch (const EJsonError& e) {
     return {Refusal("", kJobNotAnEnvelope, std::string("not a valid envelope: ") + e.what())};
   }
   if (!root.IsObject()) return {Refusal("", kJobNotAnEnvelope, "not a valid envelope: not a JSON object")};
-  const TCliJsonValue* list = root.Member("list");
-  const TCliJsonValue* kind = root.Member("kind");
+  const TJsonValue* list = root.Member("list");
+  const TJsonValue* kind = root.Member("kind");
   if (kind == nullptr || !kind->IsString() || kind->Text != "PRINT_TASK")
     return RefuseAll(list, kJobNotAnEnvelope, "not a valid envelope: kind is not PRINT_TASK");
-  const TCliJsonValue* dvsno = root.Member("dvsno");
+  const TJsonValue* dvsno = root.Member("dvsno");
   if (dvsno == nullptr || !dvsno->IsString())
     return RefuseAll(list, kJobNotAnEnvelope, "not a valid envelope: no dvsno");
   if (list == nullptr || !list->IsArray() || list->Items.empty())
@@ -154,20 +154,20 @@ std::vector<TPrinterJobResult> RunPrinterJob(const std::string& AMessage,
 
   std::vector<TPrinterJobResult> out;
   out.reserve(list->Items.size());
-  for (const TCliJsonValue& entry : list->Items) out.push_back(PrintEntry(entry, AOptions));
+  for (const TJsonValue& entry : list->Items) out.push_back(PrintEntry(entry, AOptions));
   return out;
 }
 
 std::string PrintTaskDoneReply(const std::string& ASerial, const TPrinterJobResult& AResult) {
-  std::string s = "{\"dvsno\":" + CliJsonQuote(ASerial) +
-                  ",\"kind\":\"PRINT_TASK_DONE\",\"task_id\":" + CliJsonQuote(AResult.TaskId) +
-                  ",\"status\":" + CliJsonQuote(AResult.Status);
-  if (AResult.Status != kJobPrinted) s += ",\"reason\":" + CliJsonQuote(AResult.Reason);
+  std::string s = "{\"dvsno\":" + JsonQuote(ASerial) +
+                  ",\"kind\":\"PRINT_TASK_DONE\",\"task_id\":" + JsonQuote(AResult.TaskId) +
+                  ",\"status\":" + JsonQuote(AResult.Status);
+  if (AResult.Status != kJobPrinted) s += ",\"reason\":" + JsonQuote(AResult.Reason);
   s += "}";
   return s;
 }
 
 std::string PrinterStatusMessage(const std::string& ASerial, bool AOnline) {
-  return "{\"dvsno\":" + CliJsonQuote(ASerial) + ",\"kind\":\"PRINTER_STATUS\",\"status\":\"" +
+  return "{\"dvsno\":" + JsonQuote(ASerial) + ",\"kind\":\"PRINTER_STATUS\",\"status\":\"" +
          (AOnline ? "online" : "offline") + "\"}";
 }

@@ -5,7 +5,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "CliJson.h"
+#include "Json.h"
 #include "PrintPresets.h"
 
 bool PresetEnvelope(const std::string& AName, std::string& AEnvelope) {
@@ -52,14 +52,14 @@ std::string NewTaskId() {
 }
 
 TTaskEnvelopeTemplate::TTaskEnvelopeTemplate(std::string AEnvelope) : FText(std::move(AEnvelope)) {
-  const TCliJsonValue root = ParseCliJson(FText);
-  const TCliJsonValue* dvsno = root.IsObject() ? root.Member("dvsno") : nullptr;
+  const TJsonValue root = ParseJson(FText);
+  const TJsonValue* dvsno = root.IsObject() ? root.Member("dvsno") : nullptr;
   if (dvsno == nullptr || !dvsno->IsString()) throw std::runtime_error("the envelope has no \"dvsno\" text");
   FDvsno = {dvsno->Begin, dvsno->End};
-  const TCliJsonValue* list = root.Member("list");
+  const TJsonValue* list = root.Member("list");
   if (list != nullptr && list->IsArray()) {
-    for (const TCliJsonValue& entry : list->Items) {
-      const TCliJsonValue* id = entry.IsObject() ? entry.Member("task_id") : nullptr;
+    for (const TJsonValue& entry : list->Items) {
+      const TJsonValue* id = entry.IsObject() ? entry.Member("task_id") : nullptr;
       if (id != nullptr && id->IsString()) FTaskIds.emplace_back(id->Begin, id->End);
     }
   }
@@ -73,10 +73,10 @@ std::string TTaskEnvelopeTemplate::Make(const std::string& ADvsno,
     std::string Value;
   };
   std::vector<TSplice> splices;
-  splices.push_back({FDvsno.first, FDvsno.second, CliJsonQuote(ADvsno)});
+  splices.push_back({FDvsno.first, FDvsno.second, JsonQuote(ADvsno)});
   for (std::size_t i = 0; i < FTaskIds.size(); ++i) {
     const std::string& id = ATaskIds.empty() ? std::string() : ATaskIds[std::min(i, ATaskIds.size() - 1)];
-    splices.push_back({FTaskIds[i].first, FTaskIds[i].second, CliJsonQuote(id)});
+    splices.push_back({FTaskIds[i].first, FTaskIds[i].second, JsonQuote(id)});
   }
   std::sort(splices.begin(), splices.end(),
             [](const TSplice& a, const TSplice& b) { return a.Begin < b.Begin; });

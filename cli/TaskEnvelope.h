@@ -18,7 +18,7 @@ std::string NewTaskId();
 
 class TTaskEnvelopeTemplate {
  public:
-  // Reads AEnvelope; throws ECliJson when it is not JSON, std::runtime_error
+  // Reads AEnvelope; throws EJsonError when it is not JSON, std::runtime_error
   // when it has no `dvsno` string or no entry with a `task_id` string.
   explicit TTaskEnvelopeTemplate(std::string AEnvelope);
 

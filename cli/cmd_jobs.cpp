@@ -13,10 +13,10 @@
 
 #include "BitmapPrintJob.h"
 #include "CliCommand.h"
-#include "CliJson.h"
 #include "CliMqtt.h"
 #include "CliOptions.h"
 #include "Fleet.h"
+#include "Json.h"
 #include "Nelo.MQTT.Client.Threading.h"
 #include "Nelo.MQTT.Topics.h"
 #include "PrinterJob.h"
@@ -196,15 +196,15 @@ int RunJobs(const std::vector<std::string>& AArgs) {
   client.OnPublishReceived = [&](TNeloObject*, uint16_t, const std::string&, const TNeloMQTTBytes& APayload) {
     const auto now = std::chrono::steady_clock::now();
     lastReply = now;
-    TCliJsonValue reply;
+    TJsonValue reply;
     try {
-      reply = ParseCliJson(std::string(APayload.begin(), APayload.end()), 8);
-    } catch (const ECliJson&) {
+      reply = ParseJson(std::string(APayload.begin(), APayload.end()), 8);
+    } catch (const EJsonError&) {
       ++unmatched;
       return;
     }
-    const TCliJsonValue* kind = reply.IsObject() ? reply.Member("kind") : nullptr;
-    const TCliJsonValue* status = reply.IsObject() ? reply.Member("status") : nullptr;
+    const TJsonValue* kind = reply.IsObject() ? reply.Member("kind") : nullptr;
+    const TJsonValue* status = reply.IsObject() ? reply.Member("status") : nullptr;
     if (kind == nullptr || !kind->IsString()) {
       ++unmatched;
       return;
@@ -214,7 +214,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
       if (status != nullptr && status->Text == "offline") ++offline;
       return;
     }
-    const TCliJsonValue* id = reply.Member("task_id");
+    const TJsonValue* id = reply.Member("task_id");
     if (kind->Text != "PRINT_TASK_DONE" || id == nullptr || !id->IsString()) {
       ++unmatched;
       return;
@@ -231,7 +231,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
     }
     ++answered;
     job.Status = status != nullptr && status->IsString() ? status->Text : std::string("?");
-    const TCliJsonValue* reason = reply.Member("reason");
+    const TJsonValue* reason = reply.Member("reason");
     if (reason != nullptr && reason->IsString()) job.Reason = reason->Text;
     job.Ms = std::chrono::duration<double, std::milli>(now - job.Sent).count();
   };
@@ -356,7 +356,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
     for (const auto& [status, n] : refusedByStatus) {
       if (!first) j += ",";
       first = false;
-      j += CliJsonQuote(status) + ":" + std::to_string(n);
+      j += JsonQuote(status) + ":" + std::to_string(n);
     }
     j += "},\"lost\":" + std::to_string(lost) + ",\"duplicates\":" + std::to_string(duplicates) +
          ",\"unmatched\":" + std::to_string(unmatched) + ",\"online\":" + std::to_string(online) +

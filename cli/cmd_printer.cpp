@@ -366,9 +366,9 @@ class TPrinterFleet {
     std::printf("%s %s %s %s %d %s", UtcTimestamp().c_str(), AP.Serial.c_str(),
                 AR.TaskId.empty() ? "-" : AR.TaskId.c_str(), AR.Language.empty() ? "-" : AR.Language.c_str(),
                 AR.Pages, AR.Status.c_str());
-    if (!AR.Reason.empty()) std::printf(" reason=%s", CliJsonQuoteForLine(AR.Reason).c_str());
+    if (!AR.Reason.empty()) std::printf(" reason=%s", JsonQuoteForLine(AR.Reason).c_str());
   }
-  static std::string CliJsonQuoteForLine(const std::string& AText);
+  static std::string JsonQuoteForLine(const std::string& AText);
 
   void Reply(std::size_t AIndex, const std::string& APayload) {
     TVirtualPrinter& p = *FPrinters[AIndex];
@@ -432,7 +432,7 @@ class TPrinterFleet {
   TFleetCounters FCounters;
 };
 
-std::string TPrinterFleet::CliJsonQuoteForLine(const std::string& AText) {
+std::string TPrinterFleet::JsonQuoteForLine(const std::string& AText) {
   std::string out = "\"";
   for (const char c : AText) {
     if (c == '"' || c == '\\') out += '\\';

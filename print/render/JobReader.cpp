@@ -1,212 +1,20 @@
 #include "JobReader.h"
 
 #include <cctype>
-#include <memory>
-#include <stdexcept>
 #include <utility>
 
+#include "Json.h"
 #include "PrintTask.h"
 
 namespace {
 
-// Just enough JSON: objects keep their members in order, strings keep where
-// they started in the text.
-struct TJsonMember;
+// Where a finding about AValue points: a string's first character, any other
+// value's first byte.
+size_t Where(const TJsonValue& AValue) { return AValue.Begin + (AValue.IsString() ? 1 : 0); }
 
-struct TJson {
-  enum TKind { jNull, jBool, jNumber, jString, jArray, jObject } Kind = jNull;
-  std::string Text;  // string value, or the number's text
-  size_t Offset = 0;
-  std::vector<TJson> Items;
-  std::vector<TJsonMember> Members;
-
-  const TJson* Member(const std::string& AName) const;
-};
-
-struct TJsonMember {
-  std::string first;
-  TJson second;
-};
-
-const TJson* TJson::Member(const std::string& AName) const {
-  for (const TJsonMember& m : Members)
-    if (m.first == AName) return &m.second;
-  return nullptr;
-}
-
-class EJson : public std::runtime_error {
- public:
-  EJson(const std::string& AText, size_t AOffset) : std::runtime_error(AText), Offset(AOffset) {}
-  size_t Offset;
-};
-
-class TJsonParser {
- public:
-  explicit TJsonParser(const std::string& AText) : FText(AText) {}
-
-  TJson Parse() {
-    TJson v = Value(0);
-    Blank();
-    if (FAt != FText.size()) throw EJson("text after the JSON value", FAt);
-    return v;
-  }
-
- private:
-  void Blank() {
-    while (FAt < FText.size() &&
-           (FText[FAt] == ' ' || FText[FAt] == '\t' || FText[FAt] == '\r' || FText[FAt] == '\n'))
-      ++FAt;
-  }
-  char Peek() {
-    Blank();
-    if (FAt >= FText.size()) throw EJson("unexpected end of text", FAt);
-    return FText[FAt];
-  }
-  void Expect(char AChar) {
-    if (Peek() != AChar) throw EJson(std::string("'") + AChar + "' expected", FAt);
-    ++FAt;
-  }
-
-  TJson Value(int ADepth) {
-    if (ADepth > 64) throw EJson("nested too deeply", FAt);
-    const char c = Peek();
-    TJson v;
-    v.Offset = FAt;
-    if (c == '{') {
-      v.Kind = TJson::jObject;
-      ++FAt;
-      if (Peek() == '}') {
-        ++FAt;
-        return v;
-      }
-      for (;;) {
-        if (Peek() != '"') throw EJson("member name expected", FAt);
-        std::string name = String().Text;
-        Expect(':');
-        v.Members.push_back(TJsonMember{std::move(name), Value(ADepth + 1)});
-        if (Peek() == ',') {
-          ++FAt;
-          continue;
-        }
-        Expect('}');
-        return v;
-      }
-    }
-    if (c == '[') {
-      v.Kind = TJson::jArray;
-      ++FAt;
-      if (Peek() == ']') {
-        ++FAt;
-        return v;
-      }
-      for (;;) {
-        v.Items.push_back(Value(ADepth + 1));
-        if (Peek() == ',') {
-          ++FAt;
-          continue;
-        }
-        Expect(']');
-        return v;
-      }
-    }
-    if (c == '"') return String();
-    for (const char* word : {"true", "false", "null"}) {
-      if (FText.compare(FAt, std::char_traits<char>::length(word), word) == 0) {
-        v.Kind = word[0] == 'n' ? TJson::jNull : TJson::jBool;
-        v.Text = word;
-        FAt += std::char_traits<char>::length(word);
-        return v;
-      }
-    }
-    if (c == '-' || (c >= '0' && c <= '9')) {
-      v.Kind = TJson::jNumber;
-      const size_t from = FAt;
-      while (FAt < FText.size() &&
-             (std::isdigit(static_cast<unsigned char>(FText[FAt])) || FText[FAt] == '-' ||
-              FText[FAt] == '+' || FText[FAt] == '.' || FText[FAt] == 'e' || FText[FAt] == 'E'))
-        ++FAt;
-      v.Text = FText.substr(from, FAt - from);
-      return v;
-    }
-    throw EJson("a JSON value expected", FAt);
-  }
-
-  TJson String() {
-    TJson v;
-    v.Kind = TJson::jString;
-    v.Offset = FAt + 1;
-    ++FAt;  // opening quote
-    for (;;) {
-      if (FAt >= FText.size()) throw EJson("unterminated string", v.Offset - 1);
-      const char c = FText[FAt++];
-      if (c == '"') return v;
-      if (static_cast<unsigned char>(c) < 0x20) throw EJson("control character in a string", FAt - 1);
-      if (c != '\\') {
-        v.Text += c;
-        continue;
-      }
-      if (FAt >= FText.size()) throw EJson("unterminated string", v.Offset - 1);
-      const char e = FText[FAt++];
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          v.Text += e;
-          break;
-        case 'b':
-          v.Text += '\b';
-          break;
-        case 'f':
-          v.Text += '\f';
-          break;
-        case 'n':
-          v.Text += '\n';
-          break;
-        case 'r':
-          v.Text += '\r';
-          break;
-        case 't':
-          v.Text += '\t';
-          break;
-        case 'u': {
-          if (FAt + 4 > FText.size()) throw EJson("bad \\u escape", FAt - 2);
-          unsigned code = 0;
-          for (int i = 0; i < 4; ++i) {
-            const char h = FText[FAt++];
-            code <<= 4;
-            if (h >= '0' && h <= '9')
-              code |= static_cast<unsigned>(h - '0');
-            else if (h >= 'a' && h <= 'f')
-              code |= static_cast<unsigned>(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F')
-              code |= static_cast<unsigned>(h - 'A' + 10);
-            else
-              throw EJson("bad \\u escape", FAt - 1);
-          }
-          if (code < 0x80) {
-            v.Text += static_cast<char>(code);
-          } else if (code < 0x800) {
-            v.Text += static_cast<char>(0xC0 | (code >> 6));
-            v.Text += static_cast<char>(0x80 | (code & 0x3F));
-          } else {
-            v.Text += static_cast<char>(0xE0 | (code >> 12));
-            v.Text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            v.Text += static_cast<char>(0x80 | (code & 0x3F));
-          }
-          break;
-        }
-        default:
-          throw EJson("bad escape in a string", FAt - 2);
-      }
-    }
-  }
-
-  const std::string& FText;
-  size_t FAt = 0;
-};
-
-std::string ValueText(const TJson& AValue) {
-  return AValue.Kind == TJson::jString ? AValue.Text : AValue.Text;
+// A string's value, or any other value as it is written.
+std::string ValueText(const TJsonValue& AValue, const std::string& ASource) {
+  return AValue.IsString() ? AValue.Text : ASource.substr(AValue.Begin, AValue.End - AValue.Begin);
 }
 
 bool IsDecimal(const std::string& AText, long long& AValue) {
@@ -241,68 +49,69 @@ std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, size_t AMaxMes
     text.erase(0, 3);
     shift = 3;
   }
-  TJson root;
+  TJsonValue root;
   try {
-    root = TJsonParser(text).Parse();
-  } catch (const EJson& e) {
-    ALint.Add(fsError, -1, e.Offset + shift, std::string("not valid JSON: ") + e.what());
+    root = ParseJson(text);
+  } catch (const EJsonError& e) {
+    ALint.Add(fsError, -1, e.Offset() + shift, "not valid JSON: " + e.Reason());
     return jobs;
   }
-  if (root.Kind != TJson::jObject) {
+  const auto valueText = [&text](const TJsonValue& AValue) { return ValueText(AValue, text); };
+  if (!root.IsObject()) {
     ALint.Add(fsError, -1, shift, "the envelope is not a JSON object");
     return jobs;
   }
   for (const char* name : {"dvsno", "kind", "count"})
     if (!root.Member(name))
       ALint.Add(fsWarning, -1, shift, std::string("member \"") + name + "\" is missing");
-  if (const TJson* kind = root.Member("kind"); kind && ValueText(*kind) != "PRINT_TASK")
-    ALint.Add(fsWarning, -1, kind->Offset + shift,
-              "kind is \"" + ValueText(*kind) + "\", not \"PRINT_TASK\"");
-  const TJson* list = root.Member("list");
-  if (!list || list->Kind != TJson::jArray) {
-    ALint.Add(fsError, -1, (list ? list->Offset : 0) + shift,
+  if (const TJsonValue* kind = root.Member("kind"); kind && valueText(*kind) != "PRINT_TASK")
+    ALint.Add(fsWarning, -1, Where(*kind) + shift,
+              "kind is \"" + valueText(*kind) + "\", not \"PRINT_TASK\"");
+  const TJsonValue* list = root.Member("list");
+  if (!list || !list->IsArray()) {
+    ALint.Add(fsError, -1, (list ? Where(*list) : 0) + shift,
               list ? "member \"list\" is not an array" : "member \"list\" is missing");
     return jobs;
   }
-  if (list->Items.empty()) ALint.Add(fsError, -1, list->Offset + shift, "the list has no entries");
-  if (const TJson* count = root.Member("count")) {
+  if (list->Items.empty()) ALint.Add(fsError, -1, Where(*list) + shift, "the list has no entries");
+  if (const TJsonValue* count = root.Member("count")) {
     long long n = 0;
-    if (!IsDecimal(ValueText(*count), n))
-      ALint.Add(fsWarning, -1, count->Offset + shift, "count \"" + ValueText(*count) + "\" is not a number");
+    if (!IsDecimal(valueText(*count), n))
+      ALint.Add(fsWarning, -1, Where(*count) + shift, "count \"" + valueText(*count) + "\" is not a number");
     else if (n != static_cast<long long>(list->Items.size()))
-      ALint.Add(fsWarning, -1, count->Offset + shift,
+      ALint.Add(fsWarning, -1, Where(*count) + shift,
                 "count is " + std::to_string(n) + " but the list has " + std::to_string(list->Items.size()) +
                     " entries");
   }
   for (size_t k = 0; k < list->Items.size(); ++k) {
-    const TJson& entry = list->Items[k];
+    const TJsonValue& entry = list->Items[k];
     TJobBytes job;
-    job.EnvelopeOffset = entry.Offset + shift;
+    job.EnvelopeOffset = Where(entry) + shift;
     const std::string which = "entry " + std::to_string(k + 1) + ": ";
-    if (entry.Kind != TJson::jObject) {
-      ALint.Add(fsError, -1, entry.Offset + shift, which + "not an object");
+    if (!entry.IsObject()) {
+      ALint.Add(fsError, -1, Where(entry) + shift, which + "not an object");
       jobs.push_back(std::move(job));
       continue;
     }
     for (const char* name : {"task_id", "usbidx", "file_size"})
       if (!entry.Member(name))
-        ALint.Add(fsWarning, -1, entry.Offset + shift, which + "member \"" + name + "\" is missing");
-    const TJson* target = entry.Member("target_file");
-    if (!target || target->Kind != TJson::jString) {
-      ALint.Add(fsError, -1, (target ? target->Offset : entry.Offset) + shift,
+        ALint.Add(fsWarning, -1, Where(entry) + shift, which + "member \"" + name + "\" is missing");
+    const TJsonValue* target = entry.Member("target_file");
+    if (!target || !target->IsString()) {
+      ALint.Add(fsError, -1, (target ? Where(*target) : Where(entry)) + shift,
                 which + (target ? "target_file is not a string" : "member \"target_file\" is missing"));
       jobs.push_back(std::move(job));
       continue;
     }
-    job.EnvelopeOffset = target->Offset + shift;
+    job.EnvelopeOffset = Where(*target) + shift;
     std::string b64 = target->Text;
-    if (const TJson* size = entry.Member("file_size")) {
+    if (const TJsonValue* size = entry.Member("file_size")) {
       long long n = 0;
-      if (!IsDecimal(ValueText(*size), n))
-        ALint.Add(fsWarning, -1, size->Offset + shift,
-                  which + "file_size \"" + ValueText(*size) + "\" is not a number");
+      if (!IsDecimal(valueText(*size), n))
+        ALint.Add(fsWarning, -1, Where(*size) + shift,
+                  which + "file_size \"" + valueText(*size) + "\" is not a number");
       else if (n != static_cast<long long>(b64.size()))
-        ALint.Add(fsWarning, -1, size->Offset + shift,
+        ALint.Add(fsWarning, -1, Where(*size) + shift,
                   which + "file_size is " + std::to_string(n) + " but target_file has " +
                       std::to_string(b64.size()) + " Base64 characters");
     }
@@ -311,7 +120,7 @@ std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, size_t AMaxMes
     for (char c : b64)
       if (c != ' ' && c != '\r' && c != '\n' && c != '\t') clean += c;
     if (clean.size() != b64.size())
-      ALint.Add(fsWarning, -1, target->Offset + shift,
+      ALint.Add(fsWarning, -1, Where(*target) + shift,
                 which + "target_file has whitespace inside its Base64 text");
     try {
       job.Bytes = DecodePrintBase64(clean);
@@ -324,7 +133,7 @@ std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, size_t AMaxMes
       std::string why = clean.size() % 4
                             ? "its length " + std::to_string(clean.size()) + " is not a multiple of 4"
                             : "character " + std::to_string(bad + 1) + " is not in the alphabet";
-      ALint.Add(fsError, -1, target->Offset + shift, which + "target_file is not valid Base64 (" + why + ")");
+      ALint.Add(fsError, -1, Where(*target) + shift, which + "target_file is not valid Base64 (" + why + ")");
     }
     jobs.push_back(std::move(job));
   }

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "ChildProcess.h"
-#include "CliJson.h"
+#include "Json.h"
 #include "MosquittoBroker.h"
 #include "PictureFixtures.h"
 #include "PrintPresets.h"
@@ -80,17 +80,17 @@ class FleetCommandsTest : public ::testing::Test {
     return out;
   }
 
-  static TCliJsonValue Report(const TRunResult& ARun) {
+  static TJsonValue Report(const TRunResult& ARun) {
     try {
-      return ParseCliJson(ARun.Stdout);
+      return ParseJson(ARun.Stdout);
     } catch (const std::exception& e) {
       ADD_FAILURE() << "not JSON: " << e.what() << "\n" << ARun.Stdout << ARun.Stderr;
-      return TCliJsonValue();
+      return TJsonValue();
     }
   }
-  static long Number(const TCliJsonValue& AReport, const std::string& AName) {
-    const TCliJsonValue* v = AReport.Member(AName);
-    if (v == nullptr || v->Kind != TCliJsonValue::jkNumber) {
+  static long Number(const TJsonValue& AReport, const std::string& AName) {
+    const TJsonValue* v = AReport.Member(AName);
+    if (v == nullptr || v->Kind != TJsonValue::jkNumber) {
       ADD_FAILURE() << AName << " is not a number in the report";
       return -1;
     }
@@ -132,7 +132,7 @@ TEST_F(FleetCommandsTest, EveryJobOfAFleetIsDoneAndMatched) {
       Jobs("fleet/all", {"--count", "3", "--serial-format", "FA%02d", "--total", "12", "--rate", "100",
                          "--json", "--junit", junit, "--preset", "label-sample"});
   EXPECT_EQ(r.ExitCode, 0) << r.Stdout << r.Stderr;
-  const TCliJsonValue report = Report(r);
+  const TJsonValue report = Report(r);
   EXPECT_EQ(Number(report, "sent"), 12);
   EXPECT_EQ(Number(report, "done"), 12);
   EXPECT_EQ(Number(report, "refused"), 0);
@@ -231,7 +231,7 @@ TEST_F(FleetCommandsTest, EachRefusalReachesTheServiceWithItsReason) {
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const TCase& c = cases[i];
     SCOPED_TRACE(c.Name);
-    const TCliJsonValue reply = ParseCliJson(messages[i].Payload);
+    const TJsonValue reply = ParseJson(messages[i].Payload);
     EXPECT_EQ(reply.Member("dvsno")->Text, "RF1");
     EXPECT_EQ(reply.Member("kind")->Text, "PRINT_TASK_DONE");
     EXPECT_EQ(reply.Member("task_id")->Text, c.TaskId);
@@ -249,7 +249,7 @@ TEST_F(FleetCommandsTest, EachRefusalReachesTheServiceWithItsReason) {
   const TRunResult r = Jobs("fleet/refuse", {"--serial", "RF1", "--total", "3", "--rate", "50", "--file",
                                              file, "--json", "--junit", junit});
   EXPECT_EQ(r.ExitCode, 1) << r.Stdout << r.Stderr;
-  const TCliJsonValue report = Report(r);
+  const TJsonValue report = Report(r);
   EXPECT_EQ(Number(report, "sent"), 3);
   EXPECT_EQ(Number(report, "done"), 0);
   EXPECT_EQ(Number(report, "refused"), 3);
@@ -274,9 +274,9 @@ TEST_F(FleetCommandsTest, ARepeatIsAnsweredAgainButNotPrintedTwice) {
     ASSERT_TRUE(replies.WaitForMessages(static_cast<std::size_t>(i + 1), kWaitLong));
   }
   const auto messages = replies.Messages();
-  EXPECT_EQ(ParseCliJson(messages[0].Payload).Member("status")->Text, "1");
-  EXPECT_EQ(ParseCliJson(messages[1].Payload).Member("status")->Text, "duplicate");
-  EXPECT_EQ(ParseCliJson(messages[1].Payload).Member("task_id")->Text, "REPEAT-1");
+  EXPECT_EQ(ParseJson(messages[0].Payload).Member("status")->Text, "1");
+  EXPECT_EQ(ParseJson(messages[1].Payload).Member("status")->Text, "duplicate");
+  EXPECT_EQ(ParseJson(messages[1].Payload).Member("task_id")->Text, "REPEAT-1");
   const auto lines = JobLines(StopPrinters(*printer));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(Field(lines[0], 4) + " " + Field(lines[0], 5), "1 1");          // one page, printed
@@ -305,7 +305,7 @@ TEST_F(FleetCommandsTest, InjectedFaultsShowInTheReport) {
     const TRunResult r = Jobs(prefix, {"--count", "2", "--serial-format", "FT%d", "--total", "6", "--rate",
                                        "100", "--timeout", "2", "--json"});
     EXPECT_EQ(r.ExitCode, c.Exit) << r.Stdout << r.Stderr;
-    const TCliJsonValue report = Report(r);
+    const TJsonValue report = Report(r);
     EXPECT_EQ(Number(report, "sent"), 6);
     EXPECT_EQ(Number(report, "done"), c.Done);
     EXPECT_EQ(Number(report, "refused"), c.Refused);
@@ -316,7 +316,7 @@ TEST_F(FleetCommandsTest, InjectedFaultsShowInTheReport) {
     }
     if (c.Fault[0] == "--delay") {
       // No answer can come before the printer's delay.
-      const TCliJsonValue* latency = report.Member("latency_ms");
+      const TJsonValue* latency = report.Member("latency_ms");
       ASSERT_TRUE(latency != nullptr && latency->IsObject());
       EXPECT_GE(std::stod(latency->Member("min")->Text), 300.0);
     }
@@ -355,7 +355,7 @@ TEST_F(FleetCommandsTest, TheWillFiresWhenAPrinterDropsAndItComesBack) {
   EXPECT_EQ(messages[2].Payload, "{\"dvsno\":\"WL1\",\"kind\":\"PRINTER_STATUS\",\"status\":\"online\"}");
   // Back online, it still prints.
   const TRunResult r = Jobs("fleet/will", {"--serial", "WL1", "--total", "1", "--json", "--timeout", "5"});
-  const TCliJsonValue report = Report(r);
+  const TJsonValue report = Report(r);
   EXPECT_GE(Number(report, "done") + Number(report, "lost"), 1);
   const std::string out = StopPrinters(*printer);
   EXPECT_NE(out.find("offline "), std::string::npos) << out;

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <set>
 
-#include "CliJson.h"
 #include "Fleet.h"
+#include "Json.h"
 #include "PrintPresets.h"
 #include "PrintTask.h"
 #include "PrinterJob.h"
@@ -104,7 +104,7 @@ TEST(PrinterJobTest, EveryRefusalHasItsStatusAndAReason) {
     EXPECT_NE(results[0].Reason.find(c.ReasonPart), std::string::npos) << results[0].Reason;
     EXPECT_EQ(results[0].Pages, 0);
     // The reply carries the reason, and is JSON.
-    const TCliJsonValue reply = ParseCliJson(PrintTaskDoneReply("SN1", results[0]));
+    const TJsonValue reply = ParseJson(PrintTaskDoneReply("SN1", results[0]));
     ASSERT_NE(reply.Member("reason"), nullptr);
     EXPECT_EQ(reply.Member("reason")->Text, results[0].Reason);
   }
@@ -195,7 +195,7 @@ TEST(TaskEnvelopeTest, OnlyTheSerialAndTheTaskIdChange) {
   expected.replace(expected.find(std::string("\"") + kPrintTaskId + "\""),
                    std::string(kPrintTaskId).size() + 2, "\"ID-1\"");
   EXPECT_EQ(made, expected);
-  EXPECT_EQ(ParseCliJson(made).Member("dvsno")->Text, "SN\"1");
+  EXPECT_EQ(ParseJson(made).Member("dvsno")->Text, "SN\"1");
 
   std::set<std::string> ids;
   for (int i = 0; i < 1000; ++i) {
@@ -268,21 +268,20 @@ TEST(FleetTest, SerialsShardsAndTopics) {
   EXPECT_EQ(SerialWildcardFilter("p/all"), "p/all");
 }
 
-TEST(CliJsonTest, StrictReadingAndQuoting) {
-  const TCliJsonValue v =
-      ParseCliJson(" {\"a\":[1,-2.5e3,true,false,null],\"s\":\"\\u00e9\\ud83d\\ude00\\n\"} ");
+TEST(JsonTest, StrictReadingAndQuoting) {
+  const TJsonValue v = ParseJson(" {\"a\":[1,-2.5e3,true,false,null],\"s\":\"\\u00e9\\ud83d\\ude00\\n\"} ");
   ASSERT_TRUE(v.IsObject());
   EXPECT_EQ(v.Member("a")->Items.size(), 5u);
   EXPECT_EQ(v.Member("a")->Items[1].Text, "-2.5e3");
   EXPECT_EQ(v.Member("s")->Text, "\xC3\xA9\xF0\x9F\x98\x80\n");
   for (const char* bad : {"", "{", "{\"a\"}", "[1,]", "01", "\"\x01\"", "\"\\ud800\"", "tru", "{\"a\":1}}",
                           "'a'", "1.", "\"\\x\""}) {
-    EXPECT_THROW(ParseCliJson(bad), ECliJson) << bad;
+    EXPECT_THROW(ParseJson(bad), EJsonError) << bad;
   }
-  EXPECT_THROW(ParseCliJson(std::string(100, '[') + std::string(100, ']'), 64), ECliJson);
-  EXPECT_NO_THROW(ParseCliJson(std::string(10, '[') + std::string(10, ']'), 64));
+  EXPECT_THROW(ParseJson(std::string(100, '[') + std::string(100, ']'), 64), EJsonError);
+  EXPECT_NO_THROW(ParseJson(std::string(10, '[') + std::string(10, ']'), 64));
   const std::string tricky = "a\"b\\c\n\x01\xE4\xB8\xAD";
-  EXPECT_EQ(ParseCliJson(CliJsonQuote(tricky)).Text, tricky);
+  EXPECT_EQ(ParseJson(JsonQuote(tricky)).Text, tricky);
 }
 
 }  // namespace

@@ -103,6 +103,11 @@ TEST(Lint, EnvelopeFindings) {
        nullptr, fsInfo},
       {"not JSON", "{\"dvsno\":\"xxx\",", "not valid JSON", fsError},
       {"trailing text", good + "x", "not valid JSON", fsError},
+      // The reader is as strict as the JSON parsers of printer clouds.
+      {"number with a leading zero", "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":01,\"list\":[]}",
+       "not valid JSON", fsError},
+      {"number kind is quoted as written",
+       std::string(good).replace(good.find("\"PRINT_TASK\""), 12, "12.5e1"), "kind is \"12.5e1\"", fsWarning},
       {"no list", noList, "member \"list\" is missing", fsError},
       {"no target_file", noTarget, "member \"target_file\" is missing", fsError},
       {"no kind",

@@ -1,8 +1,8 @@
-#include "CliJson.h"
+#include "Json.h"
 
 #include <cstdint>
 
-const TCliJsonValue* TCliJsonValue::Member(const std::string& AName) const {
+const TJsonValue* TJsonValue::Member(const std::string& AName) const {
   for (std::size_t i = 0; i < MemberNames.size(); ++i)
     if (MemberNames[i] == AName) return &MemberValues[i];
   return nullptr;
@@ -14,18 +14,16 @@ class TJsonReader {
  public:
   TJsonReader(const std::string& AText, int AMaxDepth) : FText(AText), FMaxDepth(AMaxDepth) {}
 
-  TCliJsonValue Document() {
+  TJsonValue Document() {
     SkipSpace();
-    TCliJsonValue v = Value(0);
+    TJsonValue v = Value(0);
     SkipSpace();
     if (FPos != FText.size()) Fail("unexpected text after the value");
     return v;
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& AWhat) const {
-    throw ECliJson("JSON: " + AWhat + " at byte " + std::to_string(FPos));
-  }
+  [[noreturn]] void Fail(const std::string& AWhat) const { throw EJsonError(AWhat, FPos); }
   void SkipSpace() {
     while (FPos < FText.size() &&
            (FText[FPos] == ' ' || FText[FPos] == '\t' || FText[FPos] == '\r' || FText[FPos] == '\n'))
@@ -43,14 +41,14 @@ class TJsonReader {
     }
   }
 
-  TCliJsonValue Value(int ADepth) {
+  TJsonValue Value(int ADepth) {
     if (ADepth > FMaxDepth) Fail("nested too deeply");
     if (FPos >= FText.size()) Fail("value expected");
-    TCliJsonValue v;
+    TJsonValue v;
     v.Begin = FPos;
     const char c = FText[FPos];
     if (c == '{') {
-      v.Kind = TCliJsonValue::jkObject;
+      v.Kind = TJsonValue::jkObject;
       ++FPos;
       SkipSpace();
       if (Peek('}')) {
@@ -75,7 +73,7 @@ class TJsonReader {
         }
       }
     } else if (c == '[') {
-      v.Kind = TCliJsonValue::jkArray;
+      v.Kind = TJsonValue::jkArray;
       ++FPos;
       SkipSpace();
       if (Peek(']')) {
@@ -94,19 +92,19 @@ class TJsonReader {
         }
       }
     } else if (c == '"') {
-      v.Kind = TCliJsonValue::jkString;
+      v.Kind = TJsonValue::jkString;
       v.Text = String();
     } else if (c == 't') {
       Literal("true");
-      v.Kind = TCliJsonValue::jkBool;
+      v.Kind = TJsonValue::jkBool;
       v.Bool = true;
     } else if (c == 'f') {
       Literal("false");
-      v.Kind = TCliJsonValue::jkBool;
+      v.Kind = TJsonValue::jkBool;
     } else if (c == 'n') {
       Literal("null");
     } else if (c == '-' || (c >= '0' && c <= '9')) {
-      v.Kind = TCliJsonValue::jkNumber;
+      v.Kind = TJsonValue::jkNumber;
       Number();
       v.Text = FText.substr(v.Begin, FPos - v.Begin);
     } else {
@@ -241,11 +239,11 @@ class TJsonReader {
 
 }  // namespace
 
-TCliJsonValue ParseCliJson(const std::string& AText, int AMaxDepth) {
+TJsonValue ParseJson(const std::string& AText, int AMaxDepth) {
   return TJsonReader(AText, AMaxDepth).Document();
 }
 
-std::string CliJsonQuote(const std::string& AText) {
+std::string JsonQuote(const std::string& AText) {
   static const char* const kHex = "0123456789abcdef";
   std::string out;
   out.reserve(AText.size() + 2);
