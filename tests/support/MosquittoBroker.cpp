@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -37,20 +39,56 @@ bool MakeLoopbackAddress(int AFamily, int APort, sockaddr_storage& AAddress, soc
 
 }  // namespace
 
-int FreeLoopbackPort(int AFamily) {
+namespace {
+
+// Binds a fresh socket to APort on loopback: true when the port is free.
+// APort 0 lets the kernel choose; AChosen receives the port bound.
+bool BindLoopback(int AFamily, int APort, int& AChosen) {
   const int fd = ::socket(AFamily, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket failed");
   sockaddr_storage address{};
   socklen_t length = 0;
-  MakeLoopbackAddress(AFamily, 0, address, length);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-    ::close(fd);
-    throw std::runtime_error(std::string("bind failed: ") + std::strerror(errno));
+  MakeLoopbackAddress(AFamily, APort, address, length);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
+  if (bound) {
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    AChosen = AFamily == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
+                                  : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   }
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   ::close(fd);
-  return AFamily == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-                             : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  return bound;
+}
+
+// The lowest port the kernel hands out on its own (to the source side of
+// outgoing connections, and for bind to port 0).
+int EphemeralLow() {
+  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+  int low = 0;
+  if (!(range >> low)) return 0;
+  return low;
+}
+
+}  // namespace
+
+int FreeLoopbackPort(int AFamily) {
+  // A broker's port is picked below the kernel's ephemeral range, at random:
+  // there neither a parallel suite asking for any free port nor the source
+  // side of some outgoing connection can take it while a test stops and
+  // restarts its broker on it.
+  const int low = EphemeralLow();
+  if (low > 10000) {
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<int> pick(low - 8000, low - 1);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      int chosen = 0;
+      if (BindLoopback(AFamily, pick(random), chosen)) return chosen;
+    }
+  }
+  int chosen = 0;
+  if (!BindLoopback(AFamily, 0, chosen))
+    throw std::runtime_error(std::string("bind failed: ") + std::strerror(errno));
+  return chosen;
 }
 
 bool PortAccepts(const std::string& AHost, int APort, std::chrono::milliseconds ATimeout) {
@@ -165,6 +203,13 @@ void TMosquittoBroker::Start() {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+  }
+  // A port can answer for another process that took it while this broker
+  // was stopped; this one then has given up on it.
+  if (!FProcess->Running()) {
+    const std::string log = FProcess->Stdout();
+    FProcess->Stop();
+    throw std::runtime_error("mosquitto did not start (a port of its is taken)\n" + log);
   }
 }
 
