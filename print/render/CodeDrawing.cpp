@@ -31,6 +31,22 @@ bool Encode(zint_symbol* ASymbol, const std::string& AData, std::string& AError)
   return true;
 }
 
+bool IsEanUpc(int AZintSymbology) {
+  switch (AZintSymbology) {
+    case BARCODE_EANX:
+    case BARCODE_EANX_CHK:
+    case BARCODE_EAN14:
+    case BARCODE_UPCA:
+    case BARCODE_UPCA_CHK:
+    case BARCODE_UPCE:
+    case BARCODE_UPCE_CHK:
+    case BARCODE_ISBNX:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 TLinearCode EncodeLinearCode(int AZintSymbology, const std::string& AData, int AOption2, bool AGs1) {
@@ -38,6 +54,14 @@ TLinearCode EncodeLinearCode(int AZintSymbology, const std::string& AData, int A
   TSymbol s(ZBarcode_Create());
   if (!s) {
     code.Error = "out of memory";
+    return code;
+  }
+  // EAN and UPC take digits only, on printers as in both command languages.
+  // libzint reads a '+' as the start of an add-on, and its 2.11 overruns its
+  // bitmap drawing an add-on at the scale used here.
+  if (IsEanUpc(AZintSymbology) &&
+      std::any_of(AData.begin(), AData.end(), [](char c) { return c < '0' || c > '9'; })) {
+    code.Error = "EAN and UPC data must be digits";
     return code;
   }
   s->symbology = AZintSymbology;

@@ -158,6 +158,15 @@ TEST(Codes, BadCodesAreFindingsNotCrashes) {
        "\x1dkC\x0d"
        "40063813339AB",
        "barcode not printed"},
+      // A '+' would ask libzint for an add-on (which its 2.11 draws past its bitmap).
+      {"EAN-8 with an add-on",
+       "\x1dkD\x0d"
+       "40063813+3393",
+       "EAN and UPC data must be digits"},
+      {"UPC-A with an add-on",
+       "\x1dkA\x0e"
+       "03600029145+12",
+       "EAN and UPC data must be digits"},
       {"too wide",
        "\x1dw\x06\x1dkE\x14"
        "ABCDEFGHIJKLMNOPQRST",
