@@ -166,7 +166,6 @@ class TNeloMQTTClient : public TNeloObject {
   TNeloMQTTNetworkConnection* Connection() const {
     return dynamic_cast<TNeloMQTTNetworkConnection*>(FTransport.get());
   }
-  TNeloMQTTTransport* Transport() const { return FTransport.get(); }
 
   // Whether the writer hands every send over to the main thread to raise
   // OnPacketSent (on by default). Off, sends cost no hand-off and raise no

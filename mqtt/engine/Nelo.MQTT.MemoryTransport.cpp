@@ -132,7 +132,6 @@ bool TNeloMQTTMemoryTransport::Append(const TNeloMQTTBytes& AData) {
     throw ENeloMQTTConnectionClosed();
   }
   FOutput.insert(FOutput.end(), AData.begin(), AData.end());
-  FChanged.notify_all();
   return true;
 }
 
@@ -195,12 +194,6 @@ TNeloMQTTBytes TNeloMQTTMemoryTransport::TakeWritten() {
   TNeloMQTTBytes out;
   out.swap(FOutput);
   return out;
-}
-
-bool TNeloMQTTMemoryTransport::WaitForWritten(std::size_t ACount, int ATimeoutMs) {
-  std::unique_lock<std::mutex> guard(FLock);
-  return FChanged.wait_for(guard, std::chrono::milliseconds(ATimeoutMs),
-                           [&] { return FOutput.size() >= ACount; });
 }
 
 std::size_t TNeloMQTTMemoryTransport::Unread() const {

@@ -47,9 +47,6 @@ class TNeloMQTTMemoryTransport : public TNeloMQTTTransport {
   void ClosePeer();
   // What the client wrote since the last call (all of it, across connections).
   TNeloMQTTBytes TakeWritten();
-  // Waits up to ATimeoutMs until at least ACount written bytes are waiting
-  // to be taken. True when they are.
-  bool WaitForWritten(std::size_t ACount, int ATimeoutMs);
   // Bytes received and not yet read by the client.
   std::size_t Unread() const;
   // Open raises ENeloMQTTSocketError while set (a broker that is down).
