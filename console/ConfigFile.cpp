@@ -53,8 +53,19 @@ QStringList CommaListItems(const QString& AValue) {
   return items;
 }
 
+QString CommaListElement(const QString& AItem) {
+  bool plain = !AItem.startsWith(QLatin1Char('"'));
+  for (const QChar c : AItem) {
+    if (c == QLatin1Char(',') || (c.unicode() >= 1 && c.unicode() <= 32)) plain = false;
+  }
+  if (plain) return AItem;
+  QString quoted = AItem;
+  quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+  return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
 QString JoinCommaList(const QStringList& AItems) {
   QString value;
-  for (const QString& item : AItems) value += item + QLatin1Char(',');
+  for (const QString& item : AItems) value += CommaListElement(item) + QLatin1Char(',');
   return value;
 }

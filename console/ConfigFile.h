@@ -17,5 +17,9 @@ TIniFile ConfigFile();
 QStringList SplitCommaList(const QString& AValue);
 // The elements a reader uses: all but the last; none with fewer than two.
 QStringList CommaListItems(const QString& AValue);
-// Every element followed by one comma, no quoting.
+// One element as it is written: as it stands when the reading rule gives it
+// back whole, otherwise in double quotes with its quotes doubled (an element
+// holding a comma, a space or a control character, or starting with a quote).
+QString CommaListElement(const QString& AItem);
+// Every element (as CommaListElement writes it) followed by one comma.
 QString JoinCommaList(const QStringList& AItems);

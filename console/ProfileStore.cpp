@@ -22,9 +22,9 @@ void AddProfileName(const QString& AName) {
   TIniFile ini = ConfigFile();
   const QString list = ini.ReadString(kSystem, kList, QString());
   if (list.isEmpty()) {
-    ini.WriteString(kSystem, kList, AName + QLatin1Char(','));
+    ini.WriteString(kSystem, kList, CommaListElement(AName) + QLatin1Char(','));
   } else if (!SplitCommaList(list).contains(AName, Qt::CaseSensitive)) {
-    ini.WriteString(kSystem, kList, list + AName + QLatin1Char(','));
+    ini.WriteString(kSystem, kList, list + CommaListElement(AName) + QLatin1Char(','));
   }
 }
 

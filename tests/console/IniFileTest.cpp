@@ -51,6 +51,29 @@ TEST(CommaList, SplitKeepsTheLastElementAndJoinAddsOneCommaEach) {
   EXPECT_EQ(JoinCommaList({}), QString());
 }
 
+// What a writer stores, a reader gets back whole; elements the reading rule
+// takes as they stand are written without quotes, as older files hold them.
+TEST(CommaList, EveryElementSurvivesARoundTrip) {
+  struct TCase {
+    QStringList Items;
+    const char* Stored;
+  };
+  const TCase cases[] = {
+      {{"office", "lab"}, "office,lab,"},
+      {{"x\"a", "办公室"}, "x\"a,办公室,"},
+      {{"Lab broker"}, "\"Lab broker\","},
+      {{"a,b", "c"}, "\"a,b\",c,"},
+      {{"\"quoted", "say \"hi\""}, "\"\"\"quoted\",\"say \"\"hi\"\"\","},
+      {{"tab\there", " lead", "trail "}, "\"tab\there\",\" lead\",\"trail \","},
+      {{"", "a"}, ",a,"},
+  };
+  for (const TCase& c : cases) {
+    const QString stored = JoinCommaList(c.Items);
+    EXPECT_EQ(stored, QString::fromUtf8(c.Stored));
+    EXPECT_EQ(CommaListItems(stored), c.Items) << stored.toStdString();
+  }
+}
+
 TEST_F(ConsoleTest, ValuesAreCutAt2047CharactersBeforeTheListIsSplit) {
   // 1023 elements "a," fill 2046 characters; "bcd," is cut after its "b".
   QString value;

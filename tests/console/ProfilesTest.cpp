@@ -11,6 +11,7 @@
 #include "ConfigFile.h"
 #include "ConsoleFixture.h"
 #include "ConsoleWidgets.h"
+#include "ProfileStore.h"
 #include "SFunc.h"
 #include "f_add_server.h"
 #include "ui_f_add_server.h"
@@ -289,6 +290,29 @@ TEST_F(ConsoleTest, DeletingAProfileErasesItsSectionAndRewritesTheList) {
   EXPECT_EQ(f->lst_server->count(), 0);
   EXPECT_EQ(IniValue("system", "list"), QString());  // present, empty
   EXPECT_TRUE(ReadConfig().contains(QStringLiteral("list=")));
+  EXPECT_TRUE(Failures().isEmpty());
+}
+
+TEST_F(ConsoleTest, AProfileNameWithASpaceStaysOneProfile) {
+  WriteConfig(QStringLiteral("[system]\nlist=lab,\n[lab]\nserver=h\n"));
+  Tmain& w = Window();
+  Ui::Tmain* f = w.Form();
+  AnswerDialogs({FillProfile({"Lab broker", "broker.local", "1884", "u", ""})});
+  f->btn1->click();
+  EXPECT_EQ(IniValue("system", "list"), QStringLiteral("lab,\"Lab broker\","));
+  EXPECT_EQ(Rows(f->lst_server), (QStringList{"lab", "Lab broker"}));
+
+  // Read back from the file, the same two profiles; the one with the space
+  // has its keys (connecting it reads them).
+  EXPECT_EQ(ReadProfileNames(), (QStringList{"lab", "Lab broker"}));
+  EXPECT_EQ(ReadProfileConnection(QStringLiteral("Lab broker")).Server, QStringLiteral("broker.local"));
+
+  // Deleting it erases its own section and leaves the other profile listed.
+  f->lst_server->SetItemIndex(1);
+  w.findChild<QAction*>(QStringLiteral("N4"))->trigger();
+  EXPECT_EQ(IniValue("system", "list"), QStringLiteral("lab,"));
+  EXPECT_EQ(IniValue("Lab broker", "server"), QStringLiteral("<missing>"));
+  EXPECT_FALSE(ReadConfig().contains(QStringLiteral("[Lab")));
   EXPECT_TRUE(Failures().isEmpty());
 }
 

@@ -34,12 +34,13 @@ TEST_F(ConsoleTest, AddingTopicsAppendsRowsWithoutADuplicateTestAndRewritesTopic
   f->scGPButton1->click();
   EXPECT_EQ(Rows(f->lst_topic), (QStringList{"a", "b/#", "b/#", "with space"}));
   EXPECT_EQ(f->lst_topic->ItemIndex(), 0);  // the selection did not move
-  EXPECT_EQ(IniValue("p", "topic"), QStringLiteral("a,b/#,b/#,with space,"));
-  // Read back, the space separates two rows.
+  // A topic the reading rule would split is written as a quoted element.
+  EXPECT_EQ(IniValue("p", "topic"), QStringLiteral("a,b/#,b/#,\"with space\","));
+  // Read back, it is still one row.
   f->lst_server->SetItemIndex(0);
   f->lst_server->SetItemIndex(1);
   f->lst_server->SetItemIndex(0);
-  EXPECT_EQ(Rows(f->lst_topic), (QStringList{"a", "b/#", "b/#", "with", "space"}));
+  EXPECT_EQ(Rows(f->lst_topic), (QStringList{"a", "b/#", "b/#", "with space"}));
 }
 
 TEST_F(ConsoleTest, ATopicAddedToAnEmptyListIsNotSelected) {
