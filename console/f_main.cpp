@@ -28,6 +28,7 @@
 #include "ProfileStore.h"
 #include "RecvDisplay.h"
 #include "SFunc.h"
+#include "TopicField.h"
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
@@ -179,6 +180,7 @@ Tmain::Tmain(QWidget* AParent)
 
   // The publish topic: a history drop-down, a prompt and a clear button.
   ui->edt_atopic->setCompleter(nullptr);
+  AllowFullTopicLength(ui->edt_atopic->lineEdit());
   ui->edt_atopic->lineEdit()->setPlaceholderText(tr("输入需要发布的主题"));
   ui->edt_atopic->setCurrentIndex(-1);
   ui->edt_atopic->setEditText(QString());
@@ -609,6 +611,10 @@ void Tmain::btn_sendClick() {
   const QString topic = ui->edt_atopic->currentText();
   if (topic.isEmpty()) {
     MsgBox(mbWarning, InputErrorCaption(), tr("未输入发布的主题"));
+    return;
+  }
+  if (!TopicFitsMqtt(topic)) {
+    MsgBox(mbWarning, InputErrorCaption(), TopicTooLongText(topic));
     return;
   }
   const QString payload = SendText();

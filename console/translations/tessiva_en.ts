@@ -27,6 +27,13 @@
     </message>
 </context>
 <context>
+    <name>TopicField</name>
+    <message>
+        <source>主题过长：最多 %1 字节（UTF-8），当前 %2 字节</source>
+        <translation>Topic too long: at most %1 bytes of UTF-8, this one has %2</translation>
+    </message>
+</context>
+<context>
     <name>TCloseGlyph</name>
     <message>
         <source>关闭</source>

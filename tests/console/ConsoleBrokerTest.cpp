@@ -4,10 +4,12 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "ConsoleFixture.h"
 #include "ConsoleWidgets.h"
+#include "MessageLog.h"
 #include "MosquittoBroker.h"
 #include "SFunc.h"
 #include "TestWait.h"
@@ -242,6 +244,38 @@ TEST_F(ConsoleBrokerTest, AProfileWithoutAHostIsRefusedByTheClient) {
   ASSERT_EQ(Failures().size(), 1);
   EXPECT_TRUE(Failures()[0].startsWith(QStringLiteral("Please provide the hostname of the broker")))
       << Failures()[0].toStdString();
+}
+
+// A topic past a line edit's default 32,767 characters goes out whole; one
+// past the 65,535 bytes a topic may have is refused, never cut to another.
+TEST_F(ConsoleBrokerTest, LongTopicsArePublishedWholeOrRefused) {
+  WriteConfig(QStringLiteral("[system]\nlist=local,\n[local]\nserver=127.0.0.1\nport=%1\ntopic=long/#,\n")
+                  .arg(Broker->Port()));
+  Tmain& w = Window();
+  Ui::Tmain* f = w.Form();
+  ConnectSelected();
+  Trigger("N5");
+  const QString topic = QStringLiteral("long/") + QString(40000, QLatin1Char('a'));
+  f->edt_atopic->setEditText(topic);
+  EXPECT_EQ(f->edt_atopic->currentText().size(), topic.size());
+  f->mmo_send->setPlainText(QStringLiteral("long topic"));
+  f->btn_send->click();
+  ASSERT_TRUE(PumpUntil([&] { return w.MessageLog().Count() == 1; }));
+  EXPECT_EQ(w.MessageLog().BySeq(0).Topic, topic);
+
+  // 65,536 bytes: three-byte characters past the limit, typed into the field.
+  const QString tooLong = QStringLiteral("long/") + QString(21844, QChar(0x4E2D));
+  ASSERT_GT(tooLong.toUtf8().size(), 65535);
+  f->edt_atopic->lineEdit()->setText(tooLong);
+  EXPECT_EQ(f->edt_atopic->currentText(), tooLong);
+  f->btn_send->click();
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Kind, 3);
+  EXPECT_EQ(Boxes[0].Caption, QStringLiteral("输入错误"));
+  EXPECT_TRUE(Boxes[0].Body.startsWith(QStringLiteral("主题过长"))) << Boxes[0].Body.toStdString();
+  Pump();
+  EXPECT_EQ(w.MessageLog().Count(), 1);
+  EXPECT_TRUE(Failures().isEmpty());
 }
 
 }  // namespace

@@ -43,6 +43,21 @@ TEST_F(ConsoleTest, AddingTopicsAppendsRowsWithoutADuplicateTestAndRewritesTopic
   EXPECT_EQ(Rows(f->lst_topic), (QStringList{"a", "b/#", "b/#", "with space"}));
 }
 
+TEST_F(ConsoleTest, TopicDialogTakesAWholeTopicAndRefusesALongerOne) {
+  WriteConfig(QStringLiteral("[system]\nlist=p,\n"));
+  Tmain& w = Window();
+  const QString whole = QString(65535, QLatin1Char('t'));
+  const QString longer = whole + QLatin1Char('t');
+  AnswerDialogs({TypeTopic(whole), TypeTopic(longer)});
+  w.Form()->scGPButton1->click();
+  ASSERT_EQ(Rows(w.Form()->lst_topic), QStringList{whole});
+  w.Form()->scGPButton1->click();
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Kind, 3);
+  EXPECT_TRUE(Boxes[0].Body.startsWith(QStringLiteral("主题过长"))) << Boxes[0].Body.toStdString();
+  EXPECT_EQ(w.Form()->lst_topic->count(), 1);
+}
+
 TEST_F(ConsoleTest, ATopicAddedToAnEmptyListIsNotSelected) {
   WriteConfig(QStringLiteral("[system]\nlist=p,\n"));
   Tmain& w = Window();
