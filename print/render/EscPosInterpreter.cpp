@@ -427,6 +427,9 @@ size_t TEscPos::TwoD(size_t AAt, size_t ALength) {
   const uint8_t* p = C.Data + AAt + 5;
   const uint8_t cn = p[0], fn = p[1];
   if (cn != 49) {
+    static const TCodeFamily kFamilies[] = {cfPdf417,     cfQr,    cfMaxiCode,  cfGs1DataBar,
+                                            cfGs1DataBar, cfAztec, cfDataMatrix};
+    if (fn == 81 && cn >= 48 && cn <= 54) C.ProfileDraws(kFamilies[cn - 48], AAt);
     C.Add(AAt, end - AAt, "GS ( k", "symbol " + Num(cn) + " function " + Num(fn) + " (not drawn)");
     C.Find(fsInfo, AAt, "2D symbol " + Num(cn) + " is not drawn");
     return end;
