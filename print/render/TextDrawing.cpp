@@ -419,44 +419,73 @@ bool DrawBoxGlyph(uint32_t ACode, TGlyphMask& AMask, bool ABold) {
   if (ACode <= 0x257F) {
     const char* arms = kBoxArms[ACode - 0x2500];
     if (*arms) {
-      auto weight = [arms](int AArm) { return arms[AArm] - '0'; };
-      // Half widths of the strokes meeting in the middle, so that arms of
-      // different weights still cover the crossing.
-      auto half = [t](int AWeight) {
-        return AWeight == 0 ? 0 : AWeight == 1 ? t / 2 + t % 2 : AWeight == 2 ? t : t * 3 / 2 + t % 2;
+      const int up = arms[0] - '0', right = arms[1] - '0', down = arms[2] - '0', left = arms[3] - '0';
+      // Across a line, relative to the middle: a light or heavy stroke
+      // [s0, s1); a double line's strokes [m0, m1) and [p0, p1).
+      auto s0 = [t](int AWeight) { return AWeight == 2 ? -t : -(t / 2); };
+      auto s1 = [t](int AWeight) { return AWeight == 2 ? t : t - t / 2; };
+      const int m0 = -t - t / 2, m1 = m0 + t, p0 = t - t / 2, p1 = p0 + t;
+      // Where a stroke of an arm ends in the middle: at the perpendicular
+      // arm on its own side (the inner corner), else at the far side of the
+      // one opposite (the outer corner), else at the middle.
+      auto startAt = [&](int AOwnSide, int AOtherSide) {  // arm running towards higher x or y
+        if (AOwnSide == 3) return p0;
+        if (AOwnSide) return s0(AOwnSide);
+        if (AOtherSide == 3) return m0;
+        if (AOtherSide) return s0(AOtherSide);
+        return 0;
       };
-      const int reachH =
-          std::max(half(weight(0)), half(weight(2)));  // a horizontal arm runs past the vertical ones
-      const int reachV = std::max(half(weight(1)), half(weight(3)));
-      for (int arm = 0; arm < 4; ++arm) {
-        const int k = weight(arm);
-        if (k == 0) continue;
-        const bool vertical = arm == 0 || arm == 2;
-        // Strokes across the arm: one (light t, heavy 2t) or two of t with a gap of t.
-        int offsets[2], widths[2], n = 1;
+      auto endAt = [&](int AOwnSide, int AOtherSide) {  // arm running towards lower x or y
+        if (AOwnSide == 3) return m1;
+        if (AOwnSide) return s1(AOwnSide);
+        if (AOtherSide == 3) return p1;
+        if (AOtherSide) return s1(AOtherSide);
+        return 0;
+      };
+      // A light or heavy arm meets the near stroke of a double line, or
+      // runs through the lines it crosses.
+      auto singleStart = [&](int AA, int AB) {
+        return AA == 3 || AB == 3 ? p0 : -std::max(AA ? s1(AA) : 0, AB ? s1(AB) : 0);
+      };
+      auto singleEnd = [&](int AA, int AB) {
+        return AA == 3 || AB == 3 ? m1 : std::max(AA ? s1(AA) : 0, AB ? s1(AB) : 0);
+      };
+      // Horizontal arms.
+      for (int arm : {1, 3}) {
+        const int k = arm == 1 ? right : left;
+        if (!k) continue;
         if (k == 3) {
-          n = 2;
-          offsets[0] = -t - t / 2, offsets[1] = t - t / 2;
-          widths[0] = widths[1] = t;
-        } else {
-          const int sw = k == 2 ? 2 * t : t;
-          offsets[0] = -sw / 2;
-          widths[0] = sw;
-        }
-        for (int s = 0; s < n; ++s) {
-          if (vertical) {
-            const int x0 = cx + offsets[s], x1 = x0 + widths[s];
-            if (arm == 0)
-              Fill(AMask, x0, 0, x1, cy + reachV);
+          for (int side = 0; side < 2; ++side) {  // the upper stroke, then the lower one
+            const int own = side == 0 ? up : down, other = side == 0 ? down : up;
+            const int y0 = cy + (side == 0 ? m0 : p0), y1 = cy + (side == 0 ? m1 : p1);
+            if (arm == 1)
+              Fill(AMask, cx + startAt(own, other), y0, w, y1);
             else
-              Fill(AMask, x0, cy - reachV, x1, h);
-          } else {
-            const int y0 = cy + offsets[s], y1 = y0 + widths[s];
-            if (arm == 3)
-              Fill(AMask, 0, y0, cx + reachH, y1);
-            else
-              Fill(AMask, cx - reachH, y0, w, y1);
+              Fill(AMask, 0, y0, cx + endAt(own, other), y1);
           }
+        } else if (arm == 1) {
+          Fill(AMask, cx + singleStart(up, down), cy + s0(k), w, cy + s1(k));
+        } else {
+          Fill(AMask, 0, cy + s0(k), cx + singleEnd(up, down), cy + s1(k));
+        }
+      }
+      // Vertical arms.
+      for (int arm : {0, 2}) {
+        const int k = arm == 0 ? up : down;
+        if (!k) continue;
+        if (k == 3) {
+          for (int side = 0; side < 2; ++side) {  // the left stroke, then the right one
+            const int own = side == 0 ? left : right, other = side == 0 ? right : left;
+            const int x0 = cx + (side == 0 ? m0 : p0), x1 = cx + (side == 0 ? m1 : p1);
+            if (arm == 2)
+              Fill(AMask, x0, cy + startAt(own, other), x1, h);
+            else
+              Fill(AMask, x0, 0, x1, cy + endAt(own, other));
+          }
+        } else if (arm == 2) {
+          Fill(AMask, cx + s0(k), cy + singleStart(left, right), cx + s1(k), h);
+        } else {
+          Fill(AMask, cx + s0(k), 0, cx + s1(k), cy + singleEnd(left, right));
         }
       }
       return true;
