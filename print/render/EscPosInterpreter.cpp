@@ -153,6 +153,7 @@ class TEscPos {
   std::vector<int> FTabs;
   const TCodePage* FCodePage = nullptr;  // ESC t
   int FInternational = 0;                // ESC R
+  uint64_t FUnknownTables[4] = {};       // ESC t numbers already reported
   // GS ( k QR settings and symbol data.
   int FQrModule = 3, FQrEcc = 1;
   std::string FQrData;
@@ -614,9 +615,13 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       if (!need(3)) return Truncated(AAt, "ESC t");
       const int n = At(AAt + 2);
       const TCodePage* page = FindEscPosCodePage(n);
-      if (!page)
+      // Each unknown table is reported once per job.
+      const uint64_t bit = uint64_t{1} << (n % 64);
+      if (!page && !(FUnknownTables[n / 64] & bit)) {
+        FUnknownTables[n / 64] |= bit;
         C.Find(fsWarning, AAt,
                "ESC t " + Num(n) + " selects a code page this printer does not have; PC437 is drawn");
+      }
       FCodePage = page ? page : &DefaultCodePage();
       return one("ESC t", Num(n) + " (" + (page ? page->Name : std::string("unknown, PC437")) + ")", 3);
     }
