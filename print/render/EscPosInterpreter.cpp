@@ -503,8 +503,8 @@ size_t TEscPos::DefineUserChars(size_t AAt) {
     if ((x > cellW || y * 8 < cellH - 7) && !wideReported) {
       wideReported = true;
       C.Find(fsWarning, AAt,
-             "ESC & character " + Num(c) + " is " + Num(x) + " x " + Num(y * 8) + " dots; the font's cell is " +
-                 Num(cellW) + " x " + Num(cellH));
+             "ESC & character " + Num(c) + " is " + Num(x) + " x " + Num(y * 8) +
+                 " dots; the font's cell is " + Num(cellW) + " x " + Num(cellH));
     }
     i += 1 + static_cast<size_t>(x) * y;
   }
@@ -799,7 +799,8 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       const int back = FLineSpacing * n;
       if (back > FY) {
         C.Find(fsInfo, AAt,
-               "ESC e feeds back " + Num(back) + " dots, " + Num(FY) + " above the top of the page; it stops there");
+               "ESC e feeds back " + Num(back) + " dots, " + Num(FY) +
+                   " above the top of the page; it stops there");
       }
       FY = std::max(0, FY - back);
       return AAt + 3;
@@ -902,8 +903,8 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       if (c == 'c') len = 4;
       if (!need(len)) return Truncated(AAt, std::string("ESC ") + static_cast<char>(c));
       const bool notDrawn = c == 't' || c == 'R' || c == 'V' || c == 'r';
-      C.Add(AAt, len, std::string("ESC ") + static_cast<char>(c), Num(At(AAt + len - 1)) + " (no dots change)",
-            notDrawn ? lsNotDrawn : lsNoVisibleEffect);
+      C.Add(AAt, len, std::string("ESC ") + static_cast<char>(c),
+            Num(At(AAt + len - 1)) + " (no dots change)", notDrawn ? lsNotDrawn : lsNoVisibleEffect);
       return AAt + len;
     }
     case '<':
@@ -938,9 +939,9 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       } else {
         FItalic = c == '4';
       }
-      return one(c == '4' ? "ESC 4" : "ESC 5",
-                 std::string(len == 3 ? Num(At(AAt + 2)) + " " : "") + (FItalic ? "(italic)" : "(italic off)"),
-                 len);
+      return one(
+          c == '4' ? "ESC 4" : "ESC 5",
+          std::string(len == 3 ? Num(At(AAt + 2)) + " " : "") + (FItalic ? "(italic)" : "(italic off)"), len);
     }
     case '%': {
       if (!need(3)) return Truncated(AAt, "ESC %");
@@ -979,11 +980,11 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       if (!need(10)) return Truncated(AAt, "ESC W");
       auto word = [&](size_t AIndex) { return At(AAt + AIndex) | (At(AAt + AIndex + 1) << 8); };
       const int x = word(2), y = word(4), w = word(6), h = word(8);
-      C.Add(AAt, 10, "ESC W",
-            "print area " + Num(w) + " x " + Num(h) + " dots at " + Num(x) + "," + Num(y));
+      C.Add(AAt, 10, "ESC W", "print area " + Num(w) + " x " + Num(h) + " dots at " + Num(x) + "," + Num(y));
       if (w == 0 || h == 0 || x >= C.Options.Width || y + h > C.Options.MaxPageHeight) {
-        C.Find(fsWarning, AAt, "ESC W print area " + Num(w) + " x " + Num(h) + " at " + Num(x) + "," + Num(y) +
-                                   " does not fit the page");
+        C.Find(fsWarning, AAt,
+               "ESC W print area " + Num(w) + " x " + Num(h) + " at " + Num(x) + "," + Num(y) +
+                   " does not fit the page");
         if (w == 0 || h == 0 || x >= C.Options.Width) return AAt + 10;
       }
       if (FPageMode) {
@@ -1290,7 +1291,8 @@ size_t TEscPos::FileSeparator(size_t AAt) {
         // Kanji font: A (24 x 24, what is drawn), B or C.
         const int m = p[1] >= 48 ? p[1] - 48 : p[1];
         const char font = m == 1 ? 'B' : m == 2 ? 'C' : 'A';
-        C.Add(AAt, 5 + len, name, std::string("kanji font ") + font + (font == 'A' ? "" : " (drawn as font A)"),
+        C.Add(AAt, 5 + len, name,
+              std::string("kanji font ") + font + (font == 'A' ? "" : " (drawn as font A)"),
               font == 'A' ? lsDone : lsNotDrawn);
         return AAt + 5 + len;
       }
