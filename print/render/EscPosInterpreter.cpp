@@ -315,7 +315,8 @@ void TEscPos::FoldPageCanvas() {
   if (!FPageMode || !FPage) return;
   const TRenderPage& canvas = FPage->Page;
   const int w = FAreaW, h = FAreaH;
-  FSheetBottom = std::max(FSheetBottom, FAreaY + FAreaH);
+  // An area that received dots prints down to its bottom.
+  if (canvas.BlackDots() > 0) FSheetBottom = std::max(FSheetBottom, FAreaY + FAreaH);
   for (int v = 0; v < canvas.Height(); ++v)
     for (int u = 0; u < canvas.Width(); ++u) {
       if (!canvas.Dot(u, v)) continue;
@@ -347,7 +348,7 @@ void TEscPos::PrintPageSheet(bool AKeep, size_t AOffset) {
   if (!FLine.empty()) PrintLine(-1, AOffset);
   FoldPageCanvas();
   // The printer prints the page down to the bottom of its print area.
-  const int rows = std::min(FSheetBottom, C.Options.MaxPageHeight);
+  const int rows = std::min(std::max(FSheetBottom, FAreaY + FAreaH), C.Options.MaxPageHeight);
   TRenderPage& receipt = FReceipt->Page;
   receipt.EnsureHeight(FReceiptY + rows);
   for (int y = 0; y < std::min(rows, FSheet->Height()); ++y)
