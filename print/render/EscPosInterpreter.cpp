@@ -158,6 +158,15 @@ class TEscPos {
   // otherwise its data is discarded (ESC S, ESC @).
   void LeavePageMode(bool APrint, size_t AOffset);
   void DrawLineItems(TRenderPage& ATarget, int AX0, int ATop, int AHeight) const;
+  // Page mode: what the line holds goes onto the page where it is before
+  // the vertical position moves; the next data starts where it ended.
+  void PlacePendingItems(size_t AOffset) {
+    if (FLine.empty()) return;
+    const int x = FX;
+    PrintLine(0, AOffset);
+    FBaseline = FY;
+    FX = x;
+  }
   void PutItem(TLineItem&& AItem, size_t AOffset);
   // Prints the line buffer; AFeed < 0: the line spacing (at least the line's height).
   void PrintLine(int AFeed, size_t AOffset);
@@ -1217,6 +1226,7 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
               lsNoVisibleEffect);
         return AAt + 4;
       }
+      PlacePendingItems(AAt);
       if (c == '$') {
         C.Add(AAt, 4, name, "vertical position " + Num(n));
         if (n < PageModeLines()) FBaseline = n;

@@ -266,6 +266,26 @@ TEST(EscPosCommands, PageModeDrawsAtItsPositionsInEachDirection) {
   }
 }
 
+TEST(EscPosCommands, PageModeMovesDownWithinALine) {
+  // "AB" with its bottom at 30, GS \ 30 down, then "C": C starts where B
+  // ended, its bottom at 60.
+  const TRenderResult r =
+      RenderRaw(Bytes(std::string("\x1bL\x1d$\x1e\x00"
+                                  "AB\x1d\\\x1e\x00"
+                                  "C\x0c",
+                                  14)));
+  const TRenderPage& p = FirstPage(r);
+  const TBox ab = InkBox(p, 0, 0, 24, 90), c = InkBox(p, 24, 0, 60, 90);
+  EXPECT_GE(ab.Y0, 6);
+  EXPECT_LE(ab.Y1, 30);
+  EXPECT_GE(c.X0, 24);
+  EXPECT_LE(c.X1, 36);
+  EXPECT_GE(c.Y0, 36);
+  EXPECT_LE(c.Y1, 60);
+  EXPECT_EQ(p.BlackDots(), FirstPage(RenderRaw(Bytes("ABC\n"))).BlackDots());
+  EXPECT_TRUE(r.Findings.empty()) << r.FindingsText();
+}
+
 TEST(EscPosCommands, PageModeDataIsPrintedByFfOnly) {
   const size_t x = FirstPage(RenderRaw(Bytes("X\n"))).BlackDots();
   const size_t i = FirstPage(RenderRaw(Bytes("I\n"))).BlackDots();
