@@ -100,6 +100,8 @@ class TEscPos {
     return FPage->Page;
   }
   void CheckLimit(size_t AOffset) {
+    // In page mode the page is the print area, which clips what passes it.
+    if (FPageMode) return;
     if (FPage && FPage->Page.HeightLimitHit() && !C.PageLimitReported) {
       C.PageLimitReported = true;
       C.Find(fsWarning, AOffset,
@@ -111,7 +113,8 @@ class TEscPos {
     Page();
     FY += std::max(0, ADots);
     if (FY > C.Options.MaxPageHeight) FY = C.Options.MaxPageHeight + 1;
-    FPage->Page.EnsureHeight(FY);
+    // A page-mode canvas grows only where something is drawn.
+    if (!FPageMode) FPage->Page.EnsureHeight(FY);
     CheckLimit(AOffset);
   }
   void Mark(const std::string& AText) {
@@ -231,7 +234,9 @@ class TEscPos {
   bool FPageMode = false;
   int FAreaX = 0, FAreaY = 0, FAreaW = 0, FAreaH = 0, FPageDirection = 0;
   int FSheetBottom = 0;
-  int FBaseline = -1;  // GS $: where the next line's bottom goes (-1: none)
+  bool FSheetDirty = false;   // dots on the sheet since it was last cleared
+  bool FAreaCleared = false;  // CAN cleared the area and nothing came since
+  int FBaseline = -1;         // GS $: where the next line's bottom goes (-1: none)
   std::unique_ptr<TRenderedPage> FReceipt;
   int FReceiptY = 0;
   std::unique_ptr<TRenderPage> FSheet;
@@ -302,8 +307,9 @@ void TEscPos::NewPageCanvas() {
   FPage = std::make_unique<TRenderedPage>();
   FPage->Job = C.Job;
   FPage->Language = rlEscPos;
-  FPage->Page = TRenderPage(PageModeLineWidth(), PageModeLines(), PageModeLines());
-  FPage->Page.SetFixed(true);
+  // It grows as it is drawn on, up to the area's extent, and costs nothing
+  // while empty.
+  FPage->Page = TRenderPage(PageModeLineWidth(), 0, PageModeLines());
   FY = 0;
   FX = 0;
   FBaseline = -1;
@@ -324,11 +330,15 @@ void TEscPos::FoldPageCanvas() {
   if (!FPageMode || !FPage) return;
   const TRenderPage& canvas = FPage->Page;
   const int w = FAreaW, h = FAreaH;
-  // An area that received dots prints down to its bottom.
-  if (canvas.BlackDots() > 0) FSheetBottom = std::max(FSheetBottom, FAreaY + FAreaH);
+  bool drawn = false;
   for (int v = 0; v < canvas.Height(); ++v)
     for (int u = 0; u < canvas.Width(); ++u) {
+      if (canvas.Row(v)[u >> 3] == 0) {
+        u |= 7;
+        continue;
+      }
       if (!canvas.Dot(u, v)) continue;
+      drawn = true;
       int x = u, y = v;
       switch (FPageDirection) {
         case 1:  // bottom to top, from the lower left
@@ -348,9 +358,15 @@ void TEscPos::FoldPageCanvas() {
       }
       FSheet->SetDot(FAreaX + x, FAreaY + y, true, dmSet);
     }
+  // An area that received dots prints down to its bottom.
+  if (drawn) {
+    FSheetBottom = std::max(FSheetBottom, FAreaY + FAreaH);
+    FSheetDirty = true;
+    FAreaCleared = false;
+  }
   for (TPageMark& m : FPage->Marks) FReceipt->Marks.push_back({FReceiptY + FAreaY, std::move(m.Text)});
   FPage->Marks.clear();
-  FPage->Page.Clear();
+  FPage->Page = TRenderPage(PageModeLineWidth(), 0, PageModeLines());
 }
 
 void TEscPos::PrintPageSheet(bool AKeep, size_t AOffset) {
@@ -359,10 +375,18 @@ void TEscPos::PrintPageSheet(bool AKeep, size_t AOffset) {
   // The printer prints the page down to the bottom of its print area.
   const int rows = std::min(std::max(FSheetBottom, FAreaY + FAreaH), C.Options.MaxPageHeight);
   TRenderPage& receipt = FReceipt->Page;
-  receipt.EnsureHeight(FReceiptY + rows);
-  for (int y = 0; y < std::min(rows, FSheet->Height()); ++y)
-    for (int x = 0; x < FSheet->Width(); ++x)
-      if (FSheet->Dot(x, y)) receipt.SetDot(x, FReceiptY + y, true, dmSet);
+  if (FReceiptY <= C.Options.MaxPageHeight) {
+    receipt.EnsureHeight(FReceiptY + rows);
+    if (FSheetDirty)
+      for (int y = 0; y < std::min(rows, FSheet->Height()); ++y)
+        for (int x = 0; x < FSheet->Width(); ++x) {
+          if (FSheet->Row(y)[x >> 3] == 0) {
+            x |= 7;
+            continue;
+          }
+          if (FSheet->Dot(x, y)) receipt.SetDot(x, FReceiptY + y, true, dmSet);
+        }
+  }
   FReceiptY = std::min(FReceiptY + rows, C.Options.MaxPageHeight + 1);
   if (receipt.HeightLimitHit() && !C.PageLimitReported) {
     C.PageLimitReported = true;
@@ -373,6 +397,7 @@ void TEscPos::PrintPageSheet(bool AKeep, size_t AOffset) {
   if (!AKeep) {
     FSheet->Clear();
     FSheetBottom = 0;
+    FSheetDirty = false;
   }
 }
 
@@ -1001,6 +1026,7 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
         if (!FLine.empty()) PrintLine(-1, AAt);
         FoldPageCanvas();
       }
+      FAreaCleared = false;
       FAreaX = x;
       FAreaY = std::min(y, C.Options.MaxPageHeight - 1);
       FAreaW = std::min(w, C.Options.Width - x);
@@ -1372,8 +1398,9 @@ size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
         if (FPageMode) {
           FLine.clear();
           FX = 0;
-          if (FPage) FPage->Page.Clear();
-          if (FSheet) FSheet->FillRect(FAreaX, FAreaY, FAreaW, FAreaH, dmClear);
+          if (FPage) FPage->Page = TRenderPage(PageModeLineWidth(), 0, PageModeLines());
+          if (FSheet && !FAreaCleared) FSheet->FillRect(FAreaX, FAreaY, FAreaW, FAreaH, dmClear);
+          FAreaCleared = true;
           FY = 0;
           FBaseline = -1;
         }
