@@ -175,9 +175,11 @@ TPicture ReadPcx(const uint8_t* AP, size_t AN, int AMaxSide) {
     pic.Error = "PCX with " + Num(planes) + " planes of " + Num(bpp) + " bits is not drawn (1-bit only)";
     return pic;
   }
-  if (lineBytes * 8 < static_cast<size_t>(w)) {
-    pic.Error =
-        "PCX lines of " + Num(static_cast<long long>(lineBytes)) + " bytes are shorter than its width";
+  // A line holds the width's bytes, padded to an even count (a little
+  // more is tolerated).
+  if (lineBytes * 8 < static_cast<size_t>(w) || lineBytes > static_cast<size_t>(w + 7) / 8 + 16) {
+    pic.Error = "PCX lines of " + Num(static_cast<long long>(lineBytes)) +
+                " bytes do not match its width of " + Num(w) + " dots";
     return pic;
   }
   const uint8_t* e0 = AP + 16;
@@ -277,6 +279,17 @@ class TTspl {
   std::vector<TPageMark> FMarks;
   std::map<std::string, TStoredFile> FFiles;
   int FRunDepth = 0;
+  // Lines run from programs, over the whole job: calls cannot multiply
+  // the work past this.
+  static constexpr long long kMaxProgramLines = 20000;
+  long long FProgramLines = 0;
+  bool FProgramLimitReported = false, FDepthReported = false;
+  void ProgramLimit(size_t AAt) {
+    if (FProgramLimitReported) return;
+    FProgramLimitReported = true;
+    C.Find(fsWarning, AAt,
+           "downloaded programs ran " + Num(kMaxProgramLines) + " lines; the rest of the calls are not run");
+  }
 };
 
 bool TTspl::Int(const TArg& AArg, long long& AValue) {
@@ -978,7 +991,13 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
     }
     if (FRunDepth >= 4) {
       C.Listing.Lines().back().Status = lsNotDrawn;
-      C.Find(fsWarning, AAt, "programs calling programs more than 4 deep are not run");
+      if (!FDepthReported) C.Find(fsWarning, AAt, "programs calling programs more than 4 deep are not run");
+      FDepthReported = true;
+      return;
+    }
+    if (FProgramLines >= kMaxProgramLines) {
+      C.Listing.Lines().back().Status = lsNotDrawn;
+      ProgramLimit(AAt);
       return;
     }
     ++FRunDepth;
@@ -1051,6 +1070,10 @@ size_t TTspl::RunLines(size_t AAt, size_t ATo, TRenderLanguage& ANext) {
       continue;
     }
     const std::string word(reinterpret_cast<const char*>(C.Data) + AAt, w - AAt);
+    if (FRunDepth > 0 && ++FProgramLines > kMaxProgramLines) {
+      ProgramLimit(AAt);
+      break;
+    }
     size_t next = end;
     Command(word, AAt, w, end, next);
     AAt = std::max(next, AAt + 1);

@@ -556,9 +556,14 @@ TEST(TsplCommands, DownloadedProgramsRunWhenCalled) {
     EXPECT_TRUE(r.Findings.empty()) << c.Name << ": " << r.FindingsText();
   }
   EXPECT_TRUE(HasFinding(Label("RUN \"NONE.BAS\"\r\n"), "no program"));
-  // A program that calls itself stops.
+  // A program that calls itself stops; one that calls itself many times
+  // over is cut off by the line budget, not left to multiply.
   const TRenderResult loop = Label("DOWNLOAD \"LOOP.BAS\"\r\nBAR 0,0,1,1\r\nLOOP\r\nEOP\r\nLOOP\r\n");
   EXPECT_TRUE(HasFinding(loop, "more than 4 deep"));
+  std::string calls;
+  for (int i = 0; i < 40; ++i) calls += "FAN\r\n";
+  const TRenderResult fan = Label("DOWNLOAD \"FAN.BAS\"\r\n" + calls + "EOP\r\nFAN\r\n");
+  EXPECT_TRUE(HasFinding(fan, "the rest of the calls are not run")) << fan.FindingsText();
 }
 
 TEST(TsplCommands, CirclesAndEllipsesAreRingsOfTheirThickness) {
