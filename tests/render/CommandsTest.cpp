@@ -352,6 +352,29 @@ TEST(EscPosCommands, PaperFedAfterTheLastCutIsNoPage) {
   }
 }
 
+TEST(EscPosCommands, EveryPrefixIsListedWholeAndNothingPastItIsRead) {
+  // The listing covers each prefix byte for byte (the ASan build checks
+  // the reads).
+  const std::string job(
+      "\x1c(A\x02\x00\x30\x01\x1b{\x01"
+      "A\n\x1b&\x03\x41\x41\x02\xff\xff\xff\x80\x00\x00\x1b%\x01"
+      "A\x1b?A\x1b"
+      "4\x01\x1b"
+      "5\x1b"
+      "e\x01\x1bL\x1bW\x00\x00\x00\x00\x40\x00\x40\x00\x1bT\x01\x1d$\x10\x00\x1d\\\x08\x00"
+      "B\x18\x1b\x0c\x0c\x1bL\x1bS\x1bi",
+      73);
+  for (size_t n = 0; n <= job.size(); ++n) {
+    const TRenderResult r = RenderRaw(Bytes(job.substr(0, n)), rlEscPos);
+    size_t covered = 0;
+    for (const TListingLine& l : r.Listing) {
+      EXPECT_EQ(l.Offset, covered) << n;
+      covered = l.Offset + l.Length;
+    }
+    EXPECT_EQ(covered, n) << r.ListingText();
+  }
+}
+
 // --- Listing ---------------------------------------------------------------
 
 TEST(ListingStatus, TellsNoVisibleEffectFromNotDrawn) {
@@ -564,6 +587,29 @@ TEST(TsplCommands, DownloadedProgramsRunWhenCalled) {
   for (int i = 0; i < 40; ++i) calls += "FAN\r\n";
   const TRenderResult fan = Label("DOWNLOAD \"FAN.BAS\"\r\n" + calls + "EOP\r\nFAN\r\n");
   EXPECT_TRUE(HasFinding(fan, "the rest of the calls are not run")) << fan.FindingsText();
+}
+
+TEST(TsplCommands, EveryPrefixOfADownloadStaysInsideTheJob) {
+  const std::string bmp = MonoBmp({"#.#.", ".#.#"}, 0xFFFFFF, 0, false);
+  std::string pcx(128, '\0');
+  pcx[0] = 0x0A;
+  pcx[2] = 1;
+  pcx[3] = 1;
+  pcx[8] = 7;
+  pcx[65] = 1;
+  pcx[66] = 1;
+  pcx += "\xc1\xf0";
+  const std::string job =
+      "SIZE 20 mm,10 mm\r\nCLS\r\n" + Download("A.BMP", bmp) + Download("B.PCX", pcx) +
+      "DOWNLOAD \"P.BAS\"\r\nPUTBMP 0,0,\"A.BMP\"\r\nEOP\r\nP\r\nPUTPCX 10,0,\"B.PCX\"\r\n"
+      "ELLIPSE 0,0,40,20,2\r\nPRINT 1\r\n";
+  for (size_t n = 0; n <= job.size(); ++n) {
+    const TRenderResult r = RenderRaw(Bytes(job.substr(0, n)), rlTspl);
+    for (const TListingLine& l : r.Listing) EXPECT_LE(l.Offset + l.Length, n);
+  }
+  const TRenderResult whole = RenderRaw(Bytes(job), rlTspl);
+  EXPECT_TRUE(whole.Findings.empty()) << whole.FindingsText();
+  EXPECT_EQ(FirstPage(whole).BlackDotsIn(0, 0, 4, 2), 4u);
 }
 
 TEST(TsplCommands, CirclesAndEllipsesAreRingsOfTheirThickness) {
