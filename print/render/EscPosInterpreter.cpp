@@ -127,7 +127,7 @@ class TEscPos {
   void FinishPage(size_t AOffset, bool ACut = false) {
     if (FPageMode) {
       // Page mode prints on FF or ESC FF only.
-      C.Find(fsWarning, AOffset, "page mode data that no FF prints is not printed");
+      if (PageModeHasData()) C.Find(fsWarning, AOffset, "page mode data that no FF prints is not printed");
       LeavePageMode(false, AOffset);
     }
     if (FPage && !ACut && FCutSeen && FPage->Marks.empty() && FPage->Page.BlackDots() == 0) FPage.reset();
@@ -161,6 +161,9 @@ class TEscPos {
   // otherwise its data is discarded (ESC S, ESC @).
   void LeavePageMode(bool APrint, size_t AOffset);
   void DrawLineItems(TRenderPage& ATarget, int AX0, int ATop, int AHeight) const;
+  bool PageModeHasData() const {
+    return !FLine.empty() || FSheetDirty || (FPage && FPage->Page.BlackDots() > 0);
+  }
   // Page mode: what the line holds goes onto the page where it is before
   // the vertical position moves; the next data starts where it ended.
   void PlacePendingItems(size_t AOffset) {
@@ -999,8 +1002,7 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
     case 'S':
       C.Add(AAt, 2, "ESC S", "standard mode");
       if (FPageMode) {
-        if (!FLine.empty() || FSheetBottom > 0 || (FPage && FPage->Page.BlackDots() > 0))
-          C.Find(fsWarning, AAt, "ESC S discards the page mode data that no FF printed");
+        if (PageModeHasData()) C.Find(fsWarning, AAt, "ESC S discards the page mode data that no FF printed");
         LeavePageMode(false, AAt);
       }
       return AAt + 2;
