@@ -331,6 +331,17 @@ std::string DescribeSymbols(const std::vector<TZxingSymbol>& ASymbols) {
   return s.empty() ? "(nothing)" : s;
 }
 
+// The new codes are drawn for printers that have them: Epson-style
+// receipt printers and TSPL label printers.
+TRenderResult RenderFor(const std::vector<uint8_t>& ABytes, const char* AProfile) {
+  TRenderOptions o;
+  o.Profile = AProfile;
+  return RenderCommandBytes(ABytes, o);
+}
+TRenderResult RenderEpson(const std::vector<uint8_t>& ABytes) { return RenderFor(ABytes, "epson-80"); }
+TRenderResult RenderLabel(const std::vector<uint8_t>& ABytes) { return RenderFor(ABytes, "tspl-203"); }
+TRenderResult RenderLabel(const std::string& AJob) { return RenderLabel(Bytes(AJob)); }
+
 // GS ( k with its parameter bytes.
 std::string Gsk(int ACn, int AFn, const std::string& AParams = std::string()) {
   const size_t n = AParams.size() + 2;
@@ -395,13 +406,6 @@ TEST(Codes, EscPosTwoDimensionalSymbolsDecode) {
       {"PDF417 truncated", Gsk(48, 70, Byte(1)) + Store(48, pdfText) + PrintSymbol(48), "PDF417", pdfText},
       {"PDF417, 404 bytes: columns chosen to fit the paper", Store(48, longText) + PrintSymbol(48), "PDF417",
        longText},
-      {"Micro QR",
-       Gsk(49, 65, "3" + Byte(0)) + Gsk(49, 67, Byte(6)) + Store(49, "20261211") + PrintSymbol(49),
-       "MicroQRCode", "20261211"},
-      {"Micro QR, M, text",
-       Gsk(49, 65, "3" + Byte(0)) + Gsk(49, 67, Byte(6)) + Gsk(49, 69, "1") + Store(49, "TESSIVA") +
-           PrintSymbol(49),
-       "MicroQRCode", "TESSIVA"},
       {"QR model 1 (drawn as model 2)",
        Gsk(49, 65, "1" + Byte(0)) + Gsk(49, 67, Byte(4)) + Store(49, "model one") + PrintSymbol(49), "QRCode",
        "model one"},
@@ -451,7 +455,7 @@ TEST(Codes, EscPosTwoDimensionalSymbolsDecode) {
        "EAN-8", "12345670"},
   };
   for (const TCase& c : cases) {
-    const TRenderResult r = RenderRaw(Centred(c.Commands));
+    const TRenderResult r = RenderFor(Centred(c.Commands), "epson-80");
     bool onlyInfo = true;
     for (const TFinding& f : r.Findings) onlyInfo = onlyInfo && f.Severity == fsInfo;
     EXPECT_TRUE(onlyInfo) << c.Name << ": " << r.FindingsText();
@@ -485,7 +489,7 @@ TEST(Codes, EscPosNewCodesReadByZbarToo) {
        "zbar reads QR"},
   };
   for (const auto& c : cases) {
-    const TRenderResult r = RenderRaw(Centred(c.Commands));
+    const TRenderResult r = RenderFor(Centred(c.Commands), "epson-80");
     EXPECT_EQ(DecodePage(r, dir, "zb"), c.Decoded) << c.Name << ": " << r.FindingsText();
   }
 }
@@ -496,21 +500,21 @@ TEST(Codes, EscPosNewCodesReadByZbarToo) {
 // bars span 73 modules; omnidirectional DataBar is 96 modules.
 TEST(Codes, DataBarLimitedHasItsShape) {
   const TRenderResult limited =
-      RenderRaw(Bytes("\x1dw\x03\x1dh\x30\x1dkM\x0d"
-                      "1234567890123"));
+      RenderEpson(Bytes("\x1dw\x03\x1dh\x30\x1dkM\x0d"
+                        "1234567890123"));
   ASSERT_FALSE(limited.Pages.empty()) << limited.FindingsText();
   EXPECT_TRUE(limited.Findings.empty()) << limited.FindingsText();
   const TBox box = InkBox(limited.Pages[0].Page);
   EXPECT_EQ(box.Width(), 73 * 3);
   EXPECT_EQ(box.Height(), 48);
   const TRenderResult omni =
-      RenderRaw(Bytes("\x1dw\x03\x1dh\x30\x1dkK\x0d"
-                      "1234567890123"));
+      RenderEpson(Bytes("\x1dw\x03\x1dh\x30\x1dkK\x0d"
+                        "1234567890123"));
   EXPECT_GT(InkBox(omni.Pages.at(0).Page).Width(), box.Width());
   // The human-readable line carries the identifier and the check digit.
   const TRenderResult hri =
-      RenderRaw(Bytes("\x1dH\x02\x1dkM\x0d"
-                      "1234567890123"));
+      RenderEpson(Bytes("\x1dH\x02\x1dkM\x0d"
+                        "1234567890123"));
   bool listed = false;
   for (const TListingLine& l : hri.Listing)
     listed = listed || l.Arguments.find("Limited") != std::string::npos;
@@ -558,8 +562,6 @@ TEST(Codes, EscPosSymbolStoreAndPrintKeepThePrintersRules) {
        "PDF417 not printed: data too long"},
       {"PDF417 30 x 90 is more than 928 codewords",
        Gsk(48, 65, Byte(30)) + Gsk(48, 66, Byte(90)) + Store(48, "x") + PrintSymbol(48), "928 codewords"},
-      {"Micro QR too long", Gsk(49, 65, "3" + Byte(0)) + Store(49, std::string(40, '1')) + PrintSymbol(49),
-       "QR code not printed: data too long"},
       {"MaxiCode too long", Gsk(50, 65, "4") + Store(50, std::string(200, 'M')) + PrintSymbol(50),
        "MaxiCode not printed"},
       {"MaxiCode mode 2 without its fields", Store(50, "no fields") + PrintSymbol(50), "postal code"},
@@ -588,7 +590,7 @@ TEST(Codes, EscPosSymbolStoreAndPrintKeepThePrintersRules) {
       {"QR model out of range", Gsk(49, 65, "7" + Byte(0)), "model 55 is out of range"},
   };
   for (const TCase& c : cases) {
-    const TRenderResult r = RenderRaw(Bytes(c.Job));
+    const TRenderResult r = RenderEpson(Bytes(c.Job));
     EXPECT_TRUE(HasFinding(r, c.Finding)) << c.Name << ": " << r.FindingsText();
     for (const TRenderedPage& p : r.Pages) EXPECT_EQ(p.Page.BlackDots(), 0u) << c.Name;
   }
@@ -630,7 +632,7 @@ TEST(Codes, CodesThatDoNotFitPrintNothing) {
       {"TSPL MAXICODE", label + "MAXICODE 200,100,4,\"off\"\r\nPRINT 1\r\n", 0},
   };
   for (const TCase& c : cases) {
-    const TRenderResult r = RenderRaw(Bytes(c.Job), rlAuto, c.Width ? c.Width : 576);
+    const TRenderResult r = c.Width ? RenderEpson(Bytes(c.Job)) : RenderLabel(Bytes(c.Job));
     TFindingSeverity severity = fsInfo;
     EXPECT_TRUE(HasFinding(r, "does not fit", &severity)) << c.Name << ": " << r.FindingsText();
     EXPECT_EQ(severity, fsError) << c.Name;
@@ -672,7 +674,7 @@ TEST(Codes, TsplTwoDimensionalSymbolsDecode) {
        std::string("B1050 \x1d") + "276\x1d" + "001\x1d" + "paket"},
   };
   for (const TCase& c : cases) {
-    const TRenderResult r = RenderRaw(Bytes("SIZE 80 mm,70 mm\r\nCLS\r\n" + c.Command + "\r\nPRINT 1\r\n"));
+    const TRenderResult r = RenderLabel("SIZE 80 mm,70 mm\r\nCLS\r\n" + c.Command + "\r\nPRINT 1\r\n");
     bool onlyInfo = true;
     for (const TFinding& f : r.Findings) onlyInfo = onlyInfo && f.Severity == fsInfo;
     EXPECT_TRUE(onlyInfo) << c.Name << ": " << r.FindingsText();
@@ -689,7 +691,7 @@ TEST(Codes, TsplSymbolOptionsShapeTheDots) {
   // PDF417 W and H: every bar run is a multiple of the module width, and the
   // symbol's height a multiple of the row height.
   const TRenderResult pdf =
-      RenderRaw(Bytes("SIZE 80 mm,40 mm\r\nCLS\r\nPDF417 10,10,600,300,0,W3,H7,C2,\"AB\"\r\nPRINT 1\r\n"));
+      RenderLabel(Bytes("SIZE 80 mm,40 mm\r\nCLS\r\nPDF417 10,10,600,300,0,W3,H7,C2,\"AB\"\r\nPRINT 1\r\n"));
   const TBox box = InkBox(pdf.Pages.at(0).Page);
   EXPECT_EQ(box.Width() % 3, 0);
   EXPECT_EQ(box.Height() % 7, 0);
@@ -697,9 +699,9 @@ TEST(Codes, TsplSymbolOptionsShapeTheDots) {
   EXPECT_EQ(box.Width(), (17 * 5 + 18) * 3);
   // An inverted Aztec (rev 1) is the plain one with every module flipped.
   const TRenderResult plain =
-      RenderRaw(Bytes("SIZE 40 mm,40 mm\r\nCLS\r\nAZTEC 10,10,0,3,0,0,0,1,0,\"inv\"\r\nPRINT 1\r\n"));
+      RenderLabel(Bytes("SIZE 40 mm,40 mm\r\nCLS\r\nAZTEC 10,10,0,3,0,0,0,1,0,\"inv\"\r\nPRINT 1\r\n"));
   const TRenderResult inverted =
-      RenderRaw(Bytes("SIZE 40 mm,40 mm\r\nCLS\r\nAZTEC 10,10,0,3,0,0,0,1,1,\"inv\"\r\nPRINT 1\r\n"));
+      RenderLabel(Bytes("SIZE 40 mm,40 mm\r\nCLS\r\nAZTEC 10,10,0,3,0,0,0,1,1,\"inv\"\r\nPRINT 1\r\n"));
   const TRenderPage& a = plain.Pages.at(0).Page;
   const TRenderPage& b = inverted.Pages.at(0).Page;
   const TBox side = InkBox(a);
@@ -714,8 +716,8 @@ TEST(Codes, TsplSymbolOptionsShapeTheDots) {
 // modules, dark ring, light ring, dark 3 x 3 centre.
 TEST(Codes, QrModelOneHasItsFinderPatterns) {
   const int module = 4;
-  const TRenderResult r = RenderRaw(Bytes(Gsk(49, 65, "1" + Byte(0)) + Gsk(49, 67, Byte(module)) +
-                                          Store(49, "model one") + PrintSymbol(49)));
+  const TRenderResult r = RenderEpson(Bytes(Gsk(49, 65, "1" + Byte(0)) + Gsk(49, 67, Byte(module)) +
+                                            Store(49, "model one") + PrintSymbol(49)));
   EXPECT_TRUE(HasFinding(r, "model 1 is drawn as model 2"));
   const TRenderPage& page = r.Pages.at(0).Page;
   const TBox box = InkBox(page);
@@ -731,6 +733,71 @@ TEST(Codes, QrModelOneHasItsFinderPatterns) {
         const bool centre = x >= 2 && x <= 4 && y >= 2 && y <= 4;
         EXPECT_EQ(dark(c[0] + x, c[1] + y), ring || centre) << c[0] << "," << c[1] << " + " << x << "," << y;
       }
+}
+
+// Micro QR: no built-in printer has it, and a printer ignores a model it
+// does not have, so the symbol comes out as model 2. The Micro QR symbol
+// itself, drawn as the interpreter draws a matrix code, is read back as
+// Micro QR.
+TEST(Codes, MicroQr) {
+  ASSERT_TRUE(HaveZxing());
+  TScratchDir dir;
+  const TRenderResult r = RenderEpson(
+      Centred(Gsk(49, 65, "3" + Byte(0)) + Gsk(49, 67, Byte(6)) + Store(49, "20261211") + PrintSymbol(49)));
+  EXPECT_TRUE(
+      HasFinding(r, "Micro QR is not a code the epson-80 printer draws: the model selection is ignored"))
+      << r.FindingsText();
+  ASSERT_FALSE(r.Pages.empty());
+  const std::vector<TZxingSymbol> printed = DecodePageWithZxing(r.Pages[0].Page, dir);
+  ASSERT_FALSE(printed.empty());
+  EXPECT_EQ(printed[0].Format, "QRCode");
+  EXPECT_EQ(printed[0].Bytes, "20261211");
+  const struct {
+    std::string Data;
+    int Ecc;
+  } cases[] = {{"20261211", 1}, {"TESSIVA", 2}, {"micro 7", 3}, {std::string(35, '9'), 1}};
+  for (const auto& c : cases) {
+    const TMatrixCode code = EncodeMicroQrCode(c.Data, c.Ecc);
+    ASSERT_TRUE(code.Ok) << c.Data << ": " << code.Error;
+    EXPECT_EQ(code.Width, code.Height);
+    TRenderPage page(code.Width * 6 + 80, code.Height * 6 + 80, code.Height * 6 + 80);
+    page.DrawMask(40, 40, code.Modules.data(), code.Width, code.Height, 6, 6);
+    const std::vector<TZxingSymbol> got = DecodePageWithZxing(page, dir);
+    bool found = false;
+    for (const TZxingSymbol& z : got) found = found || (z.Format == "MicroQRCode" && z.Bytes == c.Data);
+    EXPECT_TRUE(found) << c.Data << ": " << DescribeSymbols(got);
+  }
+  // Past the largest Micro QR symbol (35 digits, 15 bytes): refused.
+  EXPECT_FALSE(EncodeMicroQrCode(std::string(36, '9'), 1).Ok);
+  EXPECT_FALSE(EncodeMicroQrCode(std::string(16, 'b') + "\xff", 1).Ok);
+}
+
+// A printer without a code prints nothing for it; the job's other codes
+// and text still print.
+TEST(Codes, APrinterWithoutTheCodePrintsNothing) {
+  const struct {
+    const char* Name;
+    const char* Profile;
+    std::string Job;
+    const char* Finding;
+  } cases[] = {
+      {"PDF417 on gbk-80", "gbk-80", Store(48, "pdf") + PrintSymbol(48),
+       "PDF417 is not a code the gbk-80 printer draws"},
+      {"MaxiCode on gbk-58", "gbk-58", Gsk(50, 65, "4") + Store(50, "maxi") + PrintSymbol(50),
+       "MaxiCode is not a code the gbk-58 printer draws"},
+      {"DataBar on gbk-80", "gbk-80",
+       "\x1dkK\x0d"
+       "0001234567890",
+       "GS1 DataBar is not a code the gbk-80 printer draws"},
+      {"DMATRIX on gbk-80", "gbk-80",
+       "SIZE 40 mm,30 mm\r\nCLS\r\nDMATRIX 10,10,100,100,\"dm\"\r\nPRINT 1\r\n",
+       "DataMatrix is not a code the gbk-80 printer draws"},
+  };
+  for (const auto& c : cases) {
+    const TRenderResult r = RenderFor(Bytes(c.Job), c.Profile);
+    EXPECT_TRUE(HasFinding(r, c.Finding)) << c.Name << ": " << r.FindingsText();
+    for (const TRenderedPage& p : r.Pages) EXPECT_EQ(p.Page.BlackDots(), 0u) << c.Name;
+  }
 }
 
 TEST(Codes, EachCommandNamesItsCodeFamily) {
