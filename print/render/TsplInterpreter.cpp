@@ -526,6 +526,15 @@ void TTspl::QrCode(const std::vector<TArg>& AArgs, size_t AAt) {
     const char m = static_cast<char>(std::toupper(static_cast<unsigned char>(data[0])));
     data.erase(0, m == 'B' ? std::min<size_t>(5, data.size()) : 1);
   }
+  // [model,mask,] after the rotation: M1 or M2, S0 to S8.
+  if (AArgs.size() >= 8 && (AArgs[6].Text == "M1" || AArgs[6].Text == "m1")) {
+    if (C.Options.PrinterProfile().HasCode(cfQrModel1))
+      C.Find(fsInfo, AAt, "QR code model 1 is drawn as model 2 (the same data; libzint has no model 1)");
+    else
+      C.Find(fsWarning, AAt,
+             "QR code model 1 is not a code the " + C.Options.PrinterProfile().Name +
+                 " printer draws: model 2 is printed");
+  }
   const TMatrixCode code = EncodeQrCode(data, ecc);
   if (!code.Ok) {
     C.Find(fsWarning, AAt, "QR code not printed: " + code.Error);

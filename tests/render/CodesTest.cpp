@@ -667,6 +667,8 @@ TEST(Codes, TsplTwoDimensionalSymbolsDecode) {
       {"AZTEC rotated 180, full 5 layers", "AZTEC 300,300,180,4,205,0,0,1,0,\"full range\"", "Aztec",
        "full range"},
       {"AZTEC 40% check words", "AZTEC 40,40,0,4,40,\"forty percent\"", "Aztec", "forty percent"},
+      {"QRCODE model 1 (drawn as model 2), mask 3", "QRCODE 40,40,M,5,A,0,M1,S3,\"model one label\"",
+       "QRCode", "model one label"},
       {"MAXICODE mode 4", "MAXICODE 40,40,4,\"TSPL MaxiCode\"", "MaxiCode", "TSPL MaxiCode"},
       {"MAXICODE mode 2, US postal code", "MAXICODE 40,40,2,300,840,06810,7317,\"parcel\"", "MaxiCode",
        std::string("068107317\x1d") + "840\x1d" + "300\x1d" + "parcel"},
