@@ -184,7 +184,9 @@ void TEscPos::PrintLine(int AFeed, size_t AOffset) {
     used = std::max(used, i.X + i.W);
   }
   TRenderPage& page = Page();
-  if (!FLine.empty()) {
+  // Once the page is at its height limit nothing more can show: the line
+  // only advances (its cost stays that of reading it).
+  if (!FLine.empty() && FY < page.MaxHeight()) {
     // Alignment counts the characters, not the spacing after the last one.
     const int x0 = AlignedX(used - (FLine.back().W - FLine.back().DotsW));
     for (const TLineItem& i : FLine) {
