@@ -58,6 +58,17 @@ uint32_t GbkPair(uint8_t ALead, uint8_t ATrail, bool* AValid) {
   return c ? c : 0xFFFD;
 }
 
+// U+FF61..FF9F to the full-width punctuation and katakana they stand for.
+uint32_t HalfwidthKatakanaFullForm(uint32_t ACode) {
+  static const uint16_t kFull[63] = {
+      0x3002, 0x300C, 0x300D, 0x3001, 0x30FB, 0x30F2, 0x30A1, 0x30A3, 0x30A5, 0x30A7, 0x30A9, 0x30E3, 0x30E5,
+      0x30E7, 0x30C3, 0x30FC, 0x30A2, 0x30A4, 0x30A6, 0x30A8, 0x30AA, 0x30AB, 0x30AD, 0x30AF, 0x30B1, 0x30B3,
+      0x30B5, 0x30B7, 0x30B9, 0x30BB, 0x30BD, 0x30BF, 0x30C1, 0x30C4, 0x30C6, 0x30C8, 0x30CA, 0x30CB, 0x30CC,
+      0x30CD, 0x30CE, 0x30CF, 0x30D2, 0x30D5, 0x30D8, 0x30DB, 0x30DE, 0x30DF, 0x30E0, 0x30E1, 0x30E2, 0x30E4,
+      0x30E6, 0x30E8, 0x30E9, 0x30EA, 0x30EB, 0x30EC, 0x30ED, 0x30EF, 0x30F3, 0x309B, 0x309C};
+  return ACode >= 0xFF61 && ACode <= 0xFF9F ? kFull[ACode - 0xFF61] : ACode;
+}
+
 std::string FcMatch(const std::string& APattern) {
   if (access("/usr/bin/fc-match", X_OK) != 0) return std::string();
   const std::string cmd = "/usr/bin/fc-match -f '%{file}' '" + APattern + "' 2>/dev/null";
@@ -293,6 +304,17 @@ TGlyphMask TTextDrawing::Render(uint32_t ACode, int AWidth, int AHeight, bool AB
     if (f && (index = FT_Get_Char_Index(f->Face, ACode)) != 0) {
       face = f;
       break;
+    }
+  }
+  // Half-width katakana that neither face has: the full-width form (which
+  // Chinese faces carry, GB 2312 has the kana), drawn into the half cell.
+  if (!face && ACode >= 0xFF61 && ACode <= 0xFF9F) {
+    const uint32_t full = HalfwidthKatakanaFullForm(ACode);
+    for (TFace* f : {first, second}) {
+      if (f && (index = FT_Get_Char_Index(f->Face, full)) != 0) {
+        face = f;
+        break;
+      }
     }
   }
   auto box = [&m]() {
