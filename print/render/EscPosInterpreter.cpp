@@ -374,7 +374,9 @@ void TEscPos::PrintLine(int AFeed, size_t AOffset) {
     FY = std::max(0, FBaseline - height);
     FBaseline = -1;
   }
-  if (!FLine.empty()) {
+  // Once the page is at its height limit nothing more can show: the line
+  // only advances (its cost stays that of reading it).
+  if (!FLine.empty() && FY < page.MaxHeight()) {
     // Alignment counts the characters, not the spacing after the last one.
     const int x0 = AlignedX(used - (FLine.back().W - FLine.back().DotsW));
     if (FLineUpsideDown) {

@@ -287,6 +287,20 @@ TEST(CodePages, BoxDrawingGlyphsTouchTheirCellEdges) {
   EXPECT_FALSE(DrawBoxGlyph('A', letter, false));
 }
 
+TEST(CodePages, KatakanaLettersAreDrawnNotBoxed) {
+  // A character no face has is drawn as an empty box; the Katakana page's
+  // letters must be real glyphs in the Latin cell.
+  TTextDrawing& drawing = TTextDrawing::Shared();
+  const TGlyphMask missing = drawing.Glyph(0xE000, 12, 24, false, false);
+  for (uint32_t code : {0xFF71u, 0xFF76u, 0xFF9Du}) {
+    const TGlyphMask g = drawing.Glyph(code, 12, 24, false, false);
+    size_t ink = 0;
+    for (uint8_t d : g.Dots) ink += d;
+    EXPECT_GT(ink, 8u) << std::hex << code;
+    EXPECT_NE(g.Dots, missing.Dots) << std::hex << code;
+  }
+}
+
 TEST(CodePages, TsplCodepage) {
   struct TCase {
     const char* CodePage;
