@@ -26,21 +26,36 @@ const uint16_t kPc437High[128] = {
     0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
-// GBK -> UTF-32 through iconv, one converter per thread.
+// GBK -> UTF-32 through iconv, once per pair: the table of every lead
+// byte 81..FE and trail byte 40..FE is made on first use (0: no character).
+struct TGbkTable {
+  uint32_t Codes[126][191] = {};
+  TGbkTable() {
+    iconv_t cd = iconv_open("UTF-32LE", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return;
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+      for (int trail = 0x40; trail <= 0xFE; ++trail) {
+        if (trail == 0x7F) continue;
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        unsigned char out[8] = {};
+        char* ip = in;
+        char* op = reinterpret_cast<char*>(out);
+        size_t il = 2, ol = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 || ol != 4) continue;
+        Codes[lead - 0x81][trail - 0x40] =
+            static_cast<uint32_t>(out[0]) | (static_cast<uint32_t>(out[1]) << 8) |
+            (static_cast<uint32_t>(out[2]) << 16) | (static_cast<uint32_t>(out[3]) << 24);
+      }
+    iconv_close(cd);
+  }
+};
+
 uint32_t GbkPair(uint8_t ALead, uint8_t ATrail, bool* AValid) {
-  thread_local iconv_t cd = iconv_open("UTF-32LE", "GBK");
-  *AValid = false;
-  if (cd == reinterpret_cast<iconv_t>(-1)) return 0xFFFD;
-  char in[2] = {static_cast<char>(ALead), static_cast<char>(ATrail)};
-  unsigned char out[8] = {};
-  char* ip = in;
-  char* op = reinterpret_cast<char*>(out);
-  size_t il = 2, ol = sizeof out;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 || ol != 4) return 0xFFFD;
-  *AValid = true;
-  return static_cast<uint32_t>(out[0]) | (static_cast<uint32_t>(out[1]) << 8) |
-         (static_cast<uint32_t>(out[2]) << 16) | (static_cast<uint32_t>(out[3]) << 24);
+  static const TGbkTable table;
+  const uint32_t c = table.Codes[ALead - 0x81][ATrail - 0x40];
+  *AValid = c != 0;
+  return c ? c : 0xFFFD;
 }
 
 std::string FcMatch(const std::string& APattern) {
