@@ -837,8 +837,8 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       const int back = FLineSpacing * n;
       if (back > FY) {
         C.Find(fsInfo, AAt,
-               "ESC e feeds back " + Num(back) + " dots, " + Num(FY) +
-                   " above the top of the page; it stops there");
+               "ESC e feeds back " + Num(back) + " dots but the top of the page is " + Num(FY) +
+                   " dots above; it stops there");
       }
       FY = std::max(0, FY - back);
       return AAt + 3;
