@@ -552,6 +552,11 @@ size_t TEscPos::DefineUserChars(size_t AAt) {
 void TEscPos::Raster(size_t AAt, const uint8_t* ARows, int ARowBytes, int AWidth, int AHeight, int AScaleX,
                      int AScaleY) {
   if (!FLine.empty()) PrintLine(-1, AAt);
+  if (FPageMode && FBaseline >= 0) {
+    // Page mode stands an image on the vertical position GS $ set.
+    FY = std::max(0, FBaseline - AHeight * AScaleY);
+    FBaseline = -1;
+  }
   const int w = AWidth * AScaleX;
   if (w > AreaWidth())
     C.Find(
