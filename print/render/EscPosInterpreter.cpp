@@ -655,6 +655,11 @@ size_t TEscPos::DefineUserChars(size_t AAt) {
 void TEscPos::Raster(size_t AAt, const uint8_t* ARows, int ARowBytes, int AWidth, int AHeight, int AScaleX,
                      int AScaleY) {
   if (!FLine.empty()) PrintLine(-1, AAt);
+  if (FPageMode && FBaseline >= 0) {
+    // Page mode stands an image on the vertical position GS $ set.
+    FY = std::max(0, FBaseline - AHeight * AScaleY);
+    FBaseline = -1;
+  }
   const int w = AWidth * AScaleX;
   if (w > AreaWidth())
     C.Find(
@@ -1231,8 +1236,8 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       const int back = FLineSpacing * n;
       if (back > FY) {
         C.Find(fsInfo, AAt,
-               "ESC e feeds back " + Num(back) + " dots, " + Num(FY) +
-                   " above the top of the page; it stops there");
+               "ESC e feeds back " + Num(back) + " dots but the top of the page is " + Num(FY) +
+                   " dots above; it stops there");
       }
       FY = std::max(0, FY - back);
       return AAt + 3;
