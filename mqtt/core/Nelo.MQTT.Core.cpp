@@ -16,7 +16,7 @@ constexpr uint8_t kDuplicateFlag = 0x08;
 // Bytes of a packet shown in a debug line.
 constexpr std::size_t kLoggedBytes = 51;
 // A receive buffer larger than this is given back once its frame is done.
-constexpr std::size_t kKeptBufferBytes = 256;
+constexpr std::size_t kKeptBufferBytes = 64;
 
 // " --- " and the bytes in base 2, as the logger's byte-array form writes them.
 std::string WithBytes(const std::string& AText, const uint8_t* AData, std::size_t ASize) {
@@ -560,7 +560,7 @@ std::size_t TNeloMQTTCore::Received(const uint8_t* AData, std::size_t ASize, int
           body.swap(FBody);
           FrameDone(body.data(), body.size(), ANow);
           // Small buffers are kept for the next frame, large ones go.
-          if (FBody.empty() && body.capacity() <= kKeptBufferBytes) {
+          if (FOpen && FBody.empty() && body.capacity() <= kKeptBufferBytes) {
             body.clear();
             FBody.swap(body);
           }
