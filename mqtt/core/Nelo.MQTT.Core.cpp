@@ -68,6 +68,14 @@ void Release(std::vector<T>& AVector) {
   std::vector<T>().swap(AVector);
 }
 
+// Empties a container; gives its memory back unless it is small (kept for
+// the next use, so a steady flow of messages does not allocate anew).
+template <class T>
+void Trim(std::vector<T>& AVector) {
+  AVector.clear();
+  if (AVector.capacity() * sizeof(T) > kKeptBufferBytes) Release(AVector);
+}
+
 }  // namespace
 
 TNeloMQTTCore::TNeloMQTTCore(TNeloMQTTCoreSink& ASink) : FSink(ASink) {}
@@ -162,7 +170,7 @@ void TNeloMQTTCore::Connect(const TNeloMQTTCoreOptions& AOptions, int64_t ANow) 
                                         return FindInFlight(mtSUBSCRIBE, ARequest.PacketId) == nullptr;
                                       }),
                        FSubRequests.end());
-    if (FSubRequests.empty()) Release(FSubRequests);
+    if (FSubRequests.empty()) Trim(FSubRequests);
   }
   ChangeStatus(csConnecting);
   Open(AOptions, AOptions.CleanSession, ANow);
@@ -218,8 +226,8 @@ void TNeloMQTTCore::ResetConnection() {
   FLengthBytes = 0;
   FSkip = 0;
   FHeaderNeed = 0;
-  Release(FBody);
-  Release(FAnswerEnds);
+  Trim(FBody);
+  Trim(FAnswerEnds);
   FWrittenTotal = 0;
   FFlushedTotal = 0;
 }
@@ -299,7 +307,7 @@ TNeloMQTTCore::TOut* TNeloMQTTCore::FindInFlight(TNeloMQTTPacketType AType, uint
 
 void TNeloMQTTCore::RemoveInFlight(TOut* AOut) {
   FInFlight.erase(FInFlight.begin() + (AOut - FInFlight.data()));
-  if (FInFlight.empty()) Release(FInFlight);
+  if (FInFlight.empty()) Trim(FInFlight);
 }
 
 void TNeloMQTTCore::Enqueue(TOut AOut, int64_t ANow) {
@@ -327,7 +335,7 @@ void TNeloMQTTCore::Pump(int64_t ANow) {
     if (!FOpen) break;
   }
   if (FQueueHead == FQueue.size()) {
-    Release(FQueue);
+    Trim(FQueue);
     FQueueHead = 0;
   } else if (FQueueHead > 64 && FQueueHead * 2 > FQueue.size()) {
     FQueue.erase(FQueue.begin(), FQueue.begin() + static_cast<std::ptrdiff_t>(FQueueHead));
@@ -390,7 +398,7 @@ uint16_t TNeloMQTTCore::Unsubscribe(const TNeloStringArray& ATopics, int64_t ANo
                                  return AKept.first == topic;
                                }),
                 FKept.end());
-  if (FKept.empty()) Release(FKept);
+  if (FKept.empty()) Trim(FKept);
   Enqueue(std::move(out), ANow);
   return id;
 }
@@ -474,7 +482,7 @@ void TNeloMQTTCore::ResendDue(int64_t ANow, bool AAll) {
     SendOut(out, ANow);
     ++i;
   }
-  if (FInFlight.empty()) Release(FInFlight);
+  if (FInFlight.empty()) Trim(FInFlight);
   if (freed) Pump(ANow);
 }
 
@@ -492,7 +500,7 @@ void TNeloMQTTCore::Flushed(std::size_t ABytes) {
   std::size_t done = 0;
   while (done < FAnswerEnds.size() && FAnswerEnds[done] <= FFlushedTotal) ++done;
   if (done == FAnswerEnds.size())
-    Release(FAnswerEnds);
+    Trim(FAnswerEnds);
   else if (done > 0)
     FAnswerEnds.erase(FAnswerEnds.begin(), FAnswerEnds.begin() + static_cast<std::ptrdiff_t>(done));
 }
@@ -662,7 +670,7 @@ void TNeloMQTTCore::ForgetSubRequest(uint16_t AId) {
       break;
     }
   }
-  if (FSubRequests.empty()) Release(FSubRequests);
+  if (FSubRequests.empty()) Trim(FSubRequests);
 }
 
 void TNeloMQTTCore::Acknowledge(TNeloMQTTPacketType AType, uint16_t AId, TNeloMQTTCoreAckKind AKind,
@@ -807,7 +815,7 @@ void TNeloMQTTCore::ConnAck(const uint8_t* ABody, int64_t ANow) {
   } else {
     // A new session: nothing received before counts, and a broker that kept
     // nothing has forgotten the subscriptions, which are made again.
-    Release(FIncomingQoS2);
+    Trim(FIncomingQoS2);
     if (FReconnecting) Renew(ANow);
   }
   Pump(ANow);
@@ -823,7 +831,7 @@ bool TNeloMQTTCore::RememberQoS2(uint16_t AId) {
 void TNeloMQTTCore::ForgetQoS2(uint16_t AId) {
   auto it = std::lower_bound(FIncomingQoS2.begin(), FIncomingQoS2.end(), AId);
   if (it != FIncomingQoS2.end() && *it == AId) FIncomingQoS2.erase(it);
-  if (FIncomingQoS2.empty()) Release(FIncomingQoS2);
+  if (FIncomingQoS2.empty()) Trim(FIncomingQoS2);
 }
 
 bool TNeloMQTTCore::HandlePublish(uint8_t AFirst, const uint8_t* ABody, std::size_t ASize, int64_t ANow) {
@@ -943,7 +951,7 @@ void TNeloMQTTCore::SubAck(uint16_t AId, const uint8_t* ACodes, std::size_t ACou
     subscriptions.push_back(std::move(entry));
   }
   FSubRequests.erase(request);
-  if (FSubRequests.empty()) Release(FSubRequests);
+  if (FSubRequests.empty()) Trim(FSubRequests);
   TNeloMQTTCoreAck ack;
   ack.Kind = akSubscribed;
   ack.PacketId = AId;
