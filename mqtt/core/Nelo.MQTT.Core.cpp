@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "Nelo.MQTT.Packets.CONNECT.h"
-#include "Nelo.MQTT.Packets.SUBSCRIBE.h"
-#include "Nelo.MQTT.Packets.UNSUBSCRIBE.h"
 #include "Nelo.MQTT.Texts.h"
 #include "Nelo.MQTT.Topics.h"
 #include "Nelo.MQTT.Utils.h"
@@ -17,6 +15,8 @@ constexpr uint8_t kDuplicateFlag = 0x08;
 constexpr std::size_t kLoggedBytes = 51;
 // A receive buffer larger than this is given back once its frame is done.
 constexpr std::size_t kKeptBufferBytes = 64;
+// Frames up to this size have their receive buffer reserved whole.
+constexpr uint32_t kReservedFrameBytes = 4096;
 
 // " --- " and the bytes in base 2, as the logger's byte-array form writes them.
 std::string WithBytes(const std::string& AText, const uint8_t* AData, std::size_t ASize) {
@@ -106,14 +106,22 @@ void TNeloMQTTCore::Write(const uint8_t* AData, std::size_t ASize, bool AAnswer,
 }
 
 void TNeloMQTTCore::WriteAnswer(TNeloMQTTPacketType AType, uint16_t APacketId, int64_t ANow) {
-  // PUBACK, PUBREC and PUBCOMP: four bytes, sent once.
-  const uint8_t bytes[4] = {static_cast<uint8_t>(AType << 4), 0x02, static_cast<uint8_t>(APacketId >> 8),
-                            static_cast<uint8_t>(APacketId & 0xFF)};
-  if (Logs(vDEBUG)) Log(vDEBUG, WithBytes(TNeloMQTTCoreTexts::kOutQoS0Sending, bytes, sizeof bytes));
+  // PUBACK, PUBREC, PUBCOMP, and a PUBREL kept for nothing: four bytes, sent once.
+  const bool pubRel = AType == mtPUBREL;
+  const uint8_t bytes[4] = {static_cast<uint8_t>((AType << 4) | (pubRel ? 0x02 : 0x00)), 0x02,
+                            static_cast<uint8_t>(APacketId >> 8), static_cast<uint8_t>(APacketId & 0xFF)};
+  if (Logs(vDEBUG)) {
+    const std::string text = pubRel ? TNeloMQTTCoreTexts::kOutPacket + std::to_string(APacketId) +
+                                          TNeloMQTTCoreTexts::kOutQoS1 +
+                                          TNeloMQTTCoreTexts::kOutSendingAttempt + "0"
+                                    : std::string(TNeloMQTTCoreTexts::kOutQoS0Sending);
+    Log(vDEBUG, WithBytes(text, bytes, sizeof bytes));
+  }
   Write(bytes, sizeof bytes, true, ANow);
   TNeloMQTTPacketInfo info;
   info.PacketId = APacketId;
   info.PacketType = AType;
+  info.PacketQos = pubRel ? qosAtLeastOnce : qosAtMostOnce;
   FSink.CorePacketSent(info);
 }
 
@@ -369,12 +377,42 @@ uint16_t TNeloMQTTCore::Publish(const std::string& ATopic, const uint8_t* APaylo
   return id;
 }
 
+namespace {
+
+// SUBSCRIBE and UNSUBSCRIBE in one buffer, as the codec's packets write
+// them: flag nibble 0010, packet id, each filter length-prefixed (with its
+// QoS byte for a SUBSCRIBE).
+TNeloMQTTBytes FilterPacket(TNeloMQTTPacketType AType, uint16_t AId, const TNeloStringArray& ATopics,
+                            const TNeloQosArray* AQosLevels) {
+  std::size_t remaining = 2;
+  for (const std::string& topic : ATopics) {
+    if (topic.size() > NeloMQTTMaxLengthPrefixed)
+      throw ENeloMQTTError("Topic filter longer than 65535 bytes");
+    remaining += 2 + topic.size() + (AQosLevels != nullptr ? 1 : 0);
+  }
+  TNeloMQTTBytes bytes;
+  bytes.reserve(1 + 4 + remaining);
+  bytes.push_back(static_cast<uint8_t>((AType << 4) | 0x02));
+  AddRemainingLength(bytes, static_cast<int64_t>(remaining));
+  bytes.push_back(static_cast<uint8_t>(AId >> 8));
+  bytes.push_back(static_cast<uint8_t>(AId & 0xFF));
+  for (std::size_t i = 0; i < ATopics.size(); ++i) {
+    bytes.push_back(static_cast<uint8_t>(ATopics[i].size() >> 8));
+    bytes.push_back(static_cast<uint8_t>(ATopics[i].size() & 0xFF));
+    bytes.insert(bytes.end(), ATopics[i].begin(), ATopics[i].end());
+    if (AQosLevels != nullptr) bytes.push_back(static_cast<uint8_t>((*AQosLevels)[i] & 0x03));
+  }
+  return bytes;
+}
+
+}  // namespace
+
 uint16_t TNeloMQTTCore::Subscribe(const TNeloStringArray& ATopics, const TNeloQosArray& AQosLevels,
                                   int64_t ANow) {
+  if (ATopics.size() != AQosLevels.size()) throw ENeloMQTTError(TNeloMQTTCodecTexts::kSubscribeCountMismatch);
   const uint16_t id = NextPacketId();
-  TNeloMQTTSubscribePacket packet(id, ATopics, AQosLevels);
   TOut out;
-  out.Bytes = packet.GetBytes();
+  out.Bytes = FilterPacket(mtSUBSCRIBE, id, ATopics, &AQosLevels);
   out.PacketId = id;
   out.Type = mtSUBSCRIBE;
   out.QoS = qosAtLeastOnce;
@@ -385,9 +423,8 @@ uint16_t TNeloMQTTCore::Subscribe(const TNeloStringArray& ATopics, const TNeloQo
 
 uint16_t TNeloMQTTCore::Unsubscribe(const TNeloStringArray& ATopics, int64_t ANow) {
   const uint16_t id = NextPacketId();
-  TNeloMQTTUnSubscribePacket packet(id, ATopics);
   TOut out;
-  out.Bytes = packet.GetBytes();
+  out.Bytes = FilterPacket(mtUNSUBSCRIBE, id, ATopics, nullptr);
   out.PacketId = id;
   out.Type = mtUNSUBSCRIBE;
   out.QoS = qosAtLeastOnce;
@@ -646,6 +683,9 @@ bool TNeloMQTTCore::LengthKnown(int64_t ANow) {
     return FOpen;
   }
   FInState = isBody;
+  // A small frame gets its buffer at once (no regrowth while its pieces
+  // come); a large one grows with what arrives, not with what is announced.
+  if (FLength <= kReservedFrameBytes) FBody.reserve(FLength);
   return true;
 }
 
@@ -744,12 +784,7 @@ void TNeloMQTTCore::Frame(uint8_t AFirst, const uint8_t* ABody, std::size_t ASiz
       } else {
         // Unknown to us, answered all the same (MQTT 3.1.1: every PUBREC gets
         // its PUBREL), but nothing is kept for it.
-        TOut once;
-        once.Bytes = {0x62, 0x02, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id & 0xFF)};
-        once.PacketId = id;
-        once.Type = mtPUBREL;
-        once.QoS = qosAtLeastOnce;
-        SendOut(once, ANow);
+        WriteAnswer(mtPUBREL, id, ANow);
       }
       break;
     }
