@@ -138,9 +138,11 @@ void TNeloMQTTCore::WriteAnswer(TNeloMQTTPacketType AType, uint16_t APacketId, i
 }
 
 void TNeloMQTTCore::WriteControl(TNeloMQTTPacketType AType, int64_t ANow) {
-  // PINGREQ and DISCONNECT: two bytes.
+  // PINGREQ and DISCONNECT: two bytes. The DISCONNECT is the operator's
+  // direct send: the driver logs it as such.
   const uint8_t bytes[2] = {static_cast<uint8_t>(AType << 4), 0x00};
-  if (Logs(vDEBUG)) Log(vDEBUG, WithBytes(TNeloMQTTCoreTexts::kOutQoS0Sending, bytes, sizeof bytes));
+  if (AType == mtPINGREQ && Logs(vDEBUG))
+    Log(vDEBUG, WithBytes(TNeloMQTTCoreTexts::kOutQoS0Sending, bytes, sizeof bytes));
   Write(bytes, sizeof bytes, false, ANow);
   TNeloMQTTPacketInfo info;
   info.PacketType = AType;

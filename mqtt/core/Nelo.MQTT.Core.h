@@ -22,7 +22,8 @@
 //                     seed client's OnPacketSent / OnPacketReceived report).
 //   CoreLog           a log line with its fixed text (Nelo.MQTT.Core.Texts.h),
 //                     built only when its level passes LogVerbosity().
-// A sink call must not call back into the same core.
+// A sink call must not call back into the same core. The core is not
+// thread-safe: its driver calls it from one thread at a time.
 //
 // The driver's part: open the transport and call Connect (the operator's
 // connect) or Reconnect (an automatic one, only while ReconnectAllowed());
