@@ -41,9 +41,10 @@
 // PUBCOMP) are not yet flushed, and the driver offers the rest again after
 // the next Flushed.
 //
-// Memory: an idle connected session holds no buffers; the state grows only
-// with what is open (publishes in flight or queued, subscriptions kept,
-// received QoS 2 ids, a frame being received).
+// Memory: an idle connected session keeps no large buffer, only containers
+// of at most 64 bytes each for reuse; the state grows with what is open
+// (publishes in flight or queued, subscriptions kept, received QoS 2 ids, a
+// frame being received) and HeapBytes() tells how much it holds.
 #pragma once
 
 #include <cstddef>
