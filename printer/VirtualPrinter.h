@@ -37,7 +37,7 @@ struct TVirtualPrinterOptions {
   uint64_t Seed = 0;
   // How many task ids it remembers.
   std::size_t RememberedTasks = 100;
-  TRenderOptions Render;
+  TRenderOptions Render = PrinterRenderOptions();
 };
 
 // The answer to one entry of a job.
