@@ -242,6 +242,7 @@ void Tprint_preview::RenderPayload() {
   if (FIsEnvelope) {
     TRenderOptions options;
     options.Width = ReceiptWidth();
+    options.MaxJobMilliseconds = kJobMillisecondsBudget;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
       FResult = RenderEnvelope(bytes, options);

@@ -411,9 +411,9 @@ std::string TTaskEnvelopeTemplate::Make(const std::string& ADvsno,
   return ApplySplices(FText, std::move(splices));
 }
 
-std::string ReaddressEnvelope(const std::string& AEnvelope, const std::string& ADvsno,
-                              const std::string& ATaskId) {
-  if (ADvsno.empty() && ATaskId.empty()) return AEnvelope;
+std::string ReaddressEnvelope(const std::string& AEnvelope, const std::optional<std::string>& ADvsno,
+                              const std::optional<std::string>& ATaskId) {
+  if (!ADvsno && !ATaskId) return AEnvelope;
   TJsonValue root;
   try {
     root = ParseJson(AEnvelope, 16);
@@ -422,14 +422,13 @@ std::string ReaddressEnvelope(const std::string& AEnvelope, const std::string& A
   }
   if (!root.IsObject()) return AEnvelope;
   std::vector<TSplice> splices;
-  if (const TJsonValue* dvsno = root.Member("dvsno");
-      !ADvsno.empty() && dvsno != nullptr && dvsno->IsString())
-    splices.push_back({dvsno->Begin, dvsno->End, JsonQuote(ADvsno)});
+  if (const TJsonValue* dvsno = root.Member("dvsno"); ADvsno && dvsno != nullptr && dvsno->IsString())
+    splices.push_back({dvsno->Begin, dvsno->End, JsonQuote(*ADvsno)});
   const TJsonValue* list = root.Member("list");
-  if (!ATaskId.empty() && list != nullptr && list->IsArray())
+  if (ATaskId && list != nullptr && list->IsArray())
     for (const TJsonValue& entry : list->Items) {
       const TJsonValue* id = entry.IsObject() ? entry.Member("task_id") : nullptr;
-      if (id != nullptr && id->IsString()) splices.push_back({id->Begin, id->End, JsonQuote(ATaskId)});
+      if (id != nullptr && id->IsString()) splices.push_back({id->Begin, id->End, JsonQuote(*ATaskId)});
     }
   return ApplySplices(AEnvelope, std::move(splices));
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -142,8 +143,8 @@ class TTaskEnvelopeTemplate {
   std::vector<std::pair<std::size_t, std::size_t>> FTaskIds;
 };
 
-// Re-addresses AEnvelope in place, leniently: a non-empty ADvsno replaces
-// dvsno's value, a non-empty ATaskId every task_id's value. Text that is not
-// an envelope comes back unchanged.
-std::string ReaddressEnvelope(const std::string& AEnvelope, const std::string& ADvsno,
-                              const std::string& ATaskId);
+// Re-addresses AEnvelope in place: ADvsno (when given) replaces dvsno's
+// value, ATaskId (when given) every task_id's value; every other byte stays.
+// Text that is not a JSON object comes back unchanged.
+std::string ReaddressEnvelope(const std::string& AEnvelope, const std::optional<std::string>& ADvsno,
+                              const std::optional<std::string>& ATaskId);

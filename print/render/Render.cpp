@@ -38,13 +38,16 @@ bool TRenderBudget::Tick(TLint& ALint, int AJob, size_t AOffset) {
   if (FOptions.MaxJobMilliseconds <= 0 || (++FTicks & 63) != 0) return false;
   const auto spent = std::chrono::steady_clock::now() - FStart;
   if (spent < std::chrono::milliseconds(FOptions.MaxJobMilliseconds)) return false;
+  FTimeUp = true;
   Stop(ALint, AJob, AOffset,
        "drawing took more than the job's budget of " + std::to_string(FOptions.MaxJobMilliseconds) + " ms");
   return true;
 }
 
 bool TRenderBudget::TakePage(size_t ABytes, TLint& ALint, int AJob, size_t AOffset) {
-  if (FExhausted) return false;
+  // Out of time, the page being drawn is still kept: the interpreters stop
+  // reading, so it is the last one.
+  if (FExhausted && !FTimeUp) return false;
   if (FPages >= FOptions.MaxJobPages) {
     Stop(ALint, AJob, AOffset, "the job has more than " + std::to_string(FOptions.MaxJobPages) + " pages");
     return false;

@@ -43,7 +43,7 @@ struct TRenderOptions {
   // Pages finished, kept or not.
   int MaxJobPages = 200;
   // Bytes of the pages finished (eight dots a byte).
-  size_t MaxJobDotBytes = size_t{96} << 20;
+  size_t MaxJobDotBytes = size_t{64} << 20;
   // Time spent drawing; 0: no limit.
   int MaxJobMilliseconds = 0;
   // Lines of the command listing.
@@ -58,10 +58,9 @@ struct TRenderOptions {
   std::function<void(TRenderedPage&&)> OnPage;
 };
 
-// What the printer's own limits are on a job: the default budget of the
-// CLI, the console and the virtual printer (a job renders or stops within
-// a second).
-inline constexpr int kJobMillisecondsBudget = 1000;
+// The time budget of the CLI, the console and the virtual printer: with
+// reading and writing the pages a job renders or stops within a second.
+inline constexpr int kJobMillisecondsBudget = 600;
 
 // Something the printer does that leaves no dots (a cut, the buzzer, the
 // cash drawer), at a row of the page.
@@ -140,6 +139,7 @@ class TRenderBudget {
   size_t FDotBytes = 0;
   size_t FListingLines = 0;
   bool FExhausted = false;
+  bool FTimeUp = false;
   bool FListingFull = false;
 };
 
@@ -170,6 +170,9 @@ struct TJobContext {
     if (Budget && !Budget->TakeListingLine()) return;
     Listing.Add(Job, Data, AOffset, ALength, std::move(AMnemonic), std::move(AArguments));
   }
+  // False once this job keeps no more pages (its page limits or the
+  // message's budget): an interpreter makes no more copies of a page.
+  bool MorePages() const { return PagesOfJob <= Options.MaxPages && !OutOfBudget(); }
   // True once the message's budget is spent (without looking at the clock).
   bool OutOfBudget() const { return Budget && Budget->Exhausted(); }
   // True once the message's budget is spent: the interpreters stop reading.

@@ -553,7 +553,7 @@ void TTspl::Print(const std::vector<TArg>& AArgs, size_t AAt) {
   }
   Label(AAt);
   FDrawnSincePrint = false;
-  for (long long k = 0; k < sets && k <= C.Options.MaxPages && !C.Stopped(); ++k) {
+  for (long long k = 0; k < sets && k <= C.Options.MaxPages && C.MorePages() && !C.Stopped(); ++k) {
     TRenderedPage page;
     page.Job = C.Job;
     page.Language = rlTspl;
