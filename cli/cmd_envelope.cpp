@@ -99,7 +99,12 @@ int RunEnvelope(const std::vector<std::string>& AArgs) {
       .Value("", "--dvsno", "SN", "the printer's serial in dvsno (default: the placeholder xxx)",
              [&](const std::string& v) { dvsno = v, haveDvsno = true; })
       .Value("", "--task-id", "ID|new", "the task id (new: a fresh GUID; default: the fixed id)",
-             [&](const std::string& v) { taskId = v, haveTaskId = true; });
+             [&](const std::string& v) { taskId = v, haveTaskId = true; })
+      .ExitStatuses(
+          "exit status:\n"
+          "  0  done\n"
+          "  1  failed (the picture not readable, standard output not written)\n"
+          "  2  command-line error\n");
   if (const auto status = parser.Parse(AArgs)) return *status;
   if (havePreset == haveImage) return parser.UsageError("give either --preset or --image");
   if (havePreset && (tspl || haveLabelSize || havePictureOption || settings.PaperWidth != "576" ||

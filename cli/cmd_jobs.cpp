@@ -19,8 +19,8 @@
 #include "Json.h"
 #include "Nelo.MQTT.Client.Threading.h"
 #include "Nelo.MQTT.Topics.h"
-#include "PrinterJob.h"
 #include "TaskEnvelope.h"
+#include "TaskReply.h"
 
 namespace {
 
@@ -196,30 +196,17 @@ int RunJobs(const std::vector<std::string>& AArgs) {
   client.OnPublishReceived = [&](TNeloObject*, uint16_t, const std::string&, const TNeloMQTTBytes& APayload) {
     const auto now = std::chrono::steady_clock::now();
     lastReply = now;
-    TJsonValue reply;
-    try {
-      reply = ParseJson(std::string(APayload.begin(), APayload.end()), 8);
-    } catch (const EJsonError&) {
+    const TReadReply reply = ReadPrinterReply(std::string(APayload.begin(), APayload.end()));
+    if (reply.Kind == rkPrinterStatus) {
+      if (reply.Online) ++online;
+      if (reply.Offline) ++offline;
+      return;
+    }
+    if (reply.Kind != rkTaskDone) {
       ++unmatched;
       return;
     }
-    const TJsonValue* kind = reply.IsObject() ? reply.Member("kind") : nullptr;
-    const TJsonValue* status = reply.IsObject() ? reply.Member("status") : nullptr;
-    if (kind == nullptr || !kind->IsString()) {
-      ++unmatched;
-      return;
-    }
-    if (kind->Text == "PRINTER_STATUS") {
-      if (status != nullptr && status->Text == "online") ++online;
-      if (status != nullptr && status->Text == "offline") ++offline;
-      return;
-    }
-    const TJsonValue* id = reply.Member("task_id");
-    if (kind->Text != "PRINT_TASK_DONE" || id == nullptr || !id->IsString()) {
-      ++unmatched;
-      return;
-    }
-    const auto it = jobOfTask.find(id->Text);
+    const auto it = jobOfTask.find(reply.Done.TaskId);
     if (it == jobOfTask.end()) {
       ++unmatched;
       return;
@@ -230,9 +217,8 @@ int RunJobs(const std::vector<std::string>& AArgs) {
       return;
     }
     ++answered;
-    job.Status = status != nullptr && status->IsString() ? status->Text : std::string("?");
-    const TJsonValue* reason = reply.Member("reason");
-    if (reason != nullptr && reason->IsString()) job.Reason = reason->Text;
+    job.Status = reply.Done.Status;
+    job.Reason = reply.Done.Reason;
     job.Ms = std::chrono::duration<double, std::milli>(now - job.Sent).count();
   };
   std::size_t subAcks = 0;

@@ -1,7 +1,8 @@
 // tessiva-cli printer: one or many virtual printers in one process. Each is
 // an MQTT client that announces itself, takes print task envelopes from its
-// job topic, prints them (PrinterJob) and answers PRINT_TASK_DONE for every
-// entry; faults can be injected to test a service's error paths.
+// job topic and hands each to its TVirtualPrinter (the printer library),
+// which prints it and says what to answer; this file is the network side:
+// connections, subscriptions, replies published on time, dropped links.
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -19,12 +20,9 @@
 #include "Fleet.h"
 #include "Nelo.MQTT.Client.Threading.h"
 #include "Nelo.MQTT.Topics.h"
-#include "PrinterJob.h"
+#include "VirtualPrinter.h"
 
 namespace {
-
-// How many task ids a printer remembers.
-constexpr std::size_t kRememberedTasks = 100;
 
 struct TPrinterOptions {
   TCliConnectOptions Connect;
@@ -32,8 +30,7 @@ struct TPrinterOptions {
   TNeloMQTTQoS Qos = qosAtLeastOnce;
   std::string OutDir;
   std::string Profile = DefaultPrinterProfile().Name;
-  double FailRate = 0, DropRate = 0, DuplicateRate = 0;
-  int DelayMin = 0, DelayMax = 0;
+  TPrinterFaults Faults;
   int OfflineEvery = 0;
   bool HaveSeed = false;
   uint64_t Seed = 0;
@@ -49,9 +46,10 @@ void ParseDelay(const std::string& AText, TPrinterOptions& AOptions) {
       throw ECliUsage("--delay takes MS or MS-MS, not '" + AText + "'");
     return static_cast<int>(v);
   };
-  AOptions.DelayMin = number(AText.substr(0, dash));
-  AOptions.DelayMax = dash == std::string::npos ? AOptions.DelayMin : number(AText.substr(dash + 1));
-  if (AOptions.DelayMax < AOptions.DelayMin) throw ECliUsage("--delay: the range runs backwards");
+  TPrinterFaults& f = AOptions.Faults;
+  f.DelayMin = number(AText.substr(0, dash));
+  f.DelayMax = dash == std::string::npos ? f.DelayMin : number(AText.substr(dash + 1));
+  if (f.DelayMax < f.DelayMin) throw ECliUsage("--delay: the range runs backwards");
 }
 
 void DeclarePrinter(TCliParser& AParser, TPrinterOptions& AOptions) {
@@ -64,12 +62,13 @@ void DeclarePrinter(TCliParser& AParser, TPrinterOptions& AOptions) {
       .Profile(o->Profile)
       .Section("faults")
       .Number("--fail-rate", "F", "answer this share of jobs with an error status (0..1)", 0, 1,
-              [o](double v) { o->FailRate = v; })
-      .Number("--drop-rate", "F", "never answer this share of jobs", 0, 1, [o](double v) { o->DropRate = v; })
+              [o](double v) { o->Faults.FailRate = v; })
+      .Number("--drop-rate", "F", "never answer this share of jobs", 0, 1,
+              [o](double v) { o->Faults.DropRate = v; })
       .Value("", "--delay", "MS|MS-MS", "answer late, by MS or a random time in the range",
              [o](const std::string& v) { ParseDelay(v, *o); })
       .Number("--duplicate-rate", "F", "answer this share of jobs twice", 0, 1,
-              [o](double v) { o->DuplicateRate = v; })
+              [o](double v) { o->Faults.DuplicateRate = v; })
       .Int("", "--offline-every", "S",
            "drop the connection abruptly every S seconds (the will fires) and come back", 1, 86400,
            [o](long v) { o->OfflineEvery = static_cast<int>(v); })
@@ -116,30 +115,14 @@ struct TFleetCounters {
   long OfflineDrops = 0, Reconnects = 0, RepliesLost = 0;
 };
 
-class TVirtualPrinter {
- public:
-  std::string Serial, JobsTopic, RepliesTopic;
+// One printer of the fleet: its connection, and the printer itself.
+struct TPrinterSlot {
+  std::unique_ptr<TVirtualPrinter> Printer;
   std::unique_ptr<TNeloMQTTClient> Client;
-  std::mt19937_64 Rng;
-  std::deque<std::string> Recent;
-  std::unordered_set<std::string> RecentSet;
   bool Started = false;
   bool EverOnline = false;
   bool Online = false;
   bool Ready = false;  // its first job subscription is acknowledged
-
-  // True when ATaskId was seen before; remembers it otherwise.
-  bool SeenBefore(const std::string& ATaskId) {
-    if (RecentSet.count(ATaskId) != 0) return true;
-    Recent.push_back(ATaskId);
-    RecentSet.insert(ATaskId);
-    if (Recent.size() > kRememberedTasks) {
-      RecentSet.erase(Recent.front());
-      Recent.pop_front();
-    }
-    return false;
-  }
-  double Draw() { return std::uniform_real_distribution<double>(0.0, 1.0)(Rng); }
 };
 
 // A reply due later, or a connection to drop.
@@ -162,15 +145,15 @@ class TPrinterFleet {
     const uint64_t seed = AOptions.HaveSeed ? AOptions.Seed : (uint64_t{device()} << 32 | device());
     FPrinters.reserve(ASerials.size());
     for (std::size_t i = 0; i < ASerials.size(); ++i) {
-      auto p = std::make_unique<TVirtualPrinter>();
-      p->Serial = ASerials[i];
-      p->JobsTopic = ExpandSerial(AOptions.Fleet.JobsTopic, p->Serial);
-      p->RepliesTopic = ExpandSerial(AOptions.Fleet.RepliesTopic, p->Serial);
-      // Seeded by serial, so a printer's faults do not depend on which
-      // shard or process it runs in, nor on the order jobs arrive across printers.
-      std::seed_seq seq{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32),
-                        static_cast<uint32_t>(std::hash<std::string>()(p->Serial))};
-      p->Rng.seed(seq);
+      TVirtualPrinterOptions options;
+      options.JobsTopic = ExpandSerial(AOptions.Fleet.JobsTopic, ASerials[i]);
+      options.RepliesTopic = ExpandSerial(AOptions.Fleet.RepliesTopic, ASerials[i]);
+      options.OutDir = AOptions.OutDir;
+      options.Faults = AOptions.Faults;
+      options.Render.Profile = AOptions.Profile;
+      options.Seed = seed;
+      auto p = std::make_unique<TPrinterSlot>();
+      p->Printer = std::make_unique<TVirtualPrinter>(ASerials[i], std::move(options));
       FPrinters.push_back(std::move(p));
     }
   }
@@ -184,13 +167,11 @@ class TPrinterFleet {
   // not a valid topic name.
   bool CheckTopics(std::string& AError) const {
     for (const auto& p : FPrinters) {
-      if (!TNeloMQTTTopic::ValidateTopicName(p->JobsTopic)) {
-        AError = "'" + p->JobsTopic + "' is not a valid topic name";
-        return false;
-      }
-      if (!TNeloMQTTTopic::ValidateTopicName(p->RepliesTopic)) {
-        AError = "'" + p->RepliesTopic + "' is not a valid topic name";
-        return false;
+      for (const std::string& topic : {p->Printer->JobsTopic(), p->Printer->RepliesTopic()}) {
+        if (!TNeloMQTTTopic::ValidateTopicName(topic)) {
+          AError = "'" + topic + "' is not a valid topic name";
+          return false;
+        }
       }
     }
     return true;
@@ -211,7 +192,7 @@ class TPrinterFleet {
 
       // A printer that never got online ends the fleet with the reason.
       for (std::size_t i = FFirstUnsettled; i < next; ++i) {
-        TVirtualPrinter& p = *FPrinters[i];
+        TPrinterSlot& p = *FPrinters[i];
         if (p.EverOnline) {
           if (i == FFirstUnsettled) ++FFirstUnsettled;
           continue;
@@ -221,7 +202,7 @@ class TPrinterFleet {
                             (s == csConnecting && !p.Client->Session()->HasActiveNetworkConnection());
         if (failed) {
           const std::string last = FLogger->LastError();
-          std::fprintf(stderr, "tessiva-cli printer: %s: %s\n", p.Serial.c_str(),
+          std::fprintf(stderr, "tessiva-cli printer: %s: %s\n", p.Printer->Serial().c_str(),
                        s == csConnectionRejected_ServerUnavailable && !last.empty()
                            ? ("cannot connect to " + FOptions.Connect.Host + " (" + last + ")").c_str()
                            : ConnectionStatusText(s).c_str());
@@ -252,13 +233,13 @@ class TPrinterFleet {
 
  private:
   void Start(std::size_t AIndex) {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     p.Client = std::make_unique<TNeloMQTTClient>();
     TNeloMQTTClient& c = *p.Client;
     TCliConnectOptions connect = FOptions.Connect;
-    if (!connect.ClientId.empty()) connect.ClientId += "-" + p.Serial;
-    connect.WillTopic = p.RepliesTopic;
-    connect.WillPayload = PrinterStatusMessage(p.Serial, false);
+    if (!connect.ClientId.empty()) connect.ClientId += "-" + p.Printer->Serial();
+    connect.WillTopic = p.Printer->RepliesTopic();
+    connect.WillPayload = p.Printer->WillMessage();
     connect.WillQos = qosAtLeastOnce;
     connect.WillRetain = false;
     ConfigureClient(c, connect, FLogger.get());
@@ -270,10 +251,10 @@ class TPrinterFleet {
     };
     c.OnPublishReceived = [this, AIndex](TNeloObject*, uint16_t, const std::string& ATopic,
                                          const TNeloMQTTBytes& APayload) {
-      if (ATopic == FPrinters[AIndex]->JobsTopic) OnJob(AIndex, APayload);
+      OnMessage(AIndex, ATopic, APayload);
     };
     c.OnSubscriptionAcknowledged = [this, AIndex](TNeloObject*, uint16_t, const TNeloMQTTSubscriptions&) {
-      TVirtualPrinter& printer = *FPrinters[AIndex];
+      TPrinterSlot& printer = *FPrinters[AIndex];
       if (!printer.Ready) {
         printer.Ready = true;
         ++FReady;
@@ -284,13 +265,13 @@ class TPrinterFleet {
     if (FOptions.OfflineEvery > 0) {
       // Spread over the period, so the fleet does not drop all at once.
       const int64_t period = int64_t{FOptions.OfflineEvery} * 1000;
-      const int64_t phase = static_cast<int64_t>(p.Draw() * static_cast<double>(period));
+      const int64_t phase = static_cast<int64_t>(p.Printer->Draw() * static_cast<double>(period));
       Schedule(NowMs() + period / 2 + phase / 2, AIndex, true, std::string());
     }
   }
 
   void OnStatus(std::size_t AIndex, bool AConnected) {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     if (AConnected == p.Online) return;
     p.Online = AConnected;
     if (!AConnected) return;
@@ -301,86 +282,49 @@ class TPrinterFleet {
     p.EverOnline = true;
     TNeloMQTTClient& c = *p.Client;
     // Subscribed again after every (re)connect: the session is clean.
-    c.Subscribe(p.JobsTopic, FOptions.Qos);
-    c.Publish(p.RepliesTopic, PrinterStatusMessage(p.Serial, true), qosAtLeastOnce, false);
+    c.Subscribe(p.Printer->JobsTopic(), FOptions.Qos);
+    c.Publish(p.Printer->RepliesTopic(), p.Printer->OnlineMessage(), qosAtLeastOnce, false);
   }
 
-  void OnJob(std::size_t AIndex, const TNeloMQTTBytes& APayload) {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+  void OnMessage(std::size_t AIndex, const std::string& ATopic, const TNeloMQTTBytes& APayload) {
+    TPrinterSlot& p = *FPrinters[AIndex];
+    if (ATopic != p.Printer->JobsTopic()) return;
     ++FCounters.Messages;
-    TPrinterJobOptions job;
-    job.Serial = p.Serial;
-    job.OutDir = FOptions.OutDir;
-    job.Profile = FOptions.Profile;
-    job.SeenBefore = [&p](const std::string& ATaskId) { return p.SeenBefore(ATaskId); };
-    std::vector<TPrinterJobResult> results =
-        RunPrinterJob(std::string(APayload.begin(), APayload.end()), job);
-    for (TPrinterJobResult& r : results) {
+    for (const TPrinterReply& r :
+         p.Printer->OnMessage(ATopic, std::string(APayload.begin(), APayload.end()))) {
       ++FCounters.Entries;
-      if (r.Status == kJobPrinted)
+      if (r.Printed)
         ++FCounters.Printed;
-      else if (r.Status == kJobDuplicate)
+      else if (r.Duplicate)
         ++FCounters.Duplicates;
       else
         ++FCounters.Refused;
-      std::string fault;
-      // Each fault is drawn for every job, so a seed gives the same faults
-      // whichever options are combined.
-      const bool fail = p.Draw() < FOptions.FailRate;
-      const bool drop = p.Draw() < FOptions.DropRate;
-      const bool twice = p.Draw() < FOptions.DuplicateRate;
-      const int delay = FOptions.DelayMax > FOptions.DelayMin
-                            ? std::uniform_int_distribution<int>(FOptions.DelayMin, FOptions.DelayMax)(p.Rng)
-                            : FOptions.DelayMin;
-      if (fail && r.Status == kJobPrinted) {
-        r.Status = kJobFailed;
-        r.Reason = "printer fault (injected)";
-        ++FCounters.Failed;
-        fault += " fault=failed";
-      }
-      PrintJobLine(p, r);
-      if (drop) {
+      if (r.Failed) ++FCounters.Failed;
+      std::printf("%s %s\n", UtcTimestamp().c_str(), r.JobLine(p.Printer->Serial()).c_str());
+      if (r.Dropped) {
         ++FCounters.Dropped;
-        std::printf("%s fault=dropped\n", fault.c_str());
         continue;
       }
-      const std::string reply = PrintTaskDoneReply(p.Serial, r);
-      const int copies = twice ? 2 : 1;
-      if (twice) {
-        ++FCounters.Duplicated;
-        fault += " fault=duplicated";
-      }
-      if (delay > 0) {
-        ++FCounters.Delayed;
-        fault += " fault=delayed:" + std::to_string(delay) + "ms";
-      }
-      std::printf("%s\n", fault.c_str());
-      for (int i = 0; i < copies; ++i) {
-        if (delay > 0)
-          Schedule(NowMs() + delay, AIndex, false, reply);
+      if (r.Copies > 1) ++FCounters.Duplicated;
+      if (r.DelayMs > 0) ++FCounters.Delayed;
+      for (int i = 0; i < r.Copies; ++i) {
+        if (r.DelayMs > 0)
+          Schedule(NowMs() + r.DelayMs, AIndex, false, r.Payload);
         else
-          Reply(AIndex, reply);
+          Reply(AIndex, r.Payload);
       }
     }
     std::fflush(stdout);
   }
 
-  void PrintJobLine(const TVirtualPrinter& AP, const TPrinterJobResult& AR) {
-    std::printf("%s %s %s %s %d %s", UtcTimestamp().c_str(), AP.Serial.c_str(),
-                AR.TaskId.empty() ? "-" : AR.TaskId.c_str(), AR.Language.empty() ? "-" : AR.Language.c_str(),
-                AR.Pages, AR.Status.c_str());
-    if (!AR.Reason.empty()) std::printf(" reason=%s", JsonQuoteForLine(AR.Reason).c_str());
-  }
-  static std::string JsonQuoteForLine(const std::string& AText);
-
   void Reply(std::size_t AIndex, const std::string& APayload) {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     if (!p.Client->IsConnected()) {
       // Printed while the link was down: answered once it is back.
       Schedule(NowMs() + 100, AIndex, false, APayload);
       return;
     }
-    p.Client->Publish(p.RepliesTopic, APayload, qosAtLeastOnce, false);
+    p.Client->Publish(p.Printer->RepliesTopic(), APayload, qosAtLeastOnce, false);
     ++FCounters.Replies;
   }
 
@@ -393,7 +337,7 @@ class TPrinterFleet {
     while (!FSteps.empty() && FSteps.top().Due <= now) {
       TTimedStep step = FSteps.top();
       FSteps.pop();
-      TVirtualPrinter& p = *FPrinters[step.Printer];
+      TPrinterSlot& p = *FPrinters[step.Printer];
       if (step.Drop) {
         if (p.Client->IsConnected()) {
           // Abrupt: no DISCONNECT, so the broker sends the will; the engine
@@ -426,7 +370,7 @@ class TPrinterFleet {
 
   const TPrinterOptions& FOptions;
   std::unique_ptr<TCliLogger> FLogger;
-  std::vector<std::unique_ptr<TVirtualPrinter>> FPrinters;
+  std::vector<std::unique_ptr<TPrinterSlot>> FPrinters;
   std::priority_queue<TTimedStep, std::vector<TTimedStep>, std::greater<TTimedStep>> FSteps;
   uint64_t FOrder = 0;
   std::size_t FOnline = 0;
@@ -434,15 +378,6 @@ class TPrinterFleet {
   std::size_t FFirstUnsettled = 0;
   TFleetCounters FCounters;
 };
-
-std::string TPrinterFleet::JsonQuoteForLine(const std::string& AText) {
-  std::string out = "\"";
-  for (const char c : AText) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += (c == '\n' || c == '\r') ? ' ' : c;
-  }
-  return out + "\"";
-}
 
 int RunPrinter(const std::vector<std::string>& AArgs) {
   TPrinterOptions o;

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include "TaskEnvelope.h"
 #include "f_main.h"
 
 TLoggedMessage& TMessageLog::Add(qint64 AArrivalMs, const QString& ATopic, uint16_t APacketId,
@@ -119,10 +120,8 @@ QString PayloadAsGbk(const QByteArray& APayload) {
 }
 
 bool IsPrintTask(const QByteArray& APayload) {
-  if (!APayload.contains("PRINT_TASK")) return false;
-  const QJsonDocument doc = QJsonDocument::fromJson(APayload);
-  return doc.isObject() &&
-         doc.object().value(QStringLiteral("kind")).toString() == QLatin1String("PRINT_TASK");
+  // The envelope's own reader decides, as for the printer and the preview.
+  return IsPrintTaskText(std::string(APayload.constData(), static_cast<size_t>(APayload.size())));
 }
 
 QByteArray MessageJsonLine(const TLoggedMessage& AMessage) {

@@ -17,8 +17,8 @@
 #include <QStyle>
 #include <QTextDocument>
 #include <QThread>
-#include <QUuid>
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "ConsoleWidgets.h"
@@ -29,6 +29,7 @@
 #include "RecvDisplay.h"
 #include "SFunc.h"
 #include "TopicField.h"
+#include "TaskEnvelope.h"
 #include "f_add_server.h"
 #include "f_add_topic.h"
 #include "f_bitmap_print.h"
@@ -36,9 +37,7 @@
 #include "ui_f_main.h"
 
 namespace {
-// The fixed task id of the print task envelope and its device serial placeholder.
-const QString kEnvelopeTaskId = QStringLiteral("C147956F-C688-40CB-B0C5-A68E9677AA41");
-const QString kEnvelopeSerialLine = QStringLiteral("\"dvsno\":\"xxx\",");
+// The print task envelope's device serial placeholder.
 const QString kDefaultSerial = QStringLiteral("xxx");
 
 QString InputErrorCaption() { return Tmain::tr("输入错误"); }
@@ -577,30 +576,12 @@ void Tmain::SetSendText(const QString& AText) {
 }
 
 QString Tmain::WithPrintOptions(const QString& AEnvelope) const {
-  QString text = AEnvelope;
-  const QString serial = FDvsno->text();
-  if (serial != kDefaultSerial) {
-    // The serial as a JSON string's content.
-    QString escaped;
-    for (const QChar c : serial) {
-      if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
-        escaped += QLatin1Char('\\') + c;
-      } else if (c.unicode() < 0x20) {
-        escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-      } else {
-        escaped += c;
-      }
-    }
-    const qsizetype at = text.indexOf(kEnvelopeSerialLine);
-    if (at >= 0)
-      text.replace(at, kEnvelopeSerialLine.size(), QStringLiteral("\"dvsno\":\"%1\",").arg(escaped));
-  }
-  if (FFreshTaskId->isChecked()) {
-    const qsizetype at = text.indexOf(kEnvelopeTaskId);
-    if (at >= 0)
-      text.replace(at, kEnvelopeTaskId.size(), QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-  }
-  return text;
+  // Addressed in place by the envelope's own code: only the two values change.
+  std::optional<std::string> dvsno, taskId;
+  if (FDvsno->text() != kDefaultSerial) dvsno = FDvsno->text().toStdString();
+  if (FFreshTaskId->isChecked()) taskId = NewTaskId();
+  if (!dvsno && !taskId) return AEnvelope;
+  return QString::fromStdString(ReaddressEnvelope(AEnvelope.toStdString(), dvsno, taskId));
 }
 
 void Tmain::btn_sendClick() {

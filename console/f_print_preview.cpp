@@ -272,6 +272,7 @@ void Tprint_preview::RenderPayload() {
     TRenderOptions options;
     options.Profile = ProfileName();
     if (ui->cbb_width->isEnabled()) options.Width = ReceiptWidth();
+    options.MaxJobMilliseconds = kJobMillisecondsBudget;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
       FResult = RenderEnvelope(bytes, options);

@@ -19,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   o.MaxPages = 4;
   o.MaxLabelDots = 1600;
   o.MaxPageBytes = size_t{4} << 20;
+  // The same bound over every entry of an envelope together.
+  o.MaxJobDotBytes = o.MaxPageBytes;
   const TRenderResult r =
       (pick & 8) ? RenderEnvelope(std::string(reinterpret_cast<const char*>(AData) + 1, ASize - 1), o)
                  : RenderCommandBytes(AData + 1, ASize - 1, o);

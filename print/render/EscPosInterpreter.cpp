@@ -516,7 +516,7 @@ void TEscPos::Text(size_t& AAt) {
   const size_t from = AAt;
   bool invalidReported = false;
   const TTextState state = TextState();
-  while (AAt < C.Size && At(AAt) >= 0x20 && At(AAt) != 0x7F) {
+  while (AAt < C.Size && At(AAt) >= 0x20 && At(AAt) != 0x7F && !C.Stopped()) {
     if (const TUserChar* u = UserChar(At(AAt))) {
       UserText(*u, AAt);
       ++AAt;
@@ -1791,7 +1791,7 @@ size_t TEscPos::FileSeparator(size_t AAt) {
 
 size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
   ANext = rlAuto;
-  while (AAt < C.Size) {
+  while (AAt < C.Size && !C.Stopped()) {
     const uint8_t b = At(AAt);
     if (b >= 0x20 && b != 0x7F) {
       Text(AAt);
@@ -1898,7 +1898,7 @@ size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
         break;
     }
   }
-  if (!FLine.empty()) {
+  if (!FLine.empty() && !C.OutOfBudget()) {
     C.Find(fsInfo, C.Size, "the job ends with a line that no LF prints");
     PrintLine(0, C.Size);
   }

@@ -1168,7 +1168,7 @@ void TTspl::Print(const std::vector<TArg>& AArgs, size_t AAt) {
   }
   Label(AAt);
   FDrawnSincePrint = false;
-  for (long long k = 0; k < sets && k <= C.Options.MaxPages; ++k) {
+  for (long long k = 0; k < sets && k <= C.Options.MaxPages && C.MorePages() && !C.Stopped(); ++k) {
     TRenderedPage page;
     page.Job = C.Job;
     page.Language = rlTspl;
@@ -1381,6 +1381,7 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
 size_t TTspl::Run(size_t AAt, TRenderLanguage& ANext) {
   ANext = rlAuto;
   AAt = RunLines(AAt, C.Size, ANext);
+  if (C.OutOfBudget()) return AAt;
   if (FAnyCommand && !FPrinted)
     C.Find(fsError, C.Size, "the TSPL job has no PRINT: the printer prints nothing");
   else if (FDrawnSincePrint)
@@ -1389,7 +1390,7 @@ size_t TTspl::Run(size_t AAt, TRenderLanguage& ANext) {
 }
 
 size_t TTspl::RunLines(size_t AAt, size_t ATo, TRenderLanguage& ANext) {
-  while (AAt < ATo) {
+  while (AAt < ATo && !C.Stopped()) {
     const uint8_t b = At(AAt);
     if (b == '\r' || b == '\n' || b == ' ' || b == '\t') {
       ++AAt;

@@ -150,4 +150,91 @@ TEST(RenderCommand, UsageErrors) {
   EXPECT_EQ(missing.ExitCode, 1);
 }
 
+// Commands that never talk to a broker list their own exit statuses only.
+TEST(RenderCommand, HelpListsTheCommandsOwnExitStatuses) {
+  struct TCase {
+    const char* Command;
+    std::vector<std::string> Statuses;
+  };
+  const TCase cases[] = {
+      {"render", {"  0  ", "  1  ", "  2  ", "  3  with --lint"}},
+      {"envelope", {"  0  ", "  1  ", "  2  "}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Command);
+    const TRunResult r = RunProcess({TESSIVA_CLI, c.Command, "--help"}, "");
+    EXPECT_EQ(r.ExitCode, 0);
+    const size_t at = r.Stdout.find("exit status:");
+    ASSERT_NE(at, std::string::npos) << r.Stdout;
+    const std::string statuses = r.Stdout.substr(at);
+    for (const std::string& line : c.Statuses)
+      EXPECT_NE(statuses.find(line), std::string::npos) << line << "\n" << statuses;
+    for (const char* other : {"broker", "TLS", "  4  ", "  5  "})
+      EXPECT_EQ(statuses.find(other), std::string::npos) << other << "\n" << statuses;
+  }
+}
+
+// A job a printer refuses is listed and linted, its pages not drawn unless
+// --force; lint says error (exit 3) exactly where the printer refuses.
+TEST(RenderCommand, ARefusedJobIsDrawnOnlyWhenForced) {
+  const std::string good = MakePrintTaskEnvelope("G0IDAQAAAAA=");
+  auto replaced = [&](const std::string& AFrom, const std::string& ATo) {
+    std::string s = good;
+    s.replace(s.find(AFrom), AFrom.size(), ATo);
+    return s;
+  };
+  struct TCase {
+    const char* Name;
+    std::string Envelope;
+    std::vector<std::string> Args;
+    const char* Finding;
+  };
+  const TCase cases[] = {
+      {"file_size", replaced("\"file_size\":\"12\"", "\"file_size\":\"8\""), {}, "file_size is 8"},
+      {"count", replaced("\"count\":\"1\"", "\"count\":\"2\""), {}, "count is 2"},
+      {"another printer", good, {"--serial", "SN1"}, "is not this printer's (SN1)"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TScratchDir dir;
+    std::vector<std::string> args = c.Args;
+    for (const char* a : {"--lint", "-o"}) args.push_back(a);
+    args.push_back(dir.File("p.png"));
+    args.push_back("-");
+    const TRunResult refused = Render(args, c.Envelope);
+    EXPECT_EQ(refused.ExitCode, 3) << refused.Stderr;
+    EXPECT_NE(refused.Stdout.find(c.Finding), std::string::npos) << refused.Stdout;
+    EXPECT_NE(refused.Stderr.find("a printer refuses the job"), std::string::npos) << refused.Stderr;
+    EXPECT_FALSE(FileExists(dir.File("p.png")));
+    args.insert(args.begin(), "--force");
+    const TRunResult forced = Render(args, c.Envelope);
+    EXPECT_EQ(forced.ExitCode, 3) << forced.Stderr;
+    EXPECT_TRUE(FileExists(dir.File("p.png")));
+  }
+  // The same envelope for its own printer is clean.
+  const TRunResult own = Render({"--lint", "--serial", "xxx", "-"}, good);
+  EXPECT_EQ(own.ExitCode, 0) << own.Stdout;
+}
+
+// However many pages a job asks for, a bounded number is written, and a
+// finding says so.
+TEST(RenderCommand, ManyEntriesWriteABoundedNumberOfPages) {
+  const std::string entry = EncodePrintBase64(TPrintBytes{'A', '\n', 0x1D, 'V', 0x00});
+  const int entries = 1000;
+  std::string list;
+  for (int k = 0; k < entries; ++k)
+    list += std::string(k ? "," : "") + "{\"task_id\":\"T" + std::to_string(k) +
+            "\",\"usbidx\":\"0\",\"file_size\":\"" + std::to_string(entry.size()) + "\",\"target_file\":\"" +
+            entry + "\"}";
+  const std::string envelope = "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":\"" +
+                               std::to_string(entries) + "\",\"list\":[" + list + "]}";
+  TScratchDir dir;
+  const TRunResult r = Render({"--lint", "-o", dir.File("p.png"), "-"}, envelope);
+  EXPECT_EQ(r.ExitCode, 0) << r.Stdout << r.Stderr;
+  const int limit = TRenderOptions().MaxJobPages;
+  EXPECT_TRUE(FileExists(dir.File("p-" + std::to_string(limit) + ".png")));
+  EXPECT_FALSE(FileExists(dir.File("p-" + std::to_string(limit + 1) + ".png")));
+  EXPECT_NE(r.Stdout.find("more than " + std::to_string(limit) + " pages"), std::string::npos) << r.Stdout;
+}
+
 }  // namespace

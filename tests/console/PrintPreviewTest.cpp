@@ -218,8 +218,9 @@ TEST_F(ConsoleTest, PreviewFindingsSayWhatIsWrongAndMarkErrors) {
       {"broken JSON", "{\r\n    \"dvsno\":\"xxx\",\r\n    \"kind\":", true, "not valid JSON", fsError, false},
       {"no list", "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":\"1\"}", true, "\"list\" is missing",
        fsError, false},
-      {"wrong file_size", wrongSize, true, "file_size is 1000 but target_file has 1164", fsWarning, true},
-      {"markup stays text", markup, true, "<b>LABEL</b>", fsWarning, true},
+      // What a printer refuses is an error, listed and linted, not drawn.
+      {"wrong file_size", wrongSize, true, "file_size is 1000 but target_file has 1164", fsError, false},
+      {"markup stays text", markup, true, "<b>LABEL</b>", fsError, false},
   };
   for (const TFindingCase& c : cases) {
     SCOPED_TRACE(c.Name);

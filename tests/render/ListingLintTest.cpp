@@ -107,22 +107,24 @@ TEST(Lint, EnvelopeFindings) {
       {"number with a leading zero", "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":01,\"list\":[]}",
        "not valid JSON", fsError},
       {"number kind is quoted as written",
-       std::string(good).replace(good.find("\"PRINT_TASK\""), 12, "12.5e1"), "kind is \"12.5e1\"", fsWarning},
+       std::string(good).replace(good.find("\"PRINT_TASK\""), 12, "12.5e1"), "kind is \"12.5e1\"", fsError},
       {"no list", noList, "member \"list\" is missing", fsError},
       {"no target_file", noTarget, "member \"target_file\" is missing", fsError},
       {"no kind",
        "{\"dvsno\":\"x\",\"count\":\"1\",\"list\":[{\"task_id\":\"a\",\"usbidx\":\"0\",\"file_size\":\"0\","
        "\"target_file\":\"\"}]}",
-       "member \"kind\" is missing", fsWarning},
-      {"count", countTwo, "count is 2 but the list has 1 entries", fsWarning},
-      {"file_size", sizeWrong, "file_size is 1165 but target_file has 1164", fsWarning},
+       "member \"kind\" is missing", fsError},
+      // What a printer refuses is an error; see the refusal table test.
+      {"count", countTwo, "count is 2 but the list has 1 entries", fsError},
+      {"file_size", sizeWrong, "file_size is 1165 but target_file has 1164", fsError},
       {"bad Base64 length", Envelope("G0IDAQAAAAA"), "not valid Base64", fsError},
       {"bad Base64 character", Envelope("G0ID*QAAAAA="), "not valid Base64", fsError},
-      {"over 1 MB", big, "over the 1048576-byte limit", fsError},
+      // Over 1 MiB: more than many brokers pass on, but the printer reads it.
+      {"over 1 MB", big, "over the 1048576-byte limit", fsWarning},
       {"Base64 with an escaped line break", Envelope("G0IDAQAA\\r\\nAAA="), "whitespace inside its Base64",
-       fsWarning},
+       fsError},
       {"another kind", std::string(good).replace(good.find("PRINT_TASK"), 10, "PRINT_TEST"),
-       "not \"PRINT_TASK\"", fsWarning},
+       "not \"PRINT_TASK\"", fsError},
   };
   for (const TCase& c : cases) {
     const TRenderResult r = RenderEnvelope(c.Text);
@@ -247,6 +249,100 @@ TEST(Lint, EnvelopeOrRawIsRecognised) {
   size_t black = 0;
   for (uint8_t g : grey) black += g == 0;
   EXPECT_EQ(black, a.Pages[0].Page.BlackDots());
+}
+
+}  // namespace
+
+namespace {
+
+// One budget for the whole message: whatever the entries ask for, the
+// pages, the dots and the listing stay within it, and a finding says which
+// limit was reached.
+TEST(JobBudget, EveryLimitHoldsOverTheWholeMessageWithAFinding) {
+  auto envelopeOf = [](const std::vector<uint8_t>& AJob, int AEntries) {
+    const std::string b = EncodePrintBase64(AJob);
+    std::string list;
+    for (int k = 0; k < AEntries; ++k)
+      list += std::string(k ? "," : "") + "{\"task_id\":\"T" + std::to_string(k) +
+              "\",\"usbidx\":\"0\",\"file_size\":\"" + std::to_string(b.size()) + "\",\"target_file\":\"" +
+              b + "\"}";
+    return "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":\"" + std::to_string(AEntries) +
+           "\",\"list\":[" + list + "]}";
+  };
+  auto bytes = [](const std::string& AText) { return std::vector<uint8_t>(AText.begin(), AText.end()); };
+  // A 500 mm square label (2 MB of dots) printed 50 times.
+  const std::vector<uint8_t> bigLabel =
+      bytes("SIZE 500 mm,500 mm\r\nGAP 0 mm,0 mm\r\nCLS\r\nBAR 0,0,4000,4000\r\nPRINT 50,1\r\n");
+  // A line and a cut: one small page.
+  const std::vector<uint8_t> cutLine = {'A', '\n', 0x1D, 'V', 0x00};
+  struct TCase {
+    const char* Name;
+    std::string Envelope;
+    int MaxPages;
+    size_t MaxDotBytes;
+    size_t MaxListing;
+    const char* Finding;
+  };
+  const TCase cases[] = {
+      {"pages of many entries", envelopeOf(cutLine, 300), 200, size_t{64} << 20, 100000,
+       "more than 200 pages"},
+      {"a smaller page limit", envelopeOf(cutLine, 30), 10, size_t{64} << 20, 100000, "more than 10 pages"},
+      {"dots of many large labels", envelopeOf(bigLabel, 200), 200, size_t{16} << 20, 100000,
+       "pass 16777216 bytes of dots"},
+      {"listing lines", envelopeOf(cutLine, 300), 1000, size_t{64} << 20, 50, "listing stops after 50 lines"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TRenderOptions options;
+    options.MaxJobPages = c.MaxPages;
+    options.MaxJobDotBytes = c.MaxDotBytes;
+    options.MaxListingLines = c.MaxListing;
+    const TRenderResult r = RenderEnvelope(c.Envelope, options);
+    EXPECT_TRUE(HasFinding(r, c.Finding)) << r.FindingsText();
+    EXPECT_FALSE(r.HasErrors()) << r.FindingsText();
+    EXPECT_LE(static_cast<int>(r.Pages.size()), c.MaxPages);
+    size_t dots = 0;
+    for (const TRenderedPage& p : r.Pages) dots += p.Page.Bits().size();
+    EXPECT_LE(dots, c.MaxDotBytes);
+    EXPECT_LE(r.Listing.size(), c.MaxListing);
+    EXPECT_EQ(r.PageCount, static_cast<int>(r.Pages.size()));
+  }
+}
+
+// Pages handed to a writer as they are made are not kept, and are the
+// pages the renderer would have kept.
+TEST(JobBudget, PagesGoToTheWriterAsTheyAreMade) {
+  const std::string job = std::string(
+      "A\n\x1dV\x00"
+      "B\n\x1dV\x00"
+      "C\n",
+      13);
+  const TRenderResult kept = RenderCommandBytes(reinterpret_cast<const uint8_t*>(job.data()), job.size());
+  ASSERT_EQ(kept.Pages.size(), 3u);
+  TRenderOptions options;
+  std::vector<std::vector<uint8_t>> handed;
+  options.OnPage = [&](TRenderedPage&& APage) { handed.push_back(APage.Page.Bits()); };
+  const TRenderResult streamed =
+      RenderCommandBytes(reinterpret_cast<const uint8_t*>(job.data()), job.size(), options);
+  EXPECT_TRUE(streamed.Pages.empty());
+  EXPECT_EQ(streamed.PageCount, 3);
+  ASSERT_EQ(handed.size(), 3u);
+  for (size_t k = 0; k < handed.size(); ++k) EXPECT_EQ(handed[k], kept.Pages[k].Page.Bits()) << k;
+}
+
+// Raw commands over the printer's 1 MiB are refused like an entry that
+// carries them: listed and linted, not drawn unless forced.
+TEST(JobBudget, RawCommandsOverTheLimitAreRefused) {
+  const std::vector<uint8_t> big(kMaxPrintTaskCommandBytes + 1, 'A');
+  const TRenderResult r = RenderCommandBytes(big);
+  EXPECT_TRUE(r.HasErrors());
+  EXPECT_TRUE(r.Refused);
+  EXPECT_TRUE(r.Pages.empty());
+  ASSERT_FALSE(r.Findings.empty());
+  EXPECT_EQ(r.Findings[0].Refusal, trCommandsTooLarge);
+  TRenderOptions force;
+  force.Force = true;
+  EXPECT_FALSE(RenderCommandBytes(big, force).Pages.empty());
 }
 
 }  // namespace
