@@ -372,7 +372,9 @@ async function labelJob(name, label, build, print, expect) {
       profile: (label.dpi || 203) === 300 ? 'tspl-300' : 'tspl-203',
       language: 'tspl',
       input: build.toString(),
-      expect: { label: { widthMm: label.width, heightMm: label.height, dpi: label.dpi || 203 }, ...expect },
+      // TSPL measures in millimetres at 8 dots/mm (203 dpi) or 12 dots/mm (300 dpi).
+      expect: { label: { widthMm: label.width, heightMm: label.height, dpi: label.dpi || 203,
+        dotsPerMm: (label.dpi || 203) === 300 ? 12 : 8 }, ...expect },
     },
     cmd.commandBytes,
   );
@@ -380,9 +382,11 @@ async function labelJob(name, label, build, print, expect) {
 
 async function labelJobs() {
   await labelJob('label-text', { width: 50, height: 30 }, (l, labels) => {
-    l.add(new labels.Text('SHIPPING LABEL', 20, 20));
-    l.add(new labels.Text('Order 2026-1211', 20, 80));
-    l.add(new labels.Text('Gate B', 20, 140));
+    for (const [text, y] of [['SHIPPING LABEL', 20], ['Order 2026-1211', 80], ['Gate B', 140]]) {
+      const t = new labels.Text(text, 20, y);
+      t.setFont({ name: 'default', size: 32 });
+      l.add(t);
+    }
   }, { gap: 2, sets: 1, copies: 1 }, { text: ['SHIPPING LABEL', 'Order 2026-1211', 'Gate B'], pages: 1, copies: 1 });
   await labelJob('label-code128', { width: 60, height: 40 }, (l, labels) => {
     const b = new labels.BarCode('LP-128-0042', 30, 30, '128', 100); b.setHumanReadable('bottom'); l.add(b);
@@ -416,23 +420,30 @@ async function labelJobs() {
       { codes: [{ symbology: 'QR Code', data: 'LABEL-BITMAP-QR-5' }], pages: 1, copies: 1 });
   }
   await labelJob('label-copies', { width: 40, height: 25 }, (l, labels) => {
-    l.add(new labels.Text('COPY LABEL', 20, 20));
+    const t = new labels.Text('COPY LABEL', 20, 20);
+    t.setFont({ name: 'default', size: 32 });
+    l.add(t);
   }, { gap: 2, sets: 1, copies: 3 }, { text: ['COPY LABEL'], pages: 1, copies: 3 });
   await labelJob('label-300dpi', { width: 50, height: 25, dpi: 300 }, (l, labels) => {
-    l.add(new labels.Text('HIGH RES 300', 30, 30));
+    const t = new labels.Text('HIGH RES 300', 30, 30);
+    t.setFont({ name: 'default', size: 48 });
+    l.add(t);
     const b = new labels.BarCode('HR300', 30, 120, '128', 100); l.add(b);
   }, { gap: 2, sets: 1, copies: 1 }, { text: ['HIGH RES 300'], codes: [{ symbology: 'Code 128', data: 'HR300' }], pages: 1, copies: 1 });
 }
 
-// The text lines of a ReceiptLine document: what is between the column
-// delimiters, without markup (used by the example documents).
+// The words of a ReceiptLine document (used for its example documents,
+// whose columns wrap and mix sizes within a line): what is between the
+// column delimiters, without markup, cut at blanks and commas; words of
+// three characters or more, each once.
 function receiptlineText(doc) {
   const words = [];
   for (const raw of doc.split('\n')) {
     if (/^\s*\{.*\}\s*$/.test(raw) || /^[-=]+$/.test(raw.trim())) continue;
     for (const column of raw.replace(/\\(.)/g, '$1').split('|')) {
-      const t = column.replace(/[\^_"`~]/g, ' ').replace(/\s+/g, ' ').trim();
-      if (t) words.push(t);
+      for (const w of column.replace(/[\^_"`~]/g, ' ').split(/[\s,]+/)) {
+        if (w.length >= 3 && !words.includes(w)) words.push(w);
+      }
     }
   }
   return words;
