@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "PrinterProfile.h"
+
 TCliParser::TCliParser(std::string ACommand, std::string AUsage)
     : FCommand(std::move(ACommand)), FUsage(std::move(AUsage)) {
   Flag("", "--help", "this text", nullptr);
@@ -120,6 +122,18 @@ TCliParser& TCliParser::Connection(TCliConnectOptions& AOptions, bool AWithWill)
     Flag("", "--will-retain", "retain the last will", [o] { o->WillRetain = true; });
   }
   return *this;
+}
+
+TCliParser& TCliParser::Profile(std::string& AProfile) {
+  std::string* o = &AProfile;
+  return Value("", "--profile", "NAME",
+               "the printer the job is drawn for: " + PrinterProfileNames() + " (" +
+                   DefaultPrinterProfile().Name + ")",
+               [o](const std::string& v) {
+                 if (!FindPrinterProfile(v))
+                   throw ECliUsage("--profile is one of " + PrinterProfileNames() + ", not '" + v + "'");
+                 *o = v;
+               });
 }
 
 TCliParser& TCliParser::Printers(TFleetOptions& AOptions) {

@@ -41,6 +41,9 @@ class TCliParser {
   TCliParser& Connection(TCliConnectOptions& AOptions, bool AWithWill = true);
   // --serial, --count, --serial-format, --shard, --jobs, --replies.
   TCliParser& Printers(TFleetOptions& AOptions);
+  // --profile NAME: the printer profile a job is drawn for; an unknown name
+  // is a command-line error that lists the names.
+  TCliParser& Profile(std::string& AProfile);
 
   // Walks AArgs. Empty: go on and run. Otherwise the command ends with the
   // returned status: 0 after --help (printed on standard output), 2 after

@@ -94,7 +94,9 @@ TPrinterJobResult PrintEntry(const TJsonValue& AEntry, const TPrinterJobOptions&
 
   TPrinterJobResult r;
   r.TaskId = taskId;
-  const TRenderResult rendered = RenderCommandBytes(commands);
+  TRenderOptions renderOptions;
+  renderOptions.Profile = AOptions.Profile;
+  const TRenderResult rendered = RenderCommandBytes(commands, renderOptions);
   r.Language = LanguageName(rendered.JobLanguages.empty() ? DetectLanguage(commands.data(), commands.size())
                                                           : rendered.JobLanguages.front());
   // A job the printer could not print as sent is refused with the first error.

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "PrinterProfile.h"
+
 // Reply statuses. "1" is printed; every other status is a refusal and comes
 // with a reason text.
 inline constexpr const char* kJobPrinted = "1";
@@ -29,8 +31,9 @@ inline constexpr std::size_t kMaxJobBytes = 1024 * 1024;
 inline constexpr std::size_t kMaxJobMessageBytes = 4 * 1024 * 1024;
 
 struct TPrinterJobOptions {
-  std::string Serial;  // this printer's serial: the dvsno it accepts
-  std::string OutDir;  // non-empty: pages go to OutDir/Serial/TASK_ID.png
+  std::string Serial;                                  // this printer's serial: the dvsno it accepts
+  std::string OutDir;                                  // non-empty: pages go to OutDir/Serial/TASK_ID.png
+  std::string Profile = DefaultPrinterProfile().Name;  // the printer profile jobs are drawn for
   // Called once for every task id that gets this far; true when the printer
   // has seen the id before (the printer remembers its last ids). Such an
   // entry is answered "duplicate" and not printed again.

@@ -31,6 +31,7 @@ struct TPrinterOptions {
   TFleetOptions Fleet;
   TNeloMQTTQoS Qos = qosAtLeastOnce;
   std::string OutDir;
+  std::string Profile = DefaultPrinterProfile().Name;
   double FailRate = 0, DropRate = 0, DuplicateRate = 0;
   int DelayMin = 0, DelayMax = 0;
   int OfflineEvery = 0;
@@ -60,6 +61,7 @@ void DeclarePrinter(TCliParser& AParser, TPrinterOptions& AOptions) {
              [o](const std::string& v) { o->Qos = ParseQos(v); })
       .Value("", "--out", "DIR", "pages go to DIR/SN/TASK_ID.png",
              [o](const std::string& v) { o->OutDir = v; })
+      .Profile(o->Profile)
       .Section("faults")
       .Number("--fail-rate", "F", "answer this share of jobs with an error status (0..1)", 0, 1,
               [o](double v) { o->FailRate = v; })
@@ -309,6 +311,7 @@ class TPrinterFleet {
     TPrinterJobOptions job;
     job.Serial = p.Serial;
     job.OutDir = FOptions.OutDir;
+    job.Profile = FOptions.Profile;
     job.SeenBefore = [&p](const std::string& ATaskId) { return p.SeenBefore(ATaskId); };
     std::vector<TPrinterJobResult> results =
         RunPrinterJob(std::string(APayload.begin(), APayload.end()), job);

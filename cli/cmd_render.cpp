@@ -49,7 +49,8 @@ int RunRender(const std::vector<std::string>& AArgs) {
       .Value("-o", "--out", "OUT.png", "write the pages: page 1 to OUT.png, page k to OUT-k.png",
              [&](const std::string& v) { out = v; })
       .Flag("", "--raw", "the input is command bytes, not an envelope", [&] { raw = true; })
-      .Value("", "--width", "DOTS", "receipt printable width: 576 (80 mm, default) or 384 (58 mm)",
+      .Profile(options.Profile)
+      .Value("", "--width", "DOTS", "printable width: 576 (80 mm) or 384 (58 mm); the profile's by default",
              [&](const std::string& v) {
                if (v != "576" && v != "384") throw ECliUsage("--width is 384 or 576, not '" + v + "'");
                options.Width = std::stoi(v);

@@ -11,6 +11,7 @@
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSizeGrip>
 #include <QStyle>
 #include <algorithm>
@@ -213,6 +214,13 @@ Tprint_preview::Tprint_preview(const QByteArray& APayload, QWidget* AOver)
 
   connect(ui->btn_close, &QAbstractButton::clicked, this,
           [this] { RunCommand([this] { btn_closeClick(); }); });
+  // One entry per printer profile, the seed's printer first.
+  for (const TPrinterProfile& p : PrinterProfiles())
+    ui->cbb_profile->addItem(tr("%1（%2 点）").arg(QString::fromStdString(p.Name)).arg(p.Width),
+                             QString::fromStdString(p.Name));
+  ui->cbb_profile->setCurrentIndex(0);
+  connect(ui->cbb_profile, &QComboBox::currentIndexChanged, this,
+          [this] { RunCommand([this] { cbb_profileChange(); }); });
   connect(ui->cbb_width, &QComboBox::currentIndexChanged, this,
           [this] { RunCommand([this] { cbb_widthChange(); }); });
   connect(ui->cbb_zoom, &QComboBox::currentIndexChanged, this,
@@ -228,6 +236,27 @@ int Tprint_preview::ReceiptWidth() const {
   return i >= 0 && i < static_cast<int>(std::size(kWidths)) ? kWidths[i] : kWidths[0];
 }
 
+std::string Tprint_preview::ProfileName() const {
+  const QString name = ui->cbb_profile->currentData().toString();
+  return name.isEmpty() ? DefaultPrinterProfile().Name : name.toStdString();
+}
+
+void Tprint_preview::cbb_profileChange() {
+  // The width choice follows the profile's paper; a label printer's width
+  // is its own.
+  const TPrinterProfile* p = FindPrinterProfile(ProfileName());
+  const bool receipt = p && p->Kind == pkReceipt;
+  ui->cbb_width->setEnabled(receipt);
+  if (receipt) {
+    for (int i = 0; i < static_cast<int>(std::size(kWidths)); ++i)
+      if (kWidths[i] == p->Width) {
+        const QSignalBlocker block(ui->cbb_width);
+        ui->cbb_width->setCurrentIndex(i);
+      }
+  }
+  RenderPayload();
+}
+
 void Tprint_preview::cbb_widthChange() { RenderPayload(); }
 
 void Tprint_preview::cbb_zoomChange() { ApplyZoom(); }
@@ -241,7 +270,8 @@ void Tprint_preview::RenderPayload() {
   QString failure;
   if (FIsEnvelope) {
     TRenderOptions options;
-    options.Width = ReceiptWidth();
+    options.Profile = ProfileName();
+    if (ui->cbb_width->isEnabled()) options.Width = ReceiptWidth();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
       FResult = RenderEnvelope(bytes, options);

@@ -1,6 +1,6 @@
 // The print preview: a payload (a print task envelope) drawn as the printer
 // would print it, page by page, with the command listing and the findings,
-// for a receipt width of 576 or 384 dots.
+// for a printer profile and a receipt width of 576 or 384 dots.
 #pragma once
 
 #include <QByteArray>
@@ -78,12 +78,15 @@ class Tprint_preview : public QDialog {
 
   // The receipt width the width choice stands for (576 or 384 dots).
   int ReceiptWidth() const;
+  // The printer profile chosen (gbk-80 at first).
+  std::string ProfileName() const;
   // The last rendering and whether the payload looked like an envelope.
   const TRenderResult& Result() const { return FResult; }
   bool IsEnvelope() const { return FIsEnvelope; }
   // The findings as shown, one line each.
   QStringList FindingLines() const;
 
+  void cbb_profileChange();
   void cbb_widthChange();
   void cbb_zoomChange();
   void btn_closeClick();

@@ -14,6 +14,8 @@ EN = {
     "Floyd-Steinberg 蛇形": "Floyd-Steinberg serpentine",
     "Bayer 8×8 有序": "Bayer 8×8 ordered",
     "阈值（文字、标志、条码）": "Threshold (text, logos, codes)",
+    "打印机": "Printer",
+    "%1（%2 点）": "%1 (%2 dots)",
     "小票宽度": "Receipt width",
     "80 mm（576 点）": "80 mm (576 dots)",
     "58 mm（384 点）": "58 mm (384 dots)",

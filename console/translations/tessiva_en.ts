@@ -576,6 +576,14 @@
         <translation>Print preview</translation>
     </message>
     <message>
+        <source>打印机</source>
+        <translation>Printer</translation>
+    </message>
+    <message>
+        <source>%1（%2 点）</source>
+        <translation>%1 (%2 dots)</translation>
+    </message>
+    <message>
         <source>小票宽度</source>
         <translation>Receipt width</translation>
     </message>

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "CodeDrawing.h"
+#include "CodePages.h"
 
 namespace {
 
@@ -22,13 +23,17 @@ struct TLineItem {
   int H = 0;
   int DotsW = 0;  // width of Mask
   std::vector<uint8_t> Mask;
+  // A character: its cached glyph, each dot drawn ScaleX x ScaleY (Mask
+  // stays empty).
+  std::shared_ptr<const TGlyphMask> Glyph;
+  int ScaleX = 1, ScaleY = 1;
   int Underline = 0;
   bool Reverse = false;
 };
 
 class TEscPos {
  public:
-  explicit TEscPos(TJobContext& AContext) : C(AContext) { Reset(); }
+  explicit TEscPos(TJobContext& AContext) : C(AContext), P(AContext.Options.PrinterProfile()) { Reset(); }
 
   size_t Run(size_t AFrom, TRenderLanguage& ANext);
 
@@ -45,7 +50,10 @@ class TEscPos {
     FLeftMargin = 0;
     FAreaWidth = C.Options.Width;
     FReverse = false;
-    FChineseMode = true;
+    FChineseMode = P.StartChineseMode;
+    FCodePage = FindEscPosCodePage(P.StartCodePage);
+    if (!FCodePage) FCodePage = &DefaultCodePage();
+    FInternational = P.StartInternational;
     FChineseDoubleW = FChineseDoubleH = false;
     FChineseUnderline = 0;
     FBarHeight = 162;
@@ -123,7 +131,17 @@ class TEscPos {
     return C.Size;
   }
 
+  TTextState TextState() const {
+    TTextState t;
+    t.Charset = C.Charset;
+    t.ChineseMode = FChineseMode;
+    t.CodePage = FCodePage;
+    t.International = FInternational;
+    return t;
+  }
+
   TJobContext& C;
+  const TPrinterProfile& P;
   std::unique_ptr<TRenderedPage> FPage;
   int FY = 0;
   std::vector<TLineItem> FLine;
@@ -133,6 +151,8 @@ class TEscPos {
   int FUnderline, FScaleW, FScaleH, FAlign, FLineSpacing, FCharSpacing, FLeftMargin, FAreaWidth;
   int FChineseUnderline, FBarHeight, FBarModule, FHriPosition;
   std::vector<int> FTabs;
+  const TCodePage* FCodePage = nullptr;  // ESC t
+  int FInternational = 0;                // ESC R
   // GS ( k QR settings and symbol data.
   int FQrModule = 3, FQrEcc = 1;
   std::string FQrData;
@@ -168,12 +188,12 @@ void TEscPos::PrintLine(int AFeed, size_t AOffset) {
     const int x0 = AlignedX(used - (FLine.back().W - FLine.back().DotsW));
     for (const TLineItem& i : FLine) {
       const int x = x0 + i.X, y = FY + height - i.H;
-      if (i.Reverse) {
-        page.FillRect(x, y, i.W, i.H);
-        page.DrawMask(x, y, i.Mask.data(), i.DotsW, i.H, 1, 1, dmClear);
-      } else {
-        page.DrawMask(x, y, i.Mask.data(), i.DotsW, i.H);
-      }
+      if (i.Reverse) page.FillRect(x, y, i.W, i.H);
+      const TDotMode mode = i.Reverse ? dmClear : dmSet;
+      if (i.Glyph)
+        DrawGlyph(page, x, y, *i.Glyph, i.ScaleX, i.ScaleY, mode);
+      else
+        page.DrawMask(x, y, i.Mask.data(), i.DotsW, i.H, 1, 1, mode);
       if (i.Underline > 0) page.FillRect(x, FY + height - i.Underline, i.W, i.Underline);
     }
   }
@@ -185,42 +205,42 @@ void TEscPos::PrintLine(int AFeed, size_t AOffset) {
 void TEscPos::Text(size_t& AAt) {
   const size_t from = AAt;
   bool invalidReported = false;
+  const TTextState state = TextState();
   while (AAt < C.Size && At(AAt) >= 0x20 && At(AAt) != 0x7F) {
-    const TDecodedChar d = DecodePrinterChar(C.Charset, C.Data + AAt, C.Size - AAt, FChineseMode);
+    const TDecodedChar d = DecodeText(state, C.Data + AAt, C.Size - AAt);
     if (!d.Valid && !invalidReported) {
       invalidReported = true;
-      C.Find(fsWarning, AAt,
-             std::string("invalid ") + (C.Charset == csGbk ? "GBK" : "UTF-8") + " byte " +
-                 HexBytes(C.Data + AAt, std::min<size_t>(d.Length + 1, C.Size - AAt)));
+      if (C.Charset == csUtf8 || FChineseMode)
+        C.Find(fsWarning, AAt,
+               std::string("invalid ") + (C.Charset == csGbk ? "GBK" : "UTF-8") + " byte " +
+                   HexBytes(C.Data + AAt, std::min<size_t>(d.Length + 1, C.Size - AAt)));
+      else
+        C.Find(fsWarning, AAt,
+               "byte " + HexBytes(C.Data + AAt, 1) + " has no character in code page " + FCodePage->Name);
     }
     int cw, ch, sw = FScaleW, sh = FScaleH, underline = FUnderline;
     if (d.Wide) {
-      cw = ch = kChineseCell;
+      cw = ch = P.ChineseCell;
       if (FChineseDoubleW) sw = std::max(sw, 2);
       if (FChineseDoubleH) sh = std::max(sh, 2);
       underline = std::max(underline, FChineseUnderline);
     } else {
-      cw = FFontB ? kFontBWidth : kFontAWidth;
-      ch = FFontB ? kFontBHeight : kFontAHeight;
+      cw = FFontB ? P.FontBWidth : P.FontAWidth;
+      ch = FFontB ? P.FontBHeight : P.FontAHeight;
     }
-    const TGlyphMask g = TTextDrawing::Shared().Glyph(d.Code, cw, ch, FBold, d.Wide);
     TLineItem item;
-    item.DotsW = cw * sw;
-    item.H = ch * sh;
+    item.Glyph = TTextDrawing::Shared().CachedGlyph(d.Code, cw, ch, FBold, d.Wide);
+    item.ScaleX = sw;
+    item.ScaleY = sh;
+    item.DotsW = item.Glyph->Width * sw;
+    item.H = item.Glyph->Height * sh;
     item.W = item.DotsW + (d.Wide ? 0 : FCharSpacing * sw);
-    item.Mask.assign(static_cast<size_t>(item.DotsW) * item.H, 0);
-    for (int y = 0; y < item.H; ++y)
-      for (int x = 0; x < item.DotsW; ++x)
-        item.Mask[static_cast<size_t>(y) * item.DotsW + x] =
-            g.Dots[static_cast<size_t>(std::min(y / sh, g.Height - 1)) * g.Width +
-                   std::min(x / sw, g.Width - 1)];
     item.Underline = underline > 0 ? underline : 0;
     item.Reverse = FReverse;
     PutItem(std::move(item), AAt);
     AAt += std::min(d.Length, C.Size - AAt);
   }
-  C.Add(from, AAt - from, "TEXT",
-        "\"" + PrinterTextToUtf8(C.Charset, C.Data + from, AAt - from, FChineseMode) + "\"");
+  C.Add(from, AAt - from, "TEXT", "\"" + TextToUtf8(state, C.Data + from, AAt - from) + "\"");
 }
 
 void TEscPos::Raster(size_t AAt, const uint8_t* ARows, int ARowBytes, int AWidth, int AHeight, int AScaleX,
@@ -252,6 +272,9 @@ void TEscPos::DrawHri(const std::string& AText, int AX, int AY) {
 
 void TEscPos::Barcode(size_t AAt, int AType, const std::string& AData) {
   if (!FLine.empty()) PrintLine(-1, AAt);
+  static const TCodeFamily kFamily[] = {cfUpcEan, cfUpcEan,  cfUpcEan, cfUpcEan, cfCode39,
+                                        cfItf,    cfCodabar, cfCode93, cfCode128};
+  if (!C.ProfileDraws(kFamily[AType], AAt)) return;
   static const int kSymbology[] = {BARCODE_UPCA,    BARCODE_UPCE,   BARCODE_EANX,
                                    BARCODE_EANX,    BARCODE_CODE39, BARCODE_C25INTER,
                                    BARCODE_CODABAR, BARCODE_CODE93, BARCODE_CODE128};
@@ -329,6 +352,7 @@ void TEscPos::QrPrint(size_t AAt) {
     C.Find(fsWarning, AAt, "QR code printed with no data stored");
     return;
   }
+  if (!C.ProfileDraws(cfQr, AAt)) return;
   const TMatrixCode code = EncodeQrCode(FQrData, FQrEcc);
   if (!code.Ok) {
     C.Find(fsWarning, AAt, "QR code not printed: " + code.Error);
@@ -403,6 +427,9 @@ size_t TEscPos::TwoD(size_t AAt, size_t ALength) {
   const uint8_t* p = C.Data + AAt + 5;
   const uint8_t cn = p[0], fn = p[1];
   if (cn != 49) {
+    static const TCodeFamily kFamilies[] = {cfPdf417,     cfQr,    cfMaxiCode,  cfGs1DataBar,
+                                            cfGs1DataBar, cfAztec, cfDataMatrix};
+    if (fn == 81 && cn >= 48 && cn <= 54) C.ProfileDraws(kFamilies[cn - 48], AAt);
     C.Add(AAt, end - AAt, "GS ( k", "symbol " + Num(cn) + " function " + Num(fn) + " (not drawn)");
     C.Find(fsInfo, AAt, "2D symbol " + Num(cn) + " is not drawn");
     return end;
@@ -583,8 +610,25 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
                      Num(At(AAt + 4) * 2) + " ms",
                  5);
     }
-    case 't':
-    case 'R':
+    case 't': {
+      if (!need(3)) return Truncated(AAt, "ESC t");
+      const int n = At(AAt + 2);
+      const TCodePage* page = FindEscPosCodePage(n);
+      if (!page)
+        C.Find(fsWarning, AAt,
+               "ESC t " + Num(n) + " selects a code page this printer does not have; PC437 is drawn");
+      FCodePage = page ? page : &DefaultCodePage();
+      return one("ESC t", Num(n) + " (" + (page ? page->Name : std::string("unknown, PC437")) + ")", 3);
+    }
+    case 'R': {
+      if (!need(3)) return Truncated(AAt, "ESC R");
+      const int n = At(AAt + 2);
+      const char* name = InternationalSetName(n);
+      if (!name)
+        C.Find(fsWarning, AAt, "ESC R " + Num(n) + " selects no international character set; USA is drawn");
+      FInternational = name ? n : 0;
+      return one("ESC R", Num(n) + " (" + (name ? name : "unknown, USA") + ")", 3);
+    }
     case '{':
     case 'V':
     case 'U':
@@ -593,7 +637,7 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
     case '=':
     case 'r':
     case 'T': {
-      // Code table, character set, upside-down, rotation, unidirectional,
+      // Upside-down, rotation, unidirectional,
       // panel keys, user characters on/off, peripheral, colour, direction:
       // listed, no dots change.
       size_t len = 3;
@@ -677,8 +721,9 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
       if (bytes > C.Options.PrinterBufferBytes)
         C.Find(fsWarning, AAt,
                "raster of " + Num(y) + " rows at " + Num(x * 8) +
-                   " dots is larger than the printer's buffer (" + Num(C.Options.PrinterBufferBytes / 72) +
-                   " rows at 576 dots)");
+                   " dots is larger than the printer's buffer (" +
+                   Num(C.Options.PrinterBufferBytes / std::max(1, C.Options.Width / 8)) + " rows at " +
+                   Num(C.Options.Width) + " dots)");
       int rows = y;
       if (bytes > avail) {
         C.Find(fsWarning, AAt,
@@ -864,7 +909,7 @@ size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
         break;
       case 0x09: {
         C.Add(AAt, 1, "HT");
-        const int cell = ((FFontB ? kFontBWidth : kFontAWidth) + FCharSpacing) * FScaleW;
+        const int cell = ((FFontB ? P.FontBWidth : P.FontAWidth) + FCharSpacing) * FScaleW;
         int next = -1;
         for (int t : FTabs)
           if (t * cell > FX) {

@@ -23,6 +23,29 @@ const char* LanguageName(TRenderLanguage ALanguage) {
   }
 }
 
+const TPrinterProfile& TRenderOptions::PrinterProfile() const {
+  const TPrinterProfile* p = FindPrinterProfile(Profile);
+  return p ? *p : DefaultPrinterProfile();
+}
+
+TRenderOptions TRenderOptions::Resolved() const {
+  TRenderOptions o = *this;
+  const TPrinterProfile& p = PrinterProfile();
+  o.Profile = p.Name;
+  if (o.Width <= 0) o.Width = p.Width;
+  if (o.PrinterBufferBytes == 0) o.PrinterBufferBytes = p.RasterBufferBytes;
+  return o;
+}
+
+bool TJobContext::ProfileDraws(TCodeFamily AFamily, size_t AOffset) {
+  const TPrinterProfile& p = Options.PrinterProfile();
+  if (p.HasCode(AFamily)) return true;
+  Find(fsWarning, AOffset,
+       std::string(CodeFamilyName(AFamily)) + " is not a code the " + p.Name +
+           " printer draws: it prints nothing");
+  return false;
+}
+
 void TJobContext::AddPage(TRenderedPage&& APage, size_t AOffset) {
   if (PagesOfJob >= Options.MaxPages) {
     if (PagesOfJob == Options.MaxPages)
@@ -145,12 +168,21 @@ void RenderJob(const uint8_t* AData, size_t ASize, int AJob, const TRenderOption
                          std::make_move_iterator(listing.Lines().end()));
 }
 
+void CheckProfile(const TRenderOptions& AOptions, TLint& ALint) {
+  if (!FindPrinterProfile(AOptions.Profile))
+    ALint.Add(fsWarning, -1, 0,
+              "unknown printer profile \"" + AOptions.Profile + "\" (" + PrinterProfileNames() + "); " +
+                  DefaultPrinterProfile().Name + " is drawn");
+}
+
 }  // namespace
 
 TRenderResult RenderCommandBytes(const uint8_t* AData, size_t ASize, const TRenderOptions& AOptions) {
   TRenderResult result;
   TLint lint;
-  RenderJob(AData, ASize, 0, AOptions, result, lint);
+  CheckProfile(AOptions, lint);
+  const TRenderOptions options = AOptions.Resolved();
+  RenderJob(AData, ASize, 0, options, result, lint);
   result.Findings = std::move(lint.Findings());
   return result;
 }
@@ -162,13 +194,15 @@ TRenderResult RenderCommandBytes(const std::vector<uint8_t>& ABytes, const TRend
 TRenderResult RenderEnvelope(const std::string& AText, const TRenderOptions& AOptions) {
   TRenderResult result;
   TLint lint;
-  const std::vector<TJobBytes> jobs = ReadEnvelopeJobs(AText, AOptions.MaxMessageBytes, lint);
+  CheckProfile(AOptions, lint);
+  const TRenderOptions options = AOptions.Resolved();
+  const std::vector<TJobBytes> jobs = ReadEnvelopeJobs(AText, options.MaxMessageBytes, lint);
   for (size_t k = 0; k < jobs.size(); ++k) {
     if (!jobs[k].Ok) {
       result.JobLanguages.push_back(rlAuto);
       continue;
     }
-    RenderJob(jobs[k].Bytes.data(), jobs[k].Bytes.size(), static_cast<int>(k), AOptions, result, lint);
+    RenderJob(jobs[k].Bytes.data(), jobs[k].Bytes.size(), static_cast<int>(k), options, result, lint);
   }
   result.Findings = std::move(lint.Findings());
   return result;

@@ -10,21 +10,27 @@
 
 #include "Lint.h"
 #include "Listing.h"
+#include "PrinterProfile.h"
 #include "RenderPage.h"
 #include "TextDrawing.h"
 
 enum TRenderLanguage { rlAuto, rlEscPos, rlTspl };
 
 struct TRenderOptions {
-  // Printable width of a receipt in dots: 576 (80 mm paper) or 384 (58 mm).
-  int Width = 576;
+  // The printer the job is drawn for: a name of PrinterProfiles(). Its width,
+  // start-up code page and Chinese mode, fonts, codes and raster buffer
+  // apply; an unknown name draws for the default profile, with a finding.
+  std::string Profile = DefaultPrinterProfile().Name;
+  // Printable width in dots, overriding the profile's (0: the profile's):
+  // 576 for 80 mm paper, 384 for 58 mm.
+  int Width = 0;
   // rlAuto detects TSPL's text commands against ESC/POS bytes.
   TRenderLanguage Language = rlAuto;
   // A receipt page stops growing here (a finding says so).
   int MaxPageHeight = 20000;
   // The printer's raster buffer: a raster needing more bytes is flagged
-  // (2000 rows at 576 dots).
-  size_t PrinterBufferBytes = 2000 * 72;
+  // (0: the profile's, 2000 rows at 576 dots for gbk-80).
+  size_t PrinterBufferBytes = 0;
   // Messages above this size are refused by cloud printers.
   size_t MaxMessageBytes = 1024 * 1024;
   // Pages kept per job (PRINT with many sets, many cuts).
@@ -33,6 +39,12 @@ struct TRenderOptions {
   int MaxLabelDots = 4000;
   // The pages of one job together stay under this many bytes of dots.
   size_t MaxPageBytes = size_t{64} << 20;
+
+  // The profile named by Profile (the default one when the name is unknown).
+  const TPrinterProfile& PrinterProfile() const;
+  // These options with the profile's values filled in where they are 0:
+  // what the interpreters read.
+  TRenderOptions Resolved() const;
 };
 
 // Something the printer does that leaves no dots (a cut, the buzzer, the
@@ -102,6 +114,9 @@ struct TJobContext {
   void Find(TFindingSeverity ASeverity, size_t AOffset, std::string AText) {
     Lint.Add(ASeverity, Job, AOffset, std::move(AText));
   }
+  // True when the profile's printer draws codes of AFamily; otherwise a
+  // finding says that it prints nothing for this one.
+  bool ProfileDraws(TCodeFamily AFamily, size_t AOffset);
   // Keeps a finished page unless the job has made too many.
   void AddPage(TRenderedPage&& APage, size_t AOffset);
 };

@@ -82,14 +82,60 @@ void TRenderPage::FillRect(int AX, int AY, int AW, int AH, TDotMode AMode) {
 void TRenderPage::DrawMask(int AX, int AY, const uint8_t* AMask, int AW, int AH, int AScaleX, int AScaleY,
                            TDotMode AMode) {
   if (AW <= 0 || AH <= 0 || AScaleX <= 0 || AScaleY <= 0) return;
+  if (AMode == dmCopy) {
+    for (int y = 0; y < AH; ++y) {
+      const uint8_t* row = AMask + static_cast<size_t>(y) * AW;
+      for (int x = 0; x < AW; ++x)
+        for (int sy = 0; sy < AScaleY; ++sy)
+          for (int sx = 0; sx < AScaleX; ++sx)
+            SetDot(AX + x * AScaleX + sx, AY + y * AScaleY + sy, row[x] != 0, AMode);
+    }
+    return;
+  }
+  // Runs of black source dots become spans of whole bytes on each page row
+  // they cover: the cost follows the rows drawn, not every scaled dot.
   for (int y = 0; y < AH; ++y) {
     const uint8_t* row = AMask + static_cast<size_t>(y) * AW;
-    for (int x = 0; x < AW; ++x) {
-      const bool black = row[x] != 0;
-      if (!black && AMode != dmCopy) continue;
-      for (int sy = 0; sy < AScaleY; ++sy)
-        for (int sx = 0; sx < AScaleX; ++sx)
-          SetDot(AX + x * AScaleX + sx, AY + y * AScaleY + sy, black, AMode);
+    for (int x = 0; x < AW;) {
+      if (!row[x]) {
+        ++x;
+        continue;
+      }
+      int end = x;
+      while (end < AW && row[end]) ++end;
+      long long px0 = AX + static_cast<long long>(x) * AScaleX,
+                px1 = AX + static_cast<long long>(end) * AScaleX;
+      x = end;
+      if (px0 < 0 || px1 > FWidth) FClipped = true;
+      px0 = std::max(0LL, px0);
+      px1 = std::min<long long>(px1, FWidth);
+      for (int sy = 0; sy < AScaleY; ++sy) {
+        const long long py = AY + static_cast<long long>(y) * AScaleY + sy;
+        if (py < 0) {
+          FClipped = true;
+          continue;
+        }
+        if (px0 >= px1) continue;
+        if (py >= FHeight && (AMode == dmClear || !EnsureHeight(static_cast<int>(
+                                                      std::min<long long>(py + 1, FMaxHeight + 1LL))))) {
+          if (AMode != dmClear) FClipped = true;
+          continue;
+        }
+        uint8_t* bits = FBits.data() + static_cast<size_t>(py) * FRowBytes;
+        const int a = static_cast<int>(px0), b = static_cast<int>(px1);  // [a, b)
+        const int ba = a >> 3, bb = (b - 1) >> 3;
+        for (int i = ba; i <= bb; ++i) {
+          uint8_t m = 0xFF;
+          if (i == ba) m &= static_cast<uint8_t>(0xFF >> (a & 7));
+          if (i == bb) m &= static_cast<uint8_t>(0xFF << (7 - ((b - 1) & 7)));
+          if (AMode == dmSet)
+            bits[i] |= m;
+          else if (AMode == dmXor)
+            bits[i] ^= m;
+          else
+            bits[i] &= static_cast<uint8_t>(~m);
+        }
+      }
     }
   }
 }

@@ -243,6 +243,11 @@ TTextDrawing::~TTextDrawing() {
 bool TTextDrawing::HaveFonts() const { return FLatin || FChinese; }
 
 TGlyphMask TTextDrawing::Glyph(uint32_t ACode, int AWidth, int AHeight, bool ABold, bool AWide) {
+  return *CachedGlyph(ACode, AWidth, AHeight, ABold, AWide);
+}
+
+std::shared_ptr<const TGlyphMask> TTextDrawing::CachedGlyph(uint32_t ACode, int AWidth, int AHeight,
+                                                            bool ABold, bool AWide) {
   AWidth = std::clamp(AWidth, 1, 512);
   AHeight = std::clamp(AHeight, 1, 512);
   const uint64_t key = (static_cast<uint64_t>(ACode) << 32) | (static_cast<uint64_t>(AWidth) << 20) |
@@ -251,7 +256,7 @@ TGlyphMask TTextDrawing::Glyph(uint32_t ACode, int AWidth, int AHeight, bool ABo
   auto it = FCache.find(key);
   if (it != FCache.end()) return it->second;
   if (FCache.size() > 8192) FCache.clear();
-  TGlyphMask m = Render(ACode, AWidth, AHeight, ABold, AWide);
+  auto m = std::make_shared<const TGlyphMask>(Render(ACode, AWidth, AHeight, ABold, AWide));
   FCache.emplace(key, m);
   return m;
 }
@@ -262,6 +267,7 @@ TGlyphMask TTextDrawing::Render(uint32_t ACode, int AWidth, int AHeight, bool AB
   m.Height = AHeight;
   m.Dots.assign(static_cast<size_t>(AWidth) * AHeight, 0);
   if (ACode == ' ' || ACode == 0x3000 || ACode == 0xA0) return m;
+  if (DrawBoxGlyph(ACode, m, ABold)) return m;
   // Wide characters prefer the Chinese face, narrow ones the Latin face;
   // either falls back on the other.
   TFace* first = AWide ? FChinese.get() : FLatin.get();
@@ -369,4 +375,167 @@ void FillRotatedRect(TRenderPage& APage, int AX, int AY, int ARotation, int AU, 
   MapDot(AX, AY, ARotation, AU, AV, ax, ay);
   MapDot(AX, AY, ARotation, AU + AW - 1, AV + AH - 1, bx, by);
   APage.FillRect(std::min(ax, bx), std::min(ay, by), std::abs(bx - ax) + 1, std::abs(by - ay) + 1, AMode);
+}
+
+namespace {
+
+// Arms of the box-drawing characters U+2500..257F: up, right, down, left;
+// 0 none, 1 light, 2 heavy, 3 double. Dashed lines are drawn solid, as the
+// printers' 12-dot cells do; the round corners as square ones.
+const char* const kBoxArms[] = {
+    "0101", "0202", "1010", "2020", "0101", "0202", "1010", "2020",  // 2500
+    "0101", "0202", "1010", "2020", "0110", "0210", "0120", "0220",  // 2508
+    "0011", "0012", "0021", "0022", "1100", "1200", "2100", "2200",  // 2510
+    "1001", "1002", "2001", "2002", "1110", "1210", "2110", "1120",  // 2518
+    "2120", "2210", "1220", "2220", "1011", "1012", "2011", "1021",  // 2520
+    "2021", "2012", "1022", "2022", "0111", "0112", "0211", "0212",  // 2528
+    "0121", "0122", "0221", "0222", "1101", "1102", "1201", "1202",  // 2530
+    "2101", "2102", "2201", "2202", "1111", "1112", "1211", "1212",  // 2538
+    "2111", "1121", "2121", "2112", "2211", "1122", "1221", "2212",  // 2540
+    "1222", "2122", "2221", "2222", "0101", "0202", "1010", "2020",  // 2548
+    "0303", "3030", "0310", "0130", "0330", "0013", "0031", "0033",  // 2550
+    "1300", "3100", "3300", "1003", "3001", "3003", "1310", "3130",  // 2558
+    "3330", "1013", "3031", "3033", "0313", "0131", "0333", "1303",  // 2560
+    "3101", "3303", "1313", "3131", "3333", "0110", "0011", "1001",  // 2568
+    "1100", "",     "",     "",     "0001", "1000", "0100", "0010",  // 2570
+    "0002", "2000", "0200", "0020", "0201", "1020", "0102", "2010",  // 2578
+};
+
+void Fill(TGlyphMask& AMask, int AX0, int AY0, int AX1, int AY1) {
+  AX0 = std::max(AX0, 0), AY0 = std::max(AY0, 0);
+  AX1 = std::min(AX1, AMask.Width), AY1 = std::min(AY1, AMask.Height);
+  for (int y = AY0; y < AY1; ++y)
+    for (int x = AX0; x < AX1; ++x) AMask.Dots[static_cast<size_t>(y) * AMask.Width + x] = 1;
+}
+
+}  // namespace
+
+bool DrawBoxGlyph(uint32_t ACode, TGlyphMask& AMask, bool ABold) {
+  if (ACode < 0x2500 || ACode > 0x259F) return false;
+  const int w = AMask.Width, h = AMask.Height;
+  // A light line is a sixth of a 12-dot cell wide; heavy ones twice that.
+  const int t = std::max(1, (w + 3) / 6 + (ABold ? 1 : 0));
+  const int cx = w / 2, cy = h / 2;
+  if (ACode <= 0x257F) {
+    const char* arms = kBoxArms[ACode - 0x2500];
+    if (*arms) {
+      const int up = arms[0] - '0', right = arms[1] - '0', down = arms[2] - '0', left = arms[3] - '0';
+      // Across a line, relative to the middle: a light or heavy stroke
+      // [s0, s1); a double line's strokes [m0, m1) and [p0, p1).
+      auto s0 = [t](int AWeight) { return AWeight == 2 ? -t : -(t / 2); };
+      auto s1 = [t](int AWeight) { return AWeight == 2 ? t : t - t / 2; };
+      const int m0 = -t - t / 2, m1 = m0 + t, p0 = t - t / 2, p1 = p0 + t;
+      // Where a stroke of an arm ends in the middle: at the perpendicular
+      // arm on its own side (the inner corner), else at the far side of the
+      // one opposite (the outer corner), else at the middle.
+      auto startAt = [&](int AOwnSide, int AOtherSide) {  // arm running towards higher x or y
+        if (AOwnSide == 3) return p0;
+        if (AOwnSide) return s0(AOwnSide);
+        if (AOtherSide == 3) return m0;
+        if (AOtherSide) return s0(AOtherSide);
+        return 0;
+      };
+      auto endAt = [&](int AOwnSide, int AOtherSide) {  // arm running towards lower x or y
+        if (AOwnSide == 3) return m1;
+        if (AOwnSide) return s1(AOwnSide);
+        if (AOtherSide == 3) return p1;
+        if (AOtherSide) return s1(AOtherSide);
+        return 0;
+      };
+      // A light or heavy arm meets the near stroke of a double line, or
+      // runs through the lines it crosses.
+      auto singleStart = [&](int AA, int AB) {
+        return AA == 3 || AB == 3 ? p0 : -std::max(AA ? s1(AA) : 0, AB ? s1(AB) : 0);
+      };
+      auto singleEnd = [&](int AA, int AB) {
+        return AA == 3 || AB == 3 ? m1 : std::max(AA ? s1(AA) : 0, AB ? s1(AB) : 0);
+      };
+      // Horizontal arms.
+      for (int arm : {1, 3}) {
+        const int k = arm == 1 ? right : left;
+        if (!k) continue;
+        if (k == 3) {
+          for (int side = 0; side < 2; ++side) {  // the upper stroke, then the lower one
+            const int own = side == 0 ? up : down, other = side == 0 ? down : up;
+            const int y0 = cy + (side == 0 ? m0 : p0), y1 = cy + (side == 0 ? m1 : p1);
+            if (arm == 1)
+              Fill(AMask, cx + startAt(own, other), y0, w, y1);
+            else
+              Fill(AMask, 0, y0, cx + endAt(own, other), y1);
+          }
+        } else if (arm == 1) {
+          Fill(AMask, cx + singleStart(up, down), cy + s0(k), w, cy + s1(k));
+        } else {
+          Fill(AMask, 0, cy + s0(k), cx + singleEnd(up, down), cy + s1(k));
+        }
+      }
+      // Vertical arms.
+      for (int arm : {0, 2}) {
+        const int k = arm == 0 ? up : down;
+        if (!k) continue;
+        if (k == 3) {
+          for (int side = 0; side < 2; ++side) {  // the left stroke, then the right one
+            const int own = side == 0 ? left : right, other = side == 0 ? right : left;
+            const int x0 = cx + (side == 0 ? m0 : p0), x1 = cx + (side == 0 ? m1 : p1);
+            if (arm == 2)
+              Fill(AMask, x0, cy + startAt(own, other), x1, h);
+            else
+              Fill(AMask, x0, 0, x1, cy + endAt(own, other));
+          }
+        } else if (arm == 2) {
+          Fill(AMask, cx + s0(k), cy + singleStart(left, right), cx + s1(k), h);
+        } else {
+          Fill(AMask, cx + s0(k), 0, cx + s1(k), cy + singleEnd(left, right));
+        }
+      }
+      return true;
+    }
+    // Diagonals 2571..2573: corner to corner.
+    for (int y = 0; y < h; ++y) {
+      const int x = static_cast<int>(std::lround((y + 0.5) * w / h - 0.5));
+      if (ACode != 0x2572) Fill(AMask, w - 1 - x - t / 2, y, w - 1 - x - t / 2 + t, y + 1);
+      if (ACode != 0x2571) Fill(AMask, x - t / 2, y, x - t / 2 + t, y + 1);
+    }
+    return true;
+  }
+  // Block elements.
+  const int c = static_cast<int>(ACode);
+  if (c == 0x2580) {
+    Fill(AMask, 0, 0, w, h / 2);
+  } else if (c >= 0x2581 && c <= 0x2588) {
+    const int eighths = c - 0x2580;
+    Fill(AMask, 0, h - (h * eighths + 4) / 8, w, h);
+  } else if (c >= 0x2589 && c <= 0x258F) {
+    const int eighths = 0x2590 - c;
+    Fill(AMask, 0, 0, (w * eighths + 4) / 8, h);
+  } else if (c == 0x2590) {
+    Fill(AMask, w / 2, 0, w, h);
+  } else if (c >= 0x2591 && c <= 0x2593) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const bool quarter = (x % 2 == 0) && (y % 2 == 0);
+        const bool on = c == 0x2591 ? quarter : c == 0x2592 ? (x + y) % 2 == 0 : !quarter;
+        if (on) AMask.Dots[static_cast<size_t>(y) * w + x] = 1;
+      }
+  } else if (c == 0x2594) {
+    Fill(AMask, 0, 0, w, std::max(1, (h + 4) / 8));
+  } else if (c == 0x2595) {
+    Fill(AMask, w - std::max(1, (w + 4) / 8), 0, w, h);
+  } else {
+    // Quadrants 2596..259F: upper left, upper right, lower left, lower right.
+    static const uint8_t kQuadrants[] = {4, 8, 1, 13, 9, 7, 11, 2, 6, 14};
+    const uint8_t q = kQuadrants[c - 0x2596];
+    if (q & 1) Fill(AMask, 0, 0, cx, cy);
+    if (q & 2) Fill(AMask, cx, 0, w, cy);
+    if (q & 4) Fill(AMask, 0, cy, cx, h);
+    if (q & 8) Fill(AMask, cx, cy, w, h);
+  }
+  return true;
+}
+
+void DrawGlyph(TRenderPage& APage, int AX, int AY, const TGlyphMask& AGlyph, int AScaleX, int AScaleY,
+               TDotMode AMode) {
+  if (AGlyph.Width <= 0 || AGlyph.Height <= 0) return;
+  APage.DrawMask(AX, AY, AGlyph.Dots.data(), AGlyph.Width, AGlyph.Height, std::max(1, AScaleX),
+                 std::max(1, AScaleY), AMode);
 }

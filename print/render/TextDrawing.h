@@ -54,6 +54,9 @@ class TTextDrawing {
   // ACode in a cell of AWidth x AHeight dots; wide characters take the
   // Chinese face. A character no face has is drawn as an empty box.
   TGlyphMask Glyph(uint32_t ACode, int AWidth, int AHeight, bool ABold, bool AWide);
+  // The same, shared from the cache without a copy.
+  std::shared_ptr<const TGlyphMask> CachedGlyph(uint32_t ACode, int AWidth, int AHeight, bool ABold,
+                                                bool AWide);
   const std::string& LatinFontFile() const { return FLatinFile; }
   const std::string& ChineseFontFile() const { return FChineseFile; }
   // False when no font could be loaded (text is then drawn as boxes).
@@ -67,8 +70,18 @@ class TTextDrawing {
   void* FLibrary = nullptr;  // FT_Library
   std::unique_ptr<TFace> FLatin, FChinese;
   std::string FLatinFile, FChineseFile;
-  std::unordered_map<uint64_t, TGlyphMask> FCache;
+  std::unordered_map<uint64_t, std::shared_ptr<const TGlyphMask>> FCache;
 };
+
+// Box-drawing (U+2500..257F) and block elements (U+2580..259F) as a
+// printer's font draws them: lines through the middle of the cell that run
+// to its edges, so that neighbouring cells join. False for other codes.
+bool DrawBoxGlyph(uint32_t ACode, TGlyphMask& AMask, bool ABold);
+
+// A glyph drawn onto the page, each dot an AScaleX x AScaleY block, its
+// top-left corner at (AX, AY): the cost is one pass over the rows drawn.
+void DrawGlyph(TRenderPage& APage, int AX, int AY, const TGlyphMask& AGlyph, int AScaleX, int AScaleY,
+               TDotMode AMode = dmSet);
 
 // The font files used: $TESSIVA_FONT_LATIN / $TESSIVA_FONT_CHINESE, then
 // the Debian paths, then fc-match. Empty when none is found.

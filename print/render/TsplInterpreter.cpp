@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "CodeDrawing.h"
+#include "CodePages.h"
 
 namespace {
 
@@ -66,7 +67,10 @@ TTsplFont FontOf(const std::string& AName, int AXMul, int AYMul, bool& AScalable
 
 class TTspl {
  public:
-  explicit TTspl(TJobContext& AContext) : C(AContext) {}
+  explicit TTspl(TJobContext& AContext)
+      : C(AContext), P(AContext.Options.PrinterProfile()), FChineseMode(P.StartChineseMode) {
+    FCodePage = FindEscPosCodePage(P.StartCodePage);
+  }
   size_t Run(size_t AFrom, TRenderLanguage& ANext);
 
  private:
@@ -81,7 +85,17 @@ class TTspl {
   }
   bool NeedArgs(const std::vector<TArg>& AArgs, size_t ACount, const std::string& AName, size_t AAt);
   // Dots of a SIZE / GAP value: "40 mm", "2" (inch), "320 dot".
-  static bool Dimension(const std::string& AText, int& ADots);
+  bool Dimension(const std::string& AText, int& ADots) const;
+  // The text state of TEXT and BLOCK: GBK (or the job's UTF-8) until
+  // CODEPAGE selects a table.
+  TTextState TextState() const {
+    TTextState t;
+    t.Charset = FUtf8 ? csUtf8 : C.Charset;
+    t.ChineseMode = FChineseMode;
+    t.CodePage = FCodePage;
+    return t;
+  }
+  void CodePage(const std::vector<TArg>& AArgs, size_t AAt);
 
   TRenderPage& Label(size_t AAt);
   void CheckClip(size_t AAt, const std::string& AWhat);
@@ -100,6 +114,9 @@ class TTspl {
   void Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size_t AEnd, size_t& ANext);
 
   TJobContext& C;
+  const TPrinterProfile& P;
+  bool FChineseMode = true, FUtf8 = false;
+  const TCodePage* FCodePage = nullptr;
   std::unique_ptr<TRenderPage> FLabel;
   int FWidth = 0, FHeight = 0;  // from SIZE (0: none yet)
   int FRefX = 0, FRefY = 0;
@@ -131,7 +148,7 @@ bool TTspl::Int(const TArg& AArg, long long& AValue) {
   return true;
 }
 
-bool TTspl::Dimension(const std::string& AText, int& ADots) {
+bool TTspl::Dimension(const std::string& AText, int& ADots) const {
   char* end = nullptr;
   const double v = std::strtod(AText.c_str(), &end);
   if (end == AText.c_str() || !(v >= 0) || v > 10000) return false;
@@ -139,11 +156,11 @@ bool TTspl::Dimension(const std::string& AText, int& ADots) {
   unit.erase(std::remove(unit.begin(), unit.end(), ' '), unit.end());
   for (char& c : unit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (unit == "mm")
-    ADots = static_cast<int>(std::lround(v * 8));
+    ADots = static_cast<int>(std::lround(v * P.DotsPerMm()));
   else if (unit == "dot" || unit == "dots")
     ADots = static_cast<int>(std::lround(v));
   else if (unit.empty())
-    ADots = static_cast<int>(std::lround(v * 203));
+    ADots = static_cast<int>(std::lround(v * P.Dpi));
   else
     return false;
   return true;
@@ -230,10 +247,10 @@ std::vector<uint8_t> TTspl::TextMask(const std::string& AText, const TTsplFont& 
   const uint8_t* p = reinterpret_cast<const uint8_t*>(AText.data());
   bool invalidReported = false;
   for (size_t i = 0; i < AText.size() && chars.size() < 1000;) {
-    const TDecodedChar d = DecodePrinterChar(C.Charset, p + i, AText.size() - i, true);
+    const TDecodedChar d = DecodeText(TextState(), p + i, AText.size() - i);
     if (!d.Valid && !invalidReported) {
       invalidReported = true;
-      C.Find(fsWarning, AAt, std::string("invalid ") + (C.Charset == csGbk ? "GBK" : "UTF-8") + " text");
+      C.Find(fsWarning, AAt, "invalid " + TextStateName(TextState()) + " text");
     }
     chars.push_back({d.Code, d.Wide});
     i += d.Length;
@@ -304,7 +321,7 @@ void TTspl::Block(const std::vector<TArg>& AArgs, size_t AAt) {
   size_t lastSpace = std::string::npos;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
   for (size_t i = 0; i < text.size();) {
-    const TDecodedChar d = DecodePrinterChar(C.Charset, p + i, text.size() - i, true);
+    const TDecodedChar d = DecodeText(TextState(), p + i, text.size() - i);
     const int cw = (d.Wide ? font.H : font.W) * sx;
     if (lineW + cw > bw && !line.empty()) {
       if (lastSpace != std::string::npos && d.Code != ' ') {
@@ -314,8 +331,8 @@ void TTspl::Block(const std::vector<TArg>& AArgs, size_t AAt) {
         line = rest;
         lineW = 0;
         for (size_t k = 0; k < line.size();) {
-          const TDecodedChar e = DecodePrinterChar(
-              C.Charset, reinterpret_cast<const uint8_t*>(line.data()) + k, line.size() - k, true);
+          const TDecodedChar e =
+              DecodeText(TextState(), reinterpret_cast<const uint8_t*>(line.data()) + k, line.size() - k);
           lineW += (e.Wide ? font.H : font.W) * sx;
           k += e.Length;
         }
@@ -431,6 +448,15 @@ void TTspl::Barcode(const std::vector<TArg>& AArgs, size_t AAt) {
     C.Find(fsWarning, AAt, "unknown barcode type \"" + AArgs[2].Text + "\"");
     return;
   }
+  const TCodeFamily family =
+      symbology == BARCODE_CODE128 || symbology == BARCODE_GS1_128                          ? cfCode128
+      : symbology == BARCODE_CODE39                                                         ? cfCode39
+      : symbology == BARCODE_CODE93                                                         ? cfCode93
+      : symbology == BARCODE_CODABAR                                                        ? cfCodabar
+      : symbology == BARCODE_EANX || symbology == BARCODE_UPCA || symbology == BARCODE_UPCE ? cfUpcEan
+                                                                                            : cfItf;
+  if ((symbology != BARCODE_MSI_PLESSEY && symbology != BARCODE_CODE11) && !C.ProfileDraws(family, AAt))
+    return;
   if (gs1 && !data.empty() && data[0] != '[') {
     // EAN128 data written as digits: application identifiers are not
     // marked, read it as one "(01)"-style string.
@@ -472,6 +498,7 @@ void TTspl::Barcode(const std::vector<TArg>& AArgs, size_t AAt) {
 
 void TTspl::QrCode(const std::vector<TArg>& AArgs, size_t AAt) {
   if (!NeedArgs(AArgs, 7, "QRCODE", AAt)) return;
+  if (!C.ProfileDraws(cfQr, AAt)) return;
   const std::string level = AArgs[2].Text;
   const int ecc = level == "M" ? 2 : level == "Q" ? 3 : level == "H" ? 4 : 1;
   const int cell = static_cast<int>(std::clamp<long long>(IntArg(AArgs, 3, 4), 1, 20));
@@ -565,6 +592,26 @@ void TTspl::Print(const std::vector<TArg>& AArgs, size_t AAt) {
   }
 }
 
+void TTspl::CodePage(const std::vector<TArg>& AArgs, size_t AAt) {
+  if (!NeedArgs(AArgs, 1, "CODEPAGE", AAt)) return;
+  std::string name;
+  for (char c : AArgs[0].Text) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (name == "UTF-8" || name == "UTF8") {
+    FUtf8 = true;
+    return;
+  }
+  FUtf8 = false;
+  const TCodePage* page = FindTsplCodePage(name);
+  if (!page) {
+    C.Find(fsWarning, AAt,
+           "CODEPAGE " + AArgs[0].Text + " is not a code page this printer has; PC437 is drawn");
+    page = &DefaultCodePage();
+  }
+  FCodePage = page;
+  FChineseMode = false;
+  C.Listing.Lines().back().Arguments += " (" + page->Name + ")";
+}
+
 void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size_t AEnd, size_t& ANext) {
   std::string word;
   for (char c : AWord) word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -575,7 +622,7 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
   }
   std::vector<TArg> args;
   const bool parsed = ParseArgs(AArgsFrom, AEnd, args);
-  std::string shown = PrinterTextToUtf8(C.Charset, C.Data + AArgsFrom, AEnd - AArgsFrom, true);
+  std::string shown = TextToUtf8(TextState(), C.Data + AArgsFrom, AEnd - AArgsFrom);
   while (!shown.empty() && shown.front() == ' ') shown.erase(0, 1);
   C.Add(AAt, AEnd - AAt, word, shown);
   if (!parsed) {
@@ -661,15 +708,16 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
     CheckClip(AAt, word);
   } else if (word == "PRINT") {
     Print(args, AAt);
+  } else if (word == "CODEPAGE") {
+    CodePage(args, AAt);
   } else if (word == "SOUND") {
     FMarks.push_back({0, "sound " + Num(IntArg(args, 0, 0)) + "," + Num(IntArg(args, 1, 0))});
   } else if (word == "CUT") {
     FMarks.push_back({FHeight, "cut"});
   } else if (word == "DENSITY" || word == "SPEED" || word == "SET" || word == "OFFSET" || word == "SHIFT" ||
-             word == "CODEPAGE" || word == "HOME" || word == "FORMFEED" || word == "FEED" ||
-             word == "BACKFEED" || word == "BACKUP" || word == "LIMITFEED" || word == "EOP" ||
-             word == "INITIALPRINTER" || word == "SELFTEST" || word == "KILL" || word == "MOVE" ||
-             word == "CLEAR") {
+             word == "HOME" || word == "FORMFEED" || word == "FEED" || word == "BACKFEED" ||
+             word == "BACKUP" || word == "LIMITFEED" || word == "EOP" || word == "INITIALPRINTER" ||
+             word == "SELFTEST" || word == "KILL" || word == "MOVE" || word == "CLEAR") {
     // Printer settings and paper movement: no dots on the label.
   } else {
     C.Listing.Lines().back().Mnemonic = "?";
@@ -703,8 +751,7 @@ size_t TTspl::Run(size_t AAt, TRenderLanguage& ANext) {
     while (w < end && (std::isalnum(At(w)) || At(w) == '_')) ++w;
     FAnyCommand = true;
     if (w == AAt || w - AAt > 20) {
-      C.Add(AAt, end - AAt, "?",
-            PrinterTextToUtf8(C.Charset, C.Data + AAt, std::min<size_t>(end - AAt, 40), true));
+      C.Add(AAt, end - AAt, "?", TextToUtf8(TextState(), C.Data + AAt, std::min<size_t>(end - AAt, 40)));
       C.Find(fsWarning, AAt, "not a TSPL command: " + HexBytes(C.Data + AAt, std::min<size_t>(end - AAt, 8)));
       AAt = end;
       continue;

@@ -187,6 +187,26 @@ TEST(PrinterJobTest, TheRendererRefusesBadJobsAndDrawsThePages) {
   EXPECT_FALSE(std::filesystem::exists(out.File("../escape.png")));
 }
 
+TEST(PrinterJobTest, PagesAreDrawnForThePrintersProfile) {
+  for (const auto& [profile, width] :
+       std::vector<std::pair<std::string, int>>{{"gbk-80", 576}, {"epson-58", 384}}) {
+    TTempDir out;
+    TPrinterJobOptions options;
+    options.Serial = "SN1";
+    options.OutDir = out.Path();
+    options.Profile = profile;
+    const auto receipt = RunPrinterJob(Addressed(SampleEnvelope(0), "SN1"), options).at(0);
+    EXPECT_EQ(receipt.Status, "1") << receipt.Reason;
+    // The PNG header's width (bytes 16..19, big-endian).
+    const std::string png = ReadWholeFile(out.File("SN1/" + kId + ".png"));
+    ASSERT_GT(png.size(), 24u) << profile;
+    const int pngWidth = (static_cast<unsigned char>(png[16]) << 24) |
+                         (static_cast<unsigned char>(png[17]) << 16) |
+                         (static_cast<unsigned char>(png[18]) << 8) | static_cast<unsigned char>(png[19]);
+    EXPECT_EQ(pngWidth, width) << profile;
+  }
+}
+
 TEST(TaskEnvelopeTest, OnlyTheSerialAndTheTaskIdChange) {
   const std::string original = BuzzerEnvelope();
   const std::string made = Addressed(original, "SN\"1", "ID-1");

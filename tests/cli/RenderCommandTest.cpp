@@ -97,6 +97,47 @@ TEST(RenderCommand, LintExitStatuses) {
   EXPECT_EQ(clean.Stdout, "");
 }
 
+TEST(RenderCommand, ProfileOption) {
+  TScratchDir dir;
+  const std::string envelope = dir.WriteFile("receipt.json", SampleEnvelope(0));
+  const std::vector<uint8_t> labelBytes = DecodePrintBase64(SampleLabelBase64());
+  const std::string label = dir.WriteFile("label.bin", std::string(labelBytes.begin(), labelBytes.end()));
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Input;
+    int Width;
+    bool Hanzi;  // the sample receipt's GBK read as Chinese
+  };
+  const TCase cases[] = {
+      {{}, envelope, 576, true},
+      {{"--profile", "gbk-58"}, envelope, 384, true},
+      {{"--profile", "epson-58"}, envelope, 384, false},
+      {{"--profile", "epson-80"}, envelope, 576, false},
+      {{"--profile", "epson-58", "--width", "576"}, envelope, 576, false},
+      {{"--width", "384", "--profile", "epson-80"}, envelope, 384, false},
+      {{"--raw", "--profile", "tspl-300"}, label, 480, false},
+      {{"--raw", "--profile", "tspl-203"}, label, 320, false},
+  };
+  for (const TCase& c : cases) {
+    std::vector<std::string> args = c.Args;
+    const std::string out = dir.File("p.png");
+    args.insert(args.end(), {"-o", out, "--list", c.Input});
+    const TRunResult r = Render(args);
+    ASSERT_EQ(r.ExitCode, 0) << r.Stderr;
+    EXPECT_EQ(ReadPngDots(out).Width, c.Width) << r.Stderr;
+    if (c.Input == envelope) {
+      EXPECT_EQ(r.Stdout.find("结帐单") != std::string::npos, c.Hanzi) << c.Width;
+    }
+  }
+  const TRunResult unknown = Render({"--profile", "tm-t88", "--list", envelope});
+  EXPECT_EQ(unknown.ExitCode, 2);
+  EXPECT_NE(unknown.Stderr.find("--profile is one of gbk-80, gbk-58, epson-80, epson-58, tspl-203, tspl-300"),
+            std::string::npos)
+      << unknown.Stderr;
+  const TRunResult help = Render({"--help"});
+  EXPECT_NE(help.Stdout.find("--profile NAME"), std::string::npos) << help.Stdout;
+}
+
 TEST(RenderCommand, UsageErrors) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--width", "500", "--list"}, {"--tspl", "--escpos", "--list"}, {"--bogus"}, {"-"}, {"-o"}}) {

@@ -83,6 +83,44 @@ TEST_F(ConsoleTest, PreviewButtonSitsAtTheRightEndOfThePrintRowAndOpensTheMemo) 
   EXPECT_EQ(w.SendText().toStdString(), memo);
 }
 
+TEST_F(ConsoleTest, PreviewDrawsForTheChosenPrinterProfile) {
+  Tprint_preview dlg(SampleReceipt());
+  Ui::Tprint_preview* f = dlg.Form();
+  EXPECT_EQ(f->lbl_profile->text(), QStringLiteral("打印机"));
+  ASSERT_EQ(f->cbb_profile->count(), static_cast<int>(PrinterProfiles().size()));
+  EXPECT_EQ(dlg.ProfileName(), "gbk-80");
+  EXPECT_TRUE(dlg.Result().ListingText().find("结帐单") != std::string::npos);
+  struct TCase {
+    const char* Profile;
+    int Width;
+    bool Hanzi;        // the sample's GBK text read as Chinese
+    bool WidthChoice;  // the receipt width choice applies
+  };
+  const TCase cases[] = {{"epson-58", 384, false, true},
+                         {"gbk-58", 384, true, true},
+                         {"tspl-300", 1248, true, false},
+                         {"epson-80", 576, false, true},
+                         {"gbk-80", 576, true, true}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Profile);
+    const int index = f->cbb_profile->findData(QString::fromLatin1(c.Profile));
+    ASSERT_GE(index, 0);
+    f->cbb_profile->setCurrentIndex(index);
+    EXPECT_EQ(dlg.ProfileName(), c.Profile);
+    ASSERT_FALSE(dlg.Result().Pages.empty());
+    EXPECT_EQ(dlg.Result().Pages[0].Page.Width(), c.Width);
+    EXPECT_EQ(dlg.Result().ListingText().find("结帐单") != std::string::npos, c.Hanzi);
+    EXPECT_EQ(f->cbb_width->isEnabled(), c.WidthChoice);
+    if (c.WidthChoice) {
+      EXPECT_EQ(dlg.ReceiptWidth(), c.Width);
+    }
+    ExpectPagesShownDotForDot(dlg);
+  }
+  // The width choice still overrides the profile's paper.
+  f->cbb_width->setCurrentIndex(1);
+  EXPECT_EQ(dlg.Result().Pages[0].Page.Width(), 384);
+}
+
 TEST_F(ConsoleTest, PreviewShowsTheSampleReceiptAtEachReceiptWidth) {
   Tprint_preview dlg(SampleReceipt());
   Ui::Tprint_preview* f = dlg.Form();
