@@ -11,7 +11,19 @@
 
 namespace {
 
-const uint8_t ESC = 0x1B, GS = 0x1D, FS = 0x1C, DLE = 0x10;
+const uint8_t ESC = 0x1B, GS = 0x1D, FS = 0x1C, DLE = 0x10, CAN = 0x18;
+
+// The print area of page mode when no ESC W sets one: the printable width
+// and this many rows.
+constexpr int kPageModeDefaultHeight = 1662;
+
+// A character downloaded by ESC &: Width columns of Bytes bytes each (top
+// dot in the most significant bit of the first byte).
+struct TUserChar {
+  int Width = -1;  // -1: not defined
+  int Bytes = 0;
+  std::vector<uint8_t> Columns;
+};
 
 std::string Num(long long AValue) { return std::to_string(AValue); }
 
@@ -40,6 +52,7 @@ class TEscPos {
  private:
   // State that ESC @ resets.
   void Reset() {
+    ResetCommandModes();
     FFontB = false;
     FBold = false;
     FUnderline = 0;
@@ -63,6 +76,24 @@ class TEscPos {
     FTabs.clear();
   }
 
+  // Upside-down and italic printing, downloaded characters and page mode
+  // (ESC @ clears them all and returns to standard mode).
+  void ResetCommandModes() {
+    FUpsideDown = FLineUpsideDown = false;
+    FItalic = false;
+    FUserSet = false;
+    for (auto& font : FUserChars)
+      for (TUserChar& u : font) u = TUserChar();
+    if (FPageMode) LeavePageMode(false, 0);
+    FPageDirection = 0;
+    SetDefaultPrintArea();
+  }
+  void SetDefaultPrintArea() {
+    FAreaX = FAreaY = 0;
+    FAreaW = C.Options.Width;
+    FAreaH = std::min(kPageModeDefaultHeight, C.Options.MaxPageHeight);
+  }
+
   uint8_t At(size_t AOffset) const { return C.Data[AOffset]; }
   bool Has(size_t AOffset, size_t ACount) const { return AOffset <= C.Size && C.Size - AOffset >= ACount; }
 
@@ -77,6 +108,8 @@ class TEscPos {
     return FPage->Page;
   }
   void CheckLimit(size_t AOffset) {
+    // In page mode the page is the print area, which clips what passes it.
+    if (FPageMode) return;
     if (FPage && FPage->Page.HeightLimitHit() && !C.PageLimitReported) {
       C.PageLimitReported = true;
       C.Find(fsWarning, AOffset,
@@ -88,31 +121,79 @@ class TEscPos {
     Page();
     FY += std::max(0, ADots);
     if (FY > C.Options.MaxPageHeight) FY = C.Options.MaxPageHeight + 1;
-    FPage->Page.EnsureHeight(FY);
+    // A page-mode canvas grows only where something is drawn.
+    if (!FPageMode) FPage->Page.EnsureHeight(FY);
     CheckLimit(AOffset);
   }
   void Mark(const std::string& AText) {
     Page();
     FPage->Marks.push_back({FY, AText});
   }
-  void FinishPage(size_t AOffset) {
+  // A page ends at a cut (ACut) and at the end of the job. Paper fed after
+  // the last cut, with nothing printed on it, is no page of its own: the
+  // printer makes none.
+  void FinishPage(size_t AOffset, bool ACut = false) {
+    if (FPageMode) {
+      // Page mode prints on FF or ESC FF only.
+      C.Find(fsWarning, AOffset, "page mode data that no FF prints is not printed");
+      LeavePageMode(false, AOffset);
+    }
+    if (FPage && !ACut && FCutSeen && FPage->Marks.empty() && FPage->Page.BlackDots() == 0) FPage.reset();
     if (FPage) C.AddPage(std::move(*FPage), AOffset);
     FPage.reset();
+    FCutSeen = FCutSeen || ACut;
   }
-  int AreaWidth() const { return std::max(0, std::min(FAreaWidth, C.Options.Width - FLeftMargin)); }
-  // Left edge of something AW dots wide under the current alignment.
+  int AreaWidth() const {
+    if (FPageMode) return PageModeLineWidth();
+    return std::max(0, std::min(FAreaWidth, C.Options.Width - FLeftMargin));
+  }
+  // Left edge of something AW dots wide under the current alignment (page
+  // mode places at the print position, no alignment).
   int AlignedX(int AW) const {
+    if (FPageMode) return 0;
     const int free = std::max(0, AreaWidth() - AW);
     return FLeftMargin + (FAlign == 1 ? free / 2 : FAlign == 2 ? free : 0);
   }
 
+  // Page mode: the print area's line length and line count in the print
+  // direction (directions 1 and 3 run along the paper).
+  int PageModeLineWidth() const { return (FPageDirection & 1) ? FAreaH : FAreaW; }
+  int PageModeLines() const { return (FPageDirection & 1) ? FAreaW : FAreaH; }
+  void EnterPageMode(size_t AOffset);
+  // Turns what was drawn in the print direction onto the page-mode sheet.
+  void FoldPageCanvas();
+  void NewPageCanvas();
+  // Prints the sheet onto the receipt (AKeep: the sheet stays for ESC FF).
+  void PrintPageSheet(bool AKeep, size_t AOffset);
+  // Back to standard mode; APrint: the sheet is printed first (FF),
+  // otherwise its data is discarded (ESC S, ESC @).
+  void LeavePageMode(bool APrint, size_t AOffset);
+  void DrawLineItems(TRenderPage& ATarget, int AX0, int ATop, int AHeight) const;
+  // Page mode: what the line holds goes onto the page where it is before
+  // the vertical position moves; the next data starts where it ended.
+  void PlacePendingItems(size_t AOffset) {
+    if (FLine.empty()) return;
+    const int x = FX;
+    PrintLine(0, AOffset);
+    FBaseline = FY;
+    FX = x;
+  }
   void PutItem(TLineItem&& AItem, size_t AOffset);
   // Prints the line buffer; AFeed < 0: the line spacing (at least the line's height).
   void PrintLine(int AFeed, size_t AOffset);
   void Text(size_t& AAt);
+  void Slant(TLineItem& AItem);
+  void UserText(const TUserChar& AChar, size_t AAt);
   size_t Escape(size_t AAt, TRenderLanguage& ANext);
   size_t GroupSeparator(size_t AAt);
   size_t FileSeparator(size_t AAt);
+  size_t DefineUserChars(size_t AAt);
+  // The downloaded character for a byte of text, when the set is in use.
+  const TUserChar* UserChar(uint8_t AByte) const {
+    if (!FUserSet || AByte < 0x20 || AByte > 0x7E) return nullptr;
+    const TUserChar& u = FUserChars[FFontB ? 1 : 0][AByte - 0x20];
+    return u.Width >= 0 ? &u : nullptr;
+  }
   void Raster(size_t AAt, const uint8_t* ARows, int ARowBytes, int AWidth, int AHeight, int AScaleX,
               int AScaleY);
   void Barcode(size_t AAt, int AType, const std::string& AData);
@@ -121,7 +202,7 @@ class TEscPos {
   size_t TwoD(size_t AAt, size_t ALength);
   void DrawHri(const std::string& AText, int AX, int AY);
   void Unknown(size_t AAt, size_t ALength, const std::string& AWhat) {
-    C.Add(AAt, ALength, "?", AWhat);
+    C.Add(AAt, ALength, "?", AWhat, lsNotDrawn);
     C.Find(fsWarning, AAt,
            "unknown command " + HexBytes(C.Data + AAt, std::min<size_t>(ALength, 4)) + ": " + AWhat);
   }
@@ -161,6 +242,24 @@ class TEscPos {
   std::vector<uint8_t> FGraphic;
   int FGraphicW = 0, FGraphicH = 0, FGraphicSX = 1, FGraphicSY = 1;
   bool FWidthReported = false;
+  bool FCutSeen = false;
+  // ESC { (the line in progress keeps the mode it started with), ESC 4.
+  bool FUpsideDown = false, FLineUpsideDown = false, FItalic = false;
+  // ESC % and the characters ESC & downloaded, for font A and font B.
+  bool FUserSet = false;
+  TUserChar FUserChars[2][95];
+  // Page mode: the print area (ESC W), the print direction (ESC T), the
+  // receipt page put aside while the page is composed, the sheet (the
+  // page's dots as printed) and the canvas being drawn in the direction.
+  bool FPageMode = false;
+  int FAreaX = 0, FAreaY = 0, FAreaW = 0, FAreaH = 0, FPageDirection = 0;
+  int FSheetBottom = 0;
+  bool FSheetDirty = false;   // dots on the sheet since it was last cleared
+  bool FAreaCleared = false;  // CAN cleared the area and nothing came since
+  int FBaseline = -1;         // GS $: where the next line's bottom goes (-1: none)
+  std::unique_ptr<TRenderedPage> FReceipt;
+  int FReceiptY = 0;
+  std::unique_ptr<TRenderPage> FSheet;
 };
 
 void TEscPos::PutItem(TLineItem&& AItem, size_t AOffset) {
@@ -171,9 +270,23 @@ void TEscPos::PutItem(TLineItem&& AItem, size_t AOffset) {
            "text or image " + Num(AItem.W) + " dots wide does not fit the printable width of " +
                Num(AreaWidth()) + " dots");
   }
+  if (FLine.empty()) FLineUpsideDown = FUpsideDown && !FPageMode;
   AItem.X = FX;
   FX += AItem.W;
   FLine.push_back(std::move(AItem));
+}
+
+void TEscPos::DrawLineItems(TRenderPage& ATarget, int AX0, int ATop, int AHeight) const {
+  for (const TLineItem& i : FLine) {
+    const int x = AX0 + i.X, y = ATop + AHeight - i.H;
+    if (i.Reverse) ATarget.FillRect(x, y, i.W, i.H);
+    const TDotMode mode = i.Reverse ? dmClear : dmSet;
+    if (i.Glyph)
+      DrawGlyph(ATarget, x, y, *i.Glyph, i.ScaleX, i.ScaleY, mode);
+    else
+      ATarget.DrawMask(x, y, i.Mask.data(), i.DotsW, i.H, 1, 1, mode);
+    if (i.Underline > 0) ATarget.FillRect(x, ATop + AHeight - i.Underline, i.W, i.Underline);
+  }
 }
 
 void TEscPos::PrintLine(int AFeed, size_t AOffset) {
@@ -183,23 +296,145 @@ void TEscPos::PrintLine(int AFeed, size_t AOffset) {
     used = std::max(used, i.X + i.W);
   }
   TRenderPage& page = Page();
+  if (FPageMode && FBaseline >= 0) {
+    // GS $ placed the bottom of this line.
+    FY = std::max(0, FBaseline - height);
+    FBaseline = -1;
+  }
   if (!FLine.empty()) {
     // Alignment counts the characters, not the spacing after the last one.
     const int x0 = AlignedX(used - (FLine.back().W - FLine.back().DotsW));
-    for (const TLineItem& i : FLine) {
-      const int x = x0 + i.X, y = FY + height - i.H;
-      if (i.Reverse) page.FillRect(x, y, i.W, i.H);
-      const TDotMode mode = i.Reverse ? dmClear : dmSet;
-      if (i.Glyph)
-        DrawGlyph(page, x, y, *i.Glyph, i.ScaleX, i.ScaleY, mode);
-      else
-        page.DrawMask(x, y, i.Mask.data(), i.DotsW, i.H, 1, 1, mode);
-      if (i.Underline > 0) page.FillRect(x, FY + height - i.Underline, i.W, i.Underline);
+    if (FLineUpsideDown) {
+      // The whole line turned by 180 degrees within the printable width:
+      // its first character ends up at the right, upside down.
+      TRenderPage strip(page.Width(), height, height);
+      DrawLineItems(strip, x0, 0, height);
+      page.EnsureHeight(FY + height);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < strip.Width(); ++x)
+          if (strip.Dot(x, y)) page.SetDot(strip.Width() - 1 - x, FY + height - 1 - y, true, dmSet);
+    } else {
+      DrawLineItems(page, x0, FY, height);
     }
   }
   FLine.clear();
   FX = 0;
+  FLineUpsideDown = false;
   Feed(AFeed < 0 ? std::max(FLineSpacing, height) : std::max(AFeed, height), AOffset);
+}
+
+void TEscPos::NewPageCanvas() {
+  FPage = std::make_unique<TRenderedPage>();
+  FPage->Job = C.Job;
+  FPage->Language = rlEscPos;
+  // It grows as it is drawn on, up to the area's extent, and costs nothing
+  // while empty.
+  FPage->Page = TRenderPage(PageModeLineWidth(), 0, PageModeLines());
+  FY = 0;
+  FX = 0;
+  FBaseline = -1;
+}
+
+void TEscPos::EnterPageMode(size_t AOffset) {
+  if (!FLine.empty()) PrintLine(-1, AOffset);
+  Page();
+  FReceipt = std::move(FPage);
+  FReceiptY = FY;
+  FSheet = std::make_unique<TRenderPage>(C.Options.Width, 0, C.Options.MaxPageHeight);
+  FSheetBottom = 0;
+  FPageMode = true;
+  NewPageCanvas();
+}
+
+void TEscPos::FoldPageCanvas() {
+  if (!FPageMode || !FPage) return;
+  const TRenderPage& canvas = FPage->Page;
+  const int w = FAreaW, h = FAreaH;
+  bool drawn = false;
+  for (int v = 0; v < canvas.Height(); ++v)
+    for (int u = 0; u < canvas.Width(); ++u) {
+      if (canvas.Row(v)[u >> 3] == 0) {
+        u |= 7;
+        continue;
+      }
+      if (!canvas.Dot(u, v)) continue;
+      drawn = true;
+      int x = u, y = v;
+      switch (FPageDirection) {
+        case 1:  // bottom to top, from the lower left
+          x = v;
+          y = h - 1 - u;
+          break;
+        case 2:  // right to left, from the lower right
+          x = w - 1 - u;
+          y = h - 1 - v;
+          break;
+        case 3:  // top to bottom, from the upper right
+          x = w - 1 - v;
+          y = u;
+          break;
+        default:
+          break;
+      }
+      FSheet->SetDot(FAreaX + x, FAreaY + y, true, dmSet);
+    }
+  // An area that received dots prints down to its bottom.
+  if (drawn) {
+    FSheetBottom = std::max(FSheetBottom, FAreaY + FAreaH);
+    FSheetDirty = true;
+    FAreaCleared = false;
+  }
+  for (TPageMark& m : FPage->Marks) FReceipt->Marks.push_back({FReceiptY + FAreaY, std::move(m.Text)});
+  FPage->Marks.clear();
+  FPage->Page = TRenderPage(PageModeLineWidth(), 0, PageModeLines());
+}
+
+void TEscPos::PrintPageSheet(bool AKeep, size_t AOffset) {
+  if (!FLine.empty()) PrintLine(-1, AOffset);
+  FoldPageCanvas();
+  // The printer prints the page down to the bottom of its print area.
+  const int rows = std::min(std::max(FSheetBottom, FAreaY + FAreaH), C.Options.MaxPageHeight);
+  TRenderPage& receipt = FReceipt->Page;
+  if (FReceiptY <= C.Options.MaxPageHeight) {
+    receipt.EnsureHeight(FReceiptY + rows);
+    if (FSheetDirty)
+      for (int y = 0; y < std::min(rows, FSheet->Height()); ++y)
+        for (int x = 0; x < FSheet->Width(); ++x) {
+          if (FSheet->Row(y)[x >> 3] == 0) {
+            x |= 7;
+            continue;
+          }
+          if (FSheet->Dot(x, y)) receipt.SetDot(x, FReceiptY + y, true, dmSet);
+        }
+  }
+  FReceiptY = std::min(FReceiptY + rows, C.Options.MaxPageHeight + 1);
+  if (receipt.HeightLimitHit() && !C.PageLimitReported) {
+    C.PageLimitReported = true;
+    C.Find(fsWarning, AOffset,
+           "the page reached its height limit of " + Num(C.Options.MaxPageHeight) +
+               " rows; the rest is not drawn");
+  }
+  if (!AKeep) {
+    FSheet->Clear();
+    FSheetBottom = 0;
+    FSheetDirty = false;
+  }
+}
+
+void TEscPos::LeavePageMode(bool APrint, size_t AOffset) {
+  if (APrint) {
+    PrintPageSheet(false, AOffset);
+  } else {
+    FLine.clear();
+    FX = 0;
+  }
+  FPage = std::move(FReceipt);
+  FY = FReceiptY;
+  FSheet.reset();
+  FPageMode = false;
+  FBaseline = -1;
+  // FF and ESC S give the print area back its default.
+  SetDefaultPrintArea();
 }
 
 void TEscPos::Text(size_t& AAt) {
@@ -207,6 +442,11 @@ void TEscPos::Text(size_t& AAt) {
   bool invalidReported = false;
   const TTextState state = TextState();
   while (AAt < C.Size && At(AAt) >= 0x20 && At(AAt) != 0x7F) {
+    if (const TUserChar* u = UserChar(At(AAt))) {
+      UserText(*u, AAt);
+      ++AAt;
+      continue;
+    }
     const TDecodedChar d = DecodeText(state, C.Data + AAt, C.Size - AAt);
     if (!d.Valid && !invalidReported) {
       invalidReported = true;
@@ -237,10 +477,103 @@ void TEscPos::Text(size_t& AAt) {
     item.W = item.DotsW + (d.Wide ? 0 : FCharSpacing * sw);
     item.Underline = underline > 0 ? underline : 0;
     item.Reverse = FReverse;
+    if (FItalic) Slant(item);
     PutItem(std::move(item), AAt);
     AAt += std::min(d.Length, C.Size - AAt);
   }
   C.Add(from, AAt - from, "TEXT", "\"" + TextToUtf8(state, C.Data + from, AAt - from) + "\"");
+}
+
+// Italic: rows shifted right the more the higher they are, the top by a
+// quarter of the height; the glyph may reach into the next cell.
+void TEscPos::Slant(TLineItem& AItem) {
+  const int shift = AItem.H / 4;
+  if (shift <= 0 || AItem.DotsW <= 0) return;
+  if (AItem.Glyph) {
+    // A cached glyph is shared: the slanted character gets a mask of its own.
+    const TGlyphMask& g = *AItem.Glyph;
+    AItem.Mask.assign(static_cast<size_t>(AItem.DotsW) * AItem.H, 0);
+    for (int y = 0; y < AItem.H; ++y)
+      for (int x = 0; x < AItem.DotsW; ++x)
+        AItem.Mask[static_cast<size_t>(y) * AItem.DotsW + x] =
+            g.Dots[static_cast<size_t>(y / AItem.ScaleY) * g.Width + x / AItem.ScaleX];
+    AItem.Glyph.reset();
+  }
+  const int w = AItem.DotsW + shift;
+  std::vector<uint8_t> mask(static_cast<size_t>(w) * AItem.H, 0);
+  for (int y = 0; y < AItem.H; ++y) {
+    const int s = (AItem.H - 1 - y) * shift / std::max(1, AItem.H - 1);
+    for (int x = 0; x < AItem.DotsW; ++x)
+      mask[static_cast<size_t>(y) * w + x + s] = AItem.Mask[static_cast<size_t>(y) * AItem.DotsW + x];
+  }
+  AItem.Mask = std::move(mask);
+  AItem.DotsW = w;
+}
+
+// A downloaded character: its columns in the font's cell, scaled like
+// the built-in characters, followed by the right-side spacing.
+void TEscPos::UserText(const TUserChar& AChar, size_t AAt) {
+  const int ch = FFontB ? kFontBHeight : kFontAHeight;
+  TLineItem item;
+  item.DotsW = AChar.Width * FScaleW;
+  item.H = ch * FScaleH;
+  item.W = item.DotsW + FCharSpacing * FScaleW;
+  item.Mask.assign(static_cast<size_t>(item.DotsW) * item.H, 0);
+  const int rows = std::min(ch, AChar.Bytes * 8);
+  for (int col = 0; col < AChar.Width; ++col)
+    for (int r = 0; r < rows; ++r) {
+      if (!((AChar.Columns[static_cast<size_t>(col) * AChar.Bytes + r / 8] >> (7 - r % 8)) & 1)) continue;
+      for (int yy = 0; yy < FScaleH; ++yy)
+        for (int xx = 0; xx < FScaleW; ++xx)
+          item.Mask[static_cast<size_t>(r * FScaleH + yy) * item.DotsW + col * FScaleW + xx] = 1;
+    }
+  item.Underline = FUnderline;
+  item.Reverse = FReverse;
+  if (FItalic) Slant(item);
+  PutItem(std::move(item), AAt);
+}
+
+// ESC & y c1 c2, then for each character c1..c2 its width x and x columns
+// of y bytes. The characters belong to the font selected now.
+size_t TEscPos::DefineUserChars(size_t AAt) {
+  if (!Has(AAt, 5)) return Truncated(AAt, "ESC &");
+  const int y = At(AAt + 2), c1 = At(AAt + 3), c2 = At(AAt + 4);
+  const int cellW = FFontB ? kFontBWidth : kFontAWidth, cellH = FFontB ? kFontBHeight : kFontAHeight;
+  if (y < 1 || y > 3 || c1 < 0x20 || c2 > 0x7E || c1 > c2) {
+    C.Add(AAt, 5, "ESC &", "malformed", lsNotDrawn);
+    C.Find(fsWarning, AAt,
+           "ESC & takes 1 to 3 bytes a column and codes 32 to 126, not y " + Num(y) + ", codes " + Num(c1) +
+               " to " + Num(c2));
+    return AAt + 5;
+  }
+  // The whole definition must be in the job before any of it is stored.
+  size_t i = AAt + 5;
+  for (int c = c1; c <= c2; ++c) {
+    if (i >= C.Size) return Truncated(AAt, "ESC &");
+    const size_t bytes = static_cast<size_t>(At(i)) * y;
+    if (C.Size - i - 1 < bytes) return Truncated(AAt, "ESC &");
+    i += 1 + bytes;
+  }
+  C.Add(AAt, i - AAt, "ESC &",
+        Num(c2 - c1 + 1) + " downloaded characters " + Num(c1) + " to " + Num(c2) + ", font " +
+            (FFontB ? "B" : "A"));
+  bool wideReported = false;
+  i = AAt + 5;
+  for (int c = c1; c <= c2; ++c) {
+    const int x = At(i);
+    TUserChar& u = FUserChars[FFontB ? 1 : 0][c - 0x20];
+    u.Width = std::min(x, cellW);
+    u.Bytes = y;
+    u.Columns.assign(C.Data + i + 1, C.Data + i + 1 + static_cast<size_t>(u.Width) * y);
+    if ((x > cellW || y * 8 < cellH - 7) && !wideReported) {
+      wideReported = true;
+      C.Find(fsWarning, AAt,
+             "ESC & character " + Num(c) + " is " + Num(x) + " x " + Num(y * 8) +
+                 " dots; the font's cell is " + Num(cellW) + " x " + Num(cellH));
+    }
+    i += 1 + static_cast<size_t>(x) * y;
+  }
+  return i;
 }
 
 void TEscPos::Raster(size_t AAt, const uint8_t* ARows, int ARowBytes, int AWidth, int AHeight, int AScaleX,
@@ -411,7 +744,7 @@ size_t TEscPos::Graphics(size_t AAt, size_t AHeader, size_t ALength) {
     FGraphicSY = by == 2 ? 2 : 1;
     return end;
   }
-  C.Add(AAt, end - AAt, name, "function " + Num(fn) + " (not drawn)");
+  C.Add(AAt, end - AAt, name, "function " + Num(fn) + " (not drawn)", lsNotDrawn);
   C.Find(fsInfo, AAt, name + " function " + Num(fn) + " is not drawn");
   return end;
 }
@@ -518,14 +851,30 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       if (!need(3)) return Truncated(AAt, "ESC 3");
       FLineSpacing = At(AAt + 2);
       return one("ESC 3", Num(FLineSpacing) + " dots line spacing", 3);
-    case 'd':
-    case 'e': {
-      if (!need(3)) return Truncated(AAt, c == 'd' ? "ESC d" : "ESC e");
+    case 'd': {
+      if (!need(3)) return Truncated(AAt, "ESC d");
       const int n = At(AAt + 2);
-      C.Add(AAt, 3, c == 'd' ? "ESC d" : "ESC e", "print and feed " + Num(n) + " lines");
+      C.Add(AAt, 3, "ESC d", "print and feed " + Num(n) + " lines");
       const bool had = !FLine.empty();
       if (had) PrintLine(-1, AAt);
-      if (c == 'd') Feed(FLineSpacing * std::max(0, n - (had ? 1 : 0)), AAt);
+      Feed(FLineSpacing * std::max(0, n - (had ? 1 : 0)), AAt);
+      return AAt + 3;
+    }
+    case 'e': {
+      // Prints the line, then feeds the paper back n lines, never above the
+      // top of the page: what follows prints over what is above.
+      if (!need(3)) return Truncated(AAt, "ESC e");
+      const int n = At(AAt + 2);
+      C.Add(AAt, 3, "ESC e", "print and feed back " + Num(n) + " lines");
+      if (!FLine.empty()) PrintLine(0, AAt);
+      Page();
+      const int back = FLineSpacing * n;
+      if (back > FY) {
+        C.Find(fsInfo, AAt,
+               "ESC e feeds back " + Num(back) + " dots, " + Num(FY) +
+                   " above the top of the page; it stops there");
+      }
+      FY = std::max(0, FY - back);
       return AAt + 3;
     }
     case 'J': {
@@ -600,15 +949,17 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       if (!need(4)) return Truncated(AAt, "ESC B");
       const int n = At(AAt + 2), t = At(AAt + 3);
       Mark("buzzer " + Num(n) + " x " + Num(t * 50) + " ms");
-      return one("ESC B", "buzzer " + Num(n) + " times, " + Num(t * 50) + " ms", 4);
+      C.Add(AAt, 4, "ESC B", "buzzer " + Num(n) + " times, " + Num(t * 50) + " ms", lsNoVisibleEffect);
+      return AAt + 4;
     }
     case 'p': {
       if (!need(5)) return Truncated(AAt, "ESC p");
       Mark("cash drawer pin " + Num(At(AAt + 2) & 1 ? 5 : 2));
-      return one("ESC p",
-                 "drawer pulse pin " + Num(At(AAt + 2) & 1 ? 5 : 2) + ", " + Num(At(AAt + 3) * 2) + "/" +
-                     Num(At(AAt + 4) * 2) + " ms",
-                 5);
+      C.Add(AAt, 5, "ESC p",
+            "drawer pulse pin " + Num(At(AAt + 2) & 1 ? 5 : 2) + ", " + Num(At(AAt + 3) * 2) + "/" +
+                Num(At(AAt + 4) * 2) + " ms",
+            lsNoVisibleEffect);
+      return AAt + 5;
     }
     case 't': {
       if (!need(3)) return Truncated(AAt, "ESC t");
@@ -629,29 +980,131 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       FInternational = name ? n : 0;
       return one("ESC R", Num(n) + " (" + (name ? name : "unknown, USA") + ")", 3);
     }
-    case '{':
     case 'V':
     case 'U':
     case 'c':
-    case '%':
     case '=':
-    case 'r':
-    case 'T': {
-      // Upside-down, rotation, unidirectional,
-      // panel keys, user characters on/off, peripheral, colour, direction:
-      // listed, no dots change.
+    case 'r': {
+      // Rotation, unidirectional, panel keys, peripheral, colour: listed;
+      // rotation and colour are not drawn, the rest leaves no mark on the paper.
       size_t len = 3;
       if (c == 'c') len = 4;
       if (!need(len)) return Truncated(AAt, std::string("ESC ") + static_cast<char>(c));
-      return one((std::string("ESC ") + static_cast<char>(c)).c_str(),
-                 Num(At(AAt + len - 1)) + " (no dots change)", len);
+      const bool notDrawn = c == 'V' || c == 'r';
+      C.Add(AAt, len, std::string("ESC ") + static_cast<char>(c),
+            Num(At(AAt + len - 1)) + " (no dots change)", notDrawn ? lsNotDrawn : lsNoVisibleEffect);
+      return AAt + len;
     }
-    case 'L':
-    case 'S':
+    case '<':
+      C.Add(AAt, 2, "ESC <", "return home", lsNoVisibleEffect);
+      return AAt + 2;
     case 'i':
     case 'm':
-    case '<':
-      return one((std::string("ESC ") + static_cast<char>(c)).c_str(), "(no dots change)", 2);
+      // The older partial cuts (one point or three points left uncut).
+      C.Add(AAt, 2, c == 'i' ? "ESC i" : "ESC m", "partial cut");
+      if (FPageMode) {
+        C.Listing.Lines().back().Status = lsNoVisibleEffect;
+        return AAt + 2;
+      }
+      if (!FLine.empty()) PrintLine(-1, AAt);
+      Mark("partial cut");
+      FinishPage(AAt, true);
+      return AAt + 2;
+    case '{': {
+      if (!need(3)) return Truncated(AAt, "ESC {");
+      FUpsideDown = At(AAt + 2) & 1;
+      return one("ESC {", FUpsideDown ? "1 (upside down)" : "0 (upside down off)", 3);
+    }
+    case '4':
+    case '5': {
+      // Italic on and off. ESC/POS generators send ESC 4 n (n = 0 or 1);
+      // printers of the ESC/P tradition take ESC 4 and ESC 5 alone. A byte
+      // 0 or 1 after ESC 4 is its parameter; anything else is not.
+      size_t len = 2;
+      if (c == '4' && need(3) && At(AAt + 2) <= 1) {
+        len = 3;
+        FItalic = At(AAt + 2) == 1;
+      } else {
+        FItalic = c == '4';
+      }
+      return one(
+          c == '4' ? "ESC 4" : "ESC 5",
+          std::string(len == 3 ? Num(At(AAt + 2)) + " " : "") + (FItalic ? "(italic)" : "(italic off)"), len);
+    }
+    case '%': {
+      if (!need(3)) return Truncated(AAt, "ESC %");
+      FUserSet = At(AAt + 2) & 1;
+      return one("ESC %", FUserSet ? "1 (downloaded characters)" : "0 (built-in characters)", 3);
+    }
+    case '&':
+      return DefineUserChars(AAt);
+    case '?': {
+      if (!need(3)) return Truncated(AAt, "ESC ?");
+      const int n = At(AAt + 2);
+      if (n >= 0x20 && n <= 0x7E)
+        for (auto& font : FUserChars) font[n - 0x20] = TUserChar();
+      return one("ESC ?", "cancel downloaded character " + Num(n), 3);
+    }
+    case 'L':
+      C.Add(AAt, 2, "ESC L", "page mode");
+      if (!FPageMode) EnterPageMode(AAt);
+      return AAt + 2;
+    case 'S':
+      C.Add(AAt, 2, "ESC S", "standard mode");
+      if (FPageMode) {
+        if (!FLine.empty() || FSheetBottom > 0 || (FPage && FPage->Page.BlackDots() > 0))
+          C.Find(fsWarning, AAt, "ESC S discards the page mode data that no FF printed");
+        LeavePageMode(false, AAt);
+      }
+      return AAt + 2;
+    case 0x0C:
+      C.Add(AAt, 2, "ESC FF", "print the page");
+      if (FPageMode)
+        PrintPageSheet(true, AAt);
+      else
+        C.Listing.Lines().back().Status = lsNoVisibleEffect;
+      return AAt + 2;
+    case 'W': {
+      if (!need(10)) return Truncated(AAt, "ESC W");
+      auto word = [&](size_t AIndex) { return At(AAt + AIndex) | (At(AAt + AIndex + 1) << 8); };
+      const int x = word(2), y = word(4), w = word(6), h = word(8);
+      C.Add(AAt, 10, "ESC W", "print area " + Num(w) + " x " + Num(h) + " dots at " + Num(x) + "," + Num(y));
+      if (w == 0 || h == 0 || x >= C.Options.Width || y + h > C.Options.MaxPageHeight) {
+        C.Find(fsWarning, AAt,
+               "ESC W print area " + Num(w) + " x " + Num(h) + " at " + Num(x) + "," + Num(y) +
+                   " does not fit the page");
+        if (w == 0 || h == 0 || x >= C.Options.Width) return AAt + 10;
+      }
+      if (FPageMode) {
+        if (!FLine.empty()) PrintLine(-1, AAt);
+        FoldPageCanvas();
+      }
+      FAreaCleared = false;
+      FAreaX = x;
+      FAreaY = std::min(y, C.Options.MaxPageHeight - 1);
+      FAreaW = std::min(w, C.Options.Width - x);
+      FAreaH = std::min(h, C.Options.MaxPageHeight - FAreaY);
+      if (FPageMode) NewPageCanvas();
+      return AAt + 10;
+    }
+    case 'T': {
+      if (!need(3)) return Truncated(AAt, "ESC T");
+      const int n = At(AAt + 2);
+      const int d = (n >= 48 ? n - 48 : n) & 3;
+      static const char* const kDirection[] = {"left to right", "bottom to top", "right to left",
+                                               "top to bottom"};
+      C.Add(AAt, 3, "ESC T", Num(n) + " (page mode " + kDirection[d] + ")",
+            FPageMode ? lsDone : lsNoVisibleEffect);
+      if (FPageMode && d != FPageDirection) {
+        if (!FLine.empty()) PrintLine(-1, AAt);
+        FoldPageCanvas();
+        FPageDirection = d;
+        NewPageCanvas();
+      } else {
+        FPageDirection = d;
+      }
+      return AAt + 3;
+    }
     default:
       Unknown(AAt, 2, "ESC " + HexBytes(C.Data + AAt + 1, 1));
       return AAt + 2;
@@ -773,7 +1226,10 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
       if (f == 'k') return TwoD(AAt, len);
       const std::string name = std::string("GS ( ") + static_cast<char>(f >= 0x20 && f < 0x7F ? f : '?');
       if (!need(5 + len)) return Truncated(AAt, name);
-      C.Add(AAt, 5 + len, name, "(no dots change)");
+      // Test print, character effects, page-mode area and lines print
+      // something; the other functions set the printer up.
+      const bool prints = f == 'A' || f == 'N' || f == 'P' || f == 'Q';
+      C.Add(AAt, 5 + len, name, "(no dots change)", prints ? lsNotDrawn : lsNoVisibleEffect);
       return AAt + 5 + len;
     }
     case '8': {
@@ -802,21 +1258,31 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
       C.Add(
           AAt, len, "GS V",
           std::string((m & 1) ? "partial" : "full") + " cut" + (feed ? ", feed " + Num(feed) + " dots" : ""));
+      if (FPageMode) {
+        // A cut waits for standard mode.
+        C.Listing.Lines().back().Status = lsNoVisibleEffect;
+        return AAt + len;
+      }
       if (!FLine.empty()) PrintLine(-1, AAt);
       Feed(feed, AAt);
       Mark((m & 1) ? "partial cut" : "full cut");
-      FinishPage(AAt);
+      FinishPage(AAt, true);
       return AAt + len;
     }
     case 'S':
       C.Add(AAt, 2, "GS S", "cut");
+      if (FPageMode) {
+        C.Listing.Lines().back().Status = lsNoVisibleEffect;
+        return AAt + 2;
+      }
       if (!FLine.empty()) PrintLine(-1, AAt);
       Mark("cut");
-      FinishPage(AAt);
+      FinishPage(AAt, true);
       return AAt + 2;
     case 'P':
       if (!need(4)) return Truncated(AAt, "GS P");
-      return one("GS P", "motion units (no dots change)", 4);
+      C.Add(AAt, 4, "GS P", "motion units (no dots change)", lsNoVisibleEffect);
+      return AAt + 4;
     case 'a':
     case 'r':
     case 'I':
@@ -825,13 +1291,38 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
     case 'E':
     case 'g':
       if (!need(3)) return Truncated(AAt, "GS");
-      return one((std::string("GS ") + static_cast<char>(c)).c_str(), Num(At(AAt + 2)) + " (no dots change)",
-                 3);
+      C.Add(AAt, 3, std::string("GS ") + static_cast<char>(c), Num(At(AAt + 2)) + " (no dots change)",
+            lsNoVisibleEffect);
+      return AAt + 3;
     case '$':
-    case '\\':
-      if (!need(4)) return Truncated(AAt, "GS");
-      return one((std::string("GS ") + static_cast<char>(c)).c_str(), "(page mode position, no dots change)",
-                 4);
+    case '\\': {
+      // Page mode: the vertical print position (absolute or relative) in
+      // the print direction; in standard mode nothing happens.
+      if (!need(4)) return Truncated(AAt, c == '$' ? "GS $" : "GS \\");
+      const int n = At(AAt + 2) | (At(AAt + 3) << 8);
+      const std::string name = c == '$' ? "GS $" : "GS \\";
+      if (!FPageMode) {
+        C.Add(AAt, 4, name, "page mode position " + Num(c == '$' ? n : static_cast<int16_t>(n)),
+              lsNoVisibleEffect);
+        return AAt + 4;
+      }
+      PlacePendingItems(AAt);
+      if (c == '$') {
+        C.Add(AAt, 4, name, "vertical position " + Num(n));
+        if (n < PageModeLines()) FBaseline = n;
+      } else {
+        const int base = FBaseline >= 0 ? FBaseline : FY;
+        const int to = base + static_cast<int16_t>(n);
+        C.Add(AAt, 4, name, "move down " + Num(static_cast<int16_t>(n)));
+        if (to >= 0 && to < PageModeLines()) {
+          if (FBaseline >= 0)
+            FBaseline = to;
+          else
+            FY = to;
+        }
+      }
+      return AAt + 4;
+    }
     default:
       Unknown(AAt, 2, "GS " + HexBytes(C.Data + AAt + 1, 1));
       return AAt + 2;
@@ -876,11 +1367,33 @@ size_t TEscPos::FileSeparator(size_t AAt) {
       return AAt + 3;
     case 'S':
       if (!Has(AAt, 4)) return Truncated(AAt, "FS S");
-      C.Add(AAt, 4, "FS S", "Chinese spacing (no dots change)");
+      C.Add(AAt, 4, "FS S", "Chinese spacing (no dots change)", lsNotDrawn);
       return AAt + 4;
+    case '(': {
+      // FS ( A, C, E, L, e: pL pH and that many bytes of function and
+      // parameters.
+      if (!Has(AAt, 5)) return Truncated(AAt, "FS (");
+      const uint8_t f = At(AAt + 2);
+      const size_t len = At(AAt + 3) | (At(AAt + 4) << 8);
+      const std::string name = std::string("FS ( ") + static_cast<char>(f >= 0x20 && f < 0x7F ? f : '?');
+      if (!Has(AAt, 5 + len)) return Truncated(AAt, name);
+      const uint8_t* p = C.Data + AAt + 5;
+      if (f == 'A' && len >= 2 && p[0] == 48) {
+        // Kanji font: A (24 x 24, what is drawn), B or C.
+        const int m = p[1] >= 48 ? p[1] - 48 : p[1];
+        const char font = m == 1 ? 'B' : m == 2 ? 'C' : 'A';
+        C.Add(AAt, 5 + len, name,
+              std::string("kanji font ") + font + (font == 'A' ? "" : " (drawn as font A)"),
+              font == 'A' ? lsDone : lsNotDrawn);
+        return AAt + 5 + len;
+      }
+      C.Add(AAt, 5 + len, name, "function " + Num(len > 0 ? p[0] : 0),
+            f == 'L' || f == 'E' || f == 'e' ? lsNoVisibleEffect : lsNotDrawn);
+      return AAt + 5 + len;
+    }
     case 'p':
       if (!Has(AAt, 4)) return Truncated(AAt, "FS p");
-      C.Add(AAt, 4, "FS p", "stored image " + Num(At(AAt + 2)) + " (not drawn)");
+      C.Add(AAt, 4, "FS p", "stored image " + Num(At(AAt + 2)) + " (not drawn)", lsNotDrawn);
       C.Find(fsInfo, AAt, "FS p prints an image stored in the printer, which the job does not carry");
       return AAt + 4;
     default:
@@ -904,7 +1417,7 @@ size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
         ++AAt;
         break;
       case 0x0D:
-        C.Add(AAt, 1, "CR");
+        C.Add(AAt, 1, "CR", "", lsNoVisibleEffect);
         ++AAt;
         break;
       case 0x09: {
@@ -922,14 +1435,35 @@ size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
         break;
       }
       case 0x0C:
-        C.Add(AAt, 1, "FF", "print");
-        if (!FLine.empty()) PrintLine(-1, AAt);
+        if (FPageMode) {
+          // Prints the page and returns to standard mode.
+          C.Add(AAt, 1, "FF", "print the page, standard mode");
+          LeavePageMode(true, AAt);
+        } else {
+          C.Add(AAt, 1, "FF", "print");
+          if (!FLine.empty()) PrintLine(-1, AAt);
+        }
+        ++AAt;
+        break;
+      case CAN:
+        // Page mode: the print area's data is deleted.
+        C.Add(AAt, 1, "CAN", FPageMode ? "cancel the page data" : "(standard mode: ignored)",
+              FPageMode ? lsDone : lsNoVisibleEffect);
+        if (FPageMode) {
+          FLine.clear();
+          FX = 0;
+          if (FPage) FPage->Page = TRenderPage(PageModeLineWidth(), 0, PageModeLines());
+          if (FSheet && !FAreaCleared) FSheet->FillRect(FAreaX, FAreaY, FAreaW, FAreaH, dmClear);
+          FAreaCleared = true;
+          FY = 0;
+          FBaseline = -1;
+        }
         ++AAt;
         break;
       case 0x00: {
         size_t n = 1;
         while (AAt + n < C.Size && At(AAt + n) == 0) ++n;
-        C.Add(AAt, n, "NUL", n > 1 ? Num(n) + " bytes (ignored)" : "(ignored)");
+        C.Add(AAt, n, "NUL", n > 1 ? Num(n) + " bytes (ignored)" : "(ignored)", lsNoVisibleEffect);
         AAt += n;
         break;
       }
@@ -957,12 +1491,13 @@ size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
           break;
         }
         if (Has(AAt, 3) && (At(AAt + 1) == 4 || At(AAt + 1) == 5)) {
-          C.Add(AAt, 3, At(AAt + 1) == 4 ? "DLE EOT" : "DLE ENQ", Num(At(AAt + 2)) + " (real-time)");
+          C.Add(AAt, 3, At(AAt + 1) == 4 ? "DLE EOT" : "DLE ENQ", Num(At(AAt + 2)) + " (real-time)",
+                lsNoVisibleEffect);
           AAt += 3;
           break;
         }
         if (Has(AAt, 5) && At(AAt + 1) == 0x14) {
-          C.Add(AAt, 5, "DLE DC4", "real-time function " + Num(At(AAt + 2)));
+          C.Add(AAt, 5, "DLE DC4", "real-time function " + Num(At(AAt + 2)), lsNoVisibleEffect);
           AAt += 5;
           break;
         }

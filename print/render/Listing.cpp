@@ -15,8 +15,19 @@ std::string HexBytes(const uint8_t* AData, size_t ASize) {
   return s;
 }
 
+const char* ListingStatusText(TListingStatus AStatus) {
+  switch (AStatus) {
+    case lsNoVisibleEffect:
+      return "accepted, no visible effect";
+    case lsNotDrawn:
+      return "not drawn here";
+    default:
+      return "";
+  }
+}
+
 void TListing::Add(int AJob, const uint8_t* AJobData, size_t AOffset, size_t ALength, std::string AMnemonic,
-                   std::string AArguments) {
+                   std::string AArguments, TListingStatus AStatus) {
   TListingLine line;
   line.Job = AJob;
   line.Offset = AOffset;
@@ -25,6 +36,7 @@ void TListing::Add(int AJob, const uint8_t* AJobData, size_t AOffset, size_t ALe
   line.Bytes.assign(AJobData + AOffset, AJobData + AOffset + shown);
   line.Mnemonic = std::move(AMnemonic);
   line.Arguments = std::move(AArguments);
+  line.Status = AStatus;
   FLines.push_back(std::move(line));
 }
 
@@ -45,6 +57,11 @@ std::string FormatListingLine(const TListingLine& ALine, bool AJobPrefix) {
     if (ALine.Mnemonic.size() < 10) s.append(10 - ALine.Mnemonic.size(), ' ');
     s += ' ';
     s += ALine.Arguments;
+  }
+  if (ALine.Status != lsDone) {
+    s += "  [";
+    s += ListingStatusText(ALine.Status);
+    s += ']';
   }
   return s;
 }

@@ -112,7 +112,7 @@ TRenderLanguage DetectLanguage(const uint8_t* AData, size_t ASize) {
       "DENSITY",   "SPEED",    "SET",   "CODEPAGE",  "BLINE",          "ERASE",   "REVERSE",
       "CIRCLE",    "SOUND",    "CUT",   "BLOCK",     "HOME",           "KILL",    "DOWNLOAD",
       "LIMITFEED", "FORMFEED", "FEED",  "BACKFEED",  "INITIALPRINTER", "PUTBMP",  "DIAGONAL",
-      "ELLIPSE",   "SELFTEST"};
+      "ELLIPSE",   "SELFTEST", "PUTPCX"};
   size_t i = 0;
   for (;;) {
     uint8_t value = 0;

@@ -108,8 +108,9 @@ struct TJobContext {
   size_t PageBytes = 0;
   bool PageLimitReported = false;
 
-  void Add(size_t AOffset, size_t ALength, std::string AMnemonic, std::string AArguments = std::string()) {
-    Listing.Add(Job, Data, AOffset, ALength, std::move(AMnemonic), std::move(AArguments));
+  void Add(size_t AOffset, size_t ALength, std::string AMnemonic, std::string AArguments = std::string(),
+           TListingStatus AStatus = lsDone) {
+    Listing.Add(Job, Data, AOffset, ALength, std::move(AMnemonic), std::move(AArguments), AStatus);
   }
   void Find(TFindingSeverity ASeverity, size_t AOffset, std::string AText) {
     Lint.Add(ASeverity, Job, AOffset, std::move(AText));

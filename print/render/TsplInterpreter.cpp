@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 
 #include "CodeDrawing.h"
 #include "CodePages.h"
@@ -65,6 +66,166 @@ TTsplFont FontOf(const std::string& AName, int AXMul, int AYMul, bool& AScalable
   return {16, 24, false};
 }
 
+uint32_t Le16(const uint8_t* AP) { return AP[0] | (AP[1] << 8); }
+uint32_t Le32(const uint8_t* AP) {
+  return AP[0] | (AP[1] << 8) | (AP[2] << 16) | (static_cast<uint32_t>(AP[3]) << 24);
+}
+
+// A picture from a stored file: Width x Height dots, one byte each (1 =
+// black), or the reason it cannot be drawn.
+struct TPicture {
+  int Width = 0, Height = 0;
+  std::vector<uint8_t> Dots;
+  std::string Error;
+};
+
+bool Dark(unsigned AR, unsigned AG, unsigned AB) { return AR * 299 + AG * 587 + AB * 114 < 128 * 1000; }
+
+// An uncompressed BMP of 1, 4, 8, 24 or 32 bits a dot; a dot prints where
+// its colour is darker than middle grey.
+TPicture ReadBmp(const uint8_t* AP, size_t AN, int AMaxSide) {
+  TPicture pic;
+  if (AN < 26 || AP[0] != 'B' || AP[1] != 'M') {
+    pic.Error = "not a BMP file";
+    return pic;
+  }
+  const uint32_t dataAt = Le32(AP + 10), header = Le32(AP + 14);
+  long long w = 0, h = 0;
+  uint32_t bpp = 0, compression = 0, colours = 0, entry = 4;
+  if (header == 12) {
+    w = Le16(AP + 18);
+    h = static_cast<int16_t>(Le16(AP + 20));
+    bpp = Le16(AP + 24);
+    entry = 3;
+  } else if (header >= 40 && AN >= 54) {
+    w = static_cast<int32_t>(Le32(AP + 18));
+    h = static_cast<int32_t>(Le32(AP + 22));
+    bpp = Le16(AP + 28);
+    compression = Le32(AP + 30);
+    colours = Le32(AP + 46);
+  } else {
+    pic.Error = "BMP header of " + Num(header) + " bytes is not one a printer reads";
+    return pic;
+  }
+  const bool topDown = h < 0;
+  h = h < 0 ? -h : h;
+  if (w <= 0 || h <= 0 || w > AMaxSide || h > AMaxSide) {
+    pic.Error = "BMP of " + Num(w) + " x " + Num(h) + " dots does not fit a label";
+    return pic;
+  }
+  if (compression != 0 || (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)) {
+    pic.Error = "BMP with " + Num(bpp) + " bits a dot, compression " + Num(compression) + " is not drawn";
+    return pic;
+  }
+  const size_t rowBytes = (static_cast<size_t>(w) * bpp + 31) / 32 * 4;
+  if (dataAt > AN || (AN - dataAt) / rowBytes < static_cast<size_t>(h)) {
+    pic.Error = "BMP data is cut short: " + Num(static_cast<long long>(rowBytes) * h) + " bytes needed";
+    return pic;
+  }
+  std::vector<uint8_t> palette;  // dark or not, per colour index
+  if (bpp <= 8) {
+    const size_t count = colours ? std::min<uint32_t>(colours, 256) : (1u << bpp);
+    const size_t at = 14 + static_cast<size_t>(header);
+    if (at > AN || (AN - at) / entry < count) {
+      pic.Error = "BMP palette is cut short";
+      return pic;
+    }
+    for (size_t k = 0; k < count; ++k) {
+      const uint8_t* e = AP + at + k * entry;
+      palette.push_back(Dark(e[2], e[1], e[0]) ? 1 : 0);
+    }
+  }
+  pic.Width = static_cast<int>(w);
+  pic.Height = static_cast<int>(h);
+  pic.Dots.assign(static_cast<size_t>(w) * h, 0);
+  for (long long y = 0; y < h; ++y) {
+    const uint8_t* row = AP + dataAt + rowBytes * static_cast<size_t>(topDown ? y : h - 1 - y);
+    for (long long x = 0; x < w; ++x) {
+      uint8_t dark = 0;
+      if (bpp <= 8) {
+        const size_t bit = static_cast<size_t>(x) * bpp;
+        const unsigned index = (row[bit / 8] >> (8 - bpp - bit % 8)) & ((1u << bpp) - 1);
+        dark = index < palette.size() ? palette[index] : 0;
+      } else {
+        const uint8_t* d = row + static_cast<size_t>(x) * (bpp / 8);
+        dark = Dark(d[2], d[1], d[0]) ? 1 : 0;
+      }
+      pic.Dots[static_cast<size_t>(y) * w + x] = dark;
+    }
+  }
+  return pic;
+}
+
+// A PCX of one plane of one bit a dot, run-length encoded; bit value 1 is
+// the second palette colour (white when the palette is left empty).
+TPicture ReadPcx(const uint8_t* AP, size_t AN, int AMaxSide) {
+  TPicture pic;
+  if (AN < 128 || AP[0] != 0x0A || AP[2] != 1) {
+    pic.Error = "not a run-length encoded PCX file";
+    return pic;
+  }
+  const int bpp = AP[3], planes = AP[65];
+  const long long w = static_cast<long long>(Le16(AP + 8)) - Le16(AP + 4) + 1;
+  const long long h = static_cast<long long>(Le16(AP + 10)) - Le16(AP + 6) + 1;
+  const size_t lineBytes = Le16(AP + 66);
+  if (w <= 0 || h <= 0 || w > AMaxSide || h > AMaxSide) {
+    pic.Error = "PCX of " + Num(w) + " x " + Num(h) + " dots does not fit a label";
+    return pic;
+  }
+  if (bpp != 1 || planes != 1) {
+    pic.Error = "PCX with " + Num(planes) + " planes of " + Num(bpp) + " bits is not drawn (1-bit only)";
+    return pic;
+  }
+  // A line holds the width's bytes, padded to an even count (a little
+  // more is tolerated).
+  if (lineBytes * 8 < static_cast<size_t>(w) || lineBytes > static_cast<size_t>(w + 7) / 8 + 16) {
+    pic.Error = "PCX lines of " + Num(static_cast<long long>(lineBytes)) +
+                " bytes do not match its width of " + Num(w) + " dots";
+    return pic;
+  }
+  const uint8_t* e0 = AP + 16;
+  const uint8_t* e1 = AP + 19;
+  const bool plain = std::equal(e0, e0 + 3, e1);
+  const bool zeroDark = plain || Dark(e0[0], e0[1], e0[2]);
+  const bool oneDark = !plain && Dark(e1[0], e1[1], e1[2]);
+  const size_t total = lineBytes * static_cast<size_t>(h);
+  std::vector<uint8_t> bytes;
+  bytes.reserve(total);
+  size_t at = 128;
+  while (bytes.size() < total) {
+    if (at >= AN) {
+      pic.Error = "PCX data is cut short";
+      return pic;
+    }
+    uint8_t b = AP[at++];
+    size_t count = 1;
+    if ((b & 0xC0) == 0xC0) {
+      count = b & 0x3F;
+      if (at >= AN) {
+        pic.Error = "PCX data is cut short";
+        return pic;
+      }
+      b = AP[at++];
+    }
+    bytes.insert(bytes.end(), std::min(count, total - bytes.size()), b);
+  }
+  pic.Width = static_cast<int>(w);
+  pic.Height = static_cast<int>(h);
+  pic.Dots.assign(static_cast<size_t>(w) * h, 0);
+  for (long long y = 0; y < h; ++y)
+    for (long long x = 0; x < w; ++x) {
+      const bool one = (bytes[static_cast<size_t>(y) * lineBytes + x / 8] >> (7 - x % 8)) & 1;
+      pic.Dots[static_cast<size_t>(y) * w + x] = (one ? oneDark : zeroDark) ? 1 : 0;
+    }
+  return pic;
+}
+
+// A file DOWNLOAD stored: its bytes in the job, or a program's lines.
+struct TStoredFile {
+  size_t From = 0, Size = 0;
+  bool Program = false;
+};
+
 class TTspl {
  public:
   explicit TTspl(TJobContext& AContext)
@@ -110,6 +271,15 @@ class TTspl {
   void Barcode(const std::vector<TArg>& AArgs, size_t AAt);
   void QrCode(const std::vector<TArg>& AArgs, size_t AAt);
   size_t Bitmap(size_t AAt, size_t AArgsFrom);
+  size_t Download(size_t AAt, size_t AArgsFrom);
+  void PutPicture(const std::string& AWord, const std::vector<TArg>& AArgs, size_t AAt);
+  // The commands from AAt up to ATo: the job, or a stored program.
+  size_t RunLines(size_t AAt, size_t ATo, TRenderLanguage& ANext);
+  static std::string FileKey(const std::string& AName) {
+    std::string k;
+    for (char c : AName) k += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return k;
+  }
   void Print(const std::vector<TArg>& AArgs, size_t AAt);
   void Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size_t AEnd, size_t& ANext);
 
@@ -124,6 +294,19 @@ class TTspl {
   bool FAnyCommand = false, FPrinted = false, FDrawnSincePrint = false;
   bool FSizeAssumedReported = false;
   std::vector<TPageMark> FMarks;
+  std::map<std::string, TStoredFile> FFiles;
+  int FRunDepth = 0;
+  // Lines run from programs, over the whole job: calls cannot multiply
+  // the work past this.
+  static constexpr long long kMaxProgramLines = 20000;
+  long long FProgramLines = 0;
+  bool FProgramLimitReported = false, FDepthReported = false;
+  void ProgramLimit(size_t AAt) {
+    if (FProgramLimitReported) return;
+    FProgramLimitReported = true;
+    C.Find(fsWarning, AAt,
+           "downloaded programs ran " + Num(kMaxProgramLines) + " lines; the rest of the calls are not run");
+  }
 };
 
 bool TTspl::Int(const TArg& AArg, long long& AValue) {
@@ -570,6 +753,117 @@ size_t TTspl::Bitmap(size_t AAt, size_t AArgsFrom) {
   return i + std::min(need, avail);
 }
 
+// DOWNLOAD [F|E,]"NAME",SIZE,DATA stores SIZE bytes of the job under NAME;
+// DOWNLOAD [F|E,]"NAME.BAS" stores the program lines up to EOP.
+size_t TTspl::Download(size_t AAt, size_t AArgsFrom) {
+  size_t lineEnd = AArgsFrom;
+  while (lineEnd < C.Size && At(lineEnd) != '\r' && At(lineEnd) != '\n') ++lineEnd;
+  auto malformed = [&](const std::string& AWhy) {
+    C.Add(AAt, lineEnd - AAt, "DOWNLOAD", "malformed", lsNotDrawn);
+    C.Find(fsWarning, AAt, "DOWNLOAD " + AWhy);
+    return lineEnd;
+  };
+  auto blanks = [&](size_t& AI) {
+    while (AI < lineEnd && (At(AI) == ' ' || At(AI) == '\t')) ++AI;
+  };
+  size_t i = AArgsFrom;
+  blanks(i);
+  if (i < lineEnd && (std::toupper(At(i)) == 'F' || std::toupper(At(i)) == 'E')) {
+    size_t j = i + 1;
+    blanks(j);
+    if (j < lineEnd && At(j) == ',') {
+      i = j + 1;
+      blanks(i);
+    }
+  }
+  if (i >= lineEnd || At(i) != '"') return malformed("needs a file name in quotes");
+  const size_t nameFrom = ++i;
+  while (i < lineEnd && At(i) != '"' && i - nameFrom < 64) ++i;
+  if (i >= lineEnd || At(i) != '"' || i == nameFrom) return malformed("has no closed file name");
+  const std::string name(reinterpret_cast<const char*>(C.Data) + nameFrom, i - nameFrom);
+  ++i;
+  blanks(i);
+  if (i < lineEnd && At(i) == ',') {
+    // The data form: the size, a comma, then that many bytes of any value.
+    ++i;
+    blanks(i);
+    unsigned long long size = 0;
+    const size_t digits = i;
+    while (i < C.Size && std::isdigit(At(i)) && i - digits < 12) size = size * 10 + (At(i++) - '0');
+    blanks(i);
+    if (i == digits || i >= C.Size || At(i) != ',') return malformed("\"" + name + "\" needs SIZE,DATA");
+    ++i;
+    const size_t avail = C.Size - i;
+    if (size > avail) {
+      C.Add(AAt, C.Size - AAt, "DOWNLOAD",
+            "\"" + name + "\", " + Num(static_cast<long long>(size)) + " bytes", lsNotDrawn);
+      C.Find(fsWarning, AAt,
+             "DOWNLOAD \"" + name + "\" announces " + Num(static_cast<long long>(size)) +
+                 " bytes, the job has " + Num(static_cast<long long>(avail)) +
+                 " left; the file is not stored");
+      return C.Size;
+    }
+    FFiles[FileKey(name)] = {i, static_cast<size_t>(size), false};
+    C.Add(AAt, i - AAt + size, "DOWNLOAD",
+          "\"" + name + "\", " + Num(static_cast<long long>(size)) + " bytes", lsNoVisibleEffect);
+    return i + size;
+  }
+  if (i != lineEnd) return malformed("\"" + name + "\" is followed by something other than SIZE,DATA");
+  // The program form: lines up to one that is EOP.
+  size_t at = lineEnd, bodyEnd = C.Size, next = C.Size;
+  int lines = 0;
+  while (at < C.Size) {
+    while (at < C.Size && (At(at) == '\r' || At(at) == '\n')) ++at;
+    if (at >= C.Size) break;
+    size_t end = at;
+    while (end < C.Size && At(end) != '\r' && At(end) != '\n') ++end;
+    size_t a = at, b = end;
+    while (a < b && (At(a) == ' ' || At(a) == '\t')) ++a;
+    while (b > a && (At(b - 1) == ' ' || At(b - 1) == '\t')) --b;
+    if (b - a == 3 && std::toupper(At(a)) == 'E' && std::toupper(At(a + 1)) == 'O' &&
+        std::toupper(At(a + 2)) == 'P') {
+      bodyEnd = at;
+      next = end;
+      break;
+    }
+    ++lines;
+    at = end;
+  }
+  if (bodyEnd == C.Size)
+    C.Find(fsWarning, AAt, "DOWNLOAD program \"" + name + "\" has no EOP; the rest of the job is its body");
+  FFiles[FileKey(name)] = {lineEnd, bodyEnd - lineEnd, true};
+  C.Add(AAt, next - AAt, "DOWNLOAD", "program \"" + name + "\", " + Num(lines) + " lines", lsNoVisibleEffect);
+  return next;
+}
+
+// PUTBMP x,y,"NAME"[,bpp,contrast] and PUTPCX x,y,"NAME": a picture the
+// job downloaded, its top left corner at x,y.
+void TTspl::PutPicture(const std::string& AWord, const std::vector<TArg>& AArgs, size_t AAt) {
+  TListingStatus& status = C.Listing.Lines().back().Status;
+  if (!NeedArgs(AArgs, 3, AWord, AAt)) {
+    status = lsNotDrawn;
+    return;
+  }
+  const auto f = FFiles.find(FileKey(AArgs[2].Text));
+  if (f == FFiles.end() || f->second.Program) {
+    status = lsNotDrawn;
+    C.Find(fsWarning, AAt,
+           AWord + " \"" + AArgs[2].Text +
+               "\": the job downloads no such file (one stored in the printer is not drawn)");
+    return;
+  }
+  const TPicture pic = AWord == "PUTBMP"
+                           ? ReadBmp(C.Data + f->second.From, f->second.Size, C.Options.MaxLabelDots)
+                           : ReadPcx(C.Data + f->second.From, f->second.Size, C.Options.MaxLabelDots);
+  if (!pic.Error.empty()) {
+    status = lsNotDrawn;
+    C.Find(fsWarning, AAt, AWord + " \"" + AArgs[2].Text + "\": " + pic.Error);
+    return;
+  }
+  Label(AAt).DrawMask(X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), pic.Dots.data(), pic.Width, pic.Height);
+  CheckClip(AAt, AWord);
+}
+
 void TTspl::Print(const std::vector<TArg>& AArgs, size_t AAt) {
   const long long sets = IntArg(AArgs, 0, 1), copies = IntArg(AArgs, 1, 1);
   FPrinted = true;
@@ -620,6 +914,10 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
     ANext = Bitmap(AAt, AArgsFrom);
     return;
   }
+  if (word == "DOWNLOAD") {
+    ANext = Download(AAt, AArgsFrom);
+    return;
+  }
   std::vector<TArg> args;
   const bool parsed = ParseArgs(AArgsFrom, AEnd, args);
   std::string shown = TextToUtf8(TextState(), C.Data + AArgsFrom, AEnd - AArgsFrom);
@@ -649,6 +947,7 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
       FLabel.reset();
     }
   } else if (word == "GAP" || word == "BLINE") {
+    C.Listing.Lines().back().Status = lsNoVisibleEffect;
     int a = 0, b = 0;
     if (args.size() != 2 || !Dimension(args[0].Text, a) || !Dimension(args[1].Text, b))
       C.Find(fsWarning, AAt, word + " needs two distances");
@@ -706,20 +1005,71 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
         if (q <= r * r && q >= inner * inner) page.SetDot(x0 + x, y0 + y, true, dmSet);
       }
     CheckClip(AAt, word);
+  } else if (word == "ELLIPSE") {
+    if (!NeedArgs(args, 5, word, AAt)) return;
+    const int w = static_cast<int>(std::clamp<long long>(IntArg(args, 2, 0), 0, C.Options.MaxLabelDots));
+    const int h = static_cast<int>(std::clamp<long long>(IntArg(args, 3, 0), 0, C.Options.MaxLabelDots));
+    const int t = static_cast<int>(std::clamp<long long>(IntArg(args, 4, 1), 1, C.Options.MaxLabelDots));
+    const int x0 = X(IntArg(args, 0, 0)), y0 = Y(IntArg(args, 1, 0));
+    TRenderPage& page = Label(AAt);
+    // The ring between the ellipse in the w x h box and the one t dots inside it.
+    const double a = w / 2.0, b = h / 2.0, ia = a - t, ib = b - t;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const double dx = x + 0.5 - a, dy = y + 0.5 - b;
+        if ((dx * dx) / (a * a) + (dy * dy) / (b * b) > 1) continue;
+        if (ia > 0 && ib > 0 && (dx * dx) / (ia * ia) + (dy * dy) / (ib * ib) < 1) continue;
+        page.SetDot(x0 + x, y0 + y, true, dmSet);
+      }
+    CheckClip(AAt, word);
+  } else if (word == "PUTBMP" || word == "PUTPCX") {
+    PutPicture(word, args, AAt);
+  } else if (word == "RUN" ||
+             (FFiles.count(FileKey(word + ".BAS")) && FFiles[FileKey(word + ".BAS")].Program)) {
+    // A downloaded program, by RUN "NAME.BAS" or by its name.
+    const std::string key =
+        word == "RUN" ? FileKey(args.empty() ? std::string() : args[0].Text) : FileKey(word + ".BAS");
+    const auto f = FFiles.find(key);
+    if (f == FFiles.end() || !f->second.Program) {
+      C.Listing.Lines().back().Status = lsNotDrawn;
+      C.Find(fsWarning, AAt,
+             "RUN: the job downloads no program \"" + (args.empty() ? std::string() : args[0].Text) + "\"");
+      return;
+    }
+    if (FRunDepth >= 4) {
+      C.Listing.Lines().back().Status = lsNotDrawn;
+      if (!FDepthReported) C.Find(fsWarning, AAt, "programs calling programs more than 4 deep are not run");
+      FDepthReported = true;
+      return;
+    }
+    if (FProgramLines >= kMaxProgramLines) {
+      C.Listing.Lines().back().Status = lsNotDrawn;
+      ProgramLimit(AAt);
+      return;
+    }
+    ++FRunDepth;
+    TRenderLanguage next = rlAuto;
+    RunLines(f->second.From, f->second.From + f->second.Size, next);
+    --FRunDepth;
   } else if (word == "PRINT") {
     Print(args, AAt);
   } else if (word == "CODEPAGE") {
     CodePage(args, AAt);
   } else if (word == "SOUND") {
+    C.Listing.Lines().back().Status = lsNoVisibleEffect;
     FMarks.push_back({0, "sound " + Num(IntArg(args, 0, 0)) + "," + Num(IntArg(args, 1, 0))});
   } else if (word == "CUT") {
+    C.Listing.Lines().back().Status = lsNoVisibleEffect;
     FMarks.push_back({FHeight, "cut"});
   } else if (word == "DENSITY" || word == "SPEED" || word == "SET" || word == "OFFSET" || word == "SHIFT" ||
              word == "HOME" || word == "FORMFEED" || word == "FEED" || word == "BACKFEED" ||
              word == "BACKUP" || word == "LIMITFEED" || word == "EOP" || word == "INITIALPRINTER" ||
              word == "SELFTEST" || word == "KILL" || word == "MOVE" || word == "CLEAR") {
-    // Printer settings and paper movement: no dots on the label.
+    // Printer settings and paper movement: no dots on the label (a self
+    // test prints a page of its own, which is not drawn).
+    C.Listing.Lines().back().Status = word == "SELFTEST" ? lsNotDrawn : lsNoVisibleEffect;
   } else {
+    C.Listing.Lines().back().Status = lsNotDrawn;
     C.Listing.Lines().back().Mnemonic = "?";
     C.Listing.Lines().back().Arguments = word + " " + shown;
     C.Find(fsWarning, AAt, "unknown command " + word);
@@ -728,7 +1078,16 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
 
 size_t TTspl::Run(size_t AAt, TRenderLanguage& ANext) {
   ANext = rlAuto;
-  while (AAt < C.Size) {
+  AAt = RunLines(AAt, C.Size, ANext);
+  if (FAnyCommand && !FPrinted)
+    C.Find(fsError, C.Size, "the TSPL job has no PRINT: the printer prints nothing");
+  else if (FDrawnSincePrint)
+    C.Find(fsWarning, C.Size, "drawing after the last PRINT is not printed");
+  return AAt;
+}
+
+size_t TTspl::RunLines(size_t AAt, size_t ATo, TRenderLanguage& ANext) {
+  while (AAt < ATo) {
     const uint8_t b = At(AAt);
     if (b == '\r' || b == '\n' || b == ' ' || b == '\t') {
       ++AAt;
@@ -739,32 +1098,33 @@ size_t TTspl::Run(size_t AAt, TRenderLanguage& ANext) {
     if (b == 0x10 && SwitchFrameAt(C.Data + AAt, C.Size - AAt, value, sumOk)) {
       const TRenderLanguage lang = ApplySwitchFrame(C, AAt);
       AAt += 8;
-      if (lang == rlEscPos) {
+      if (lang == rlEscPos && FRunDepth == 0) {
         ANext = rlEscPos;
         break;
       }
       continue;
     }
     size_t end = AAt;
-    while (end < C.Size && At(end) != '\r' && At(end) != '\n') ++end;
+    while (end < ATo && At(end) != '\r' && At(end) != '\n') ++end;
     size_t w = AAt;
     while (w < end && (std::isalnum(At(w)) || At(w) == '_')) ++w;
     FAnyCommand = true;
     if (w == AAt || w - AAt > 20) {
-      C.Add(AAt, end - AAt, "?", TextToUtf8(TextState(), C.Data + AAt, std::min<size_t>(end - AAt, 40)));
+      C.Add(AAt, end - AAt, "?", TextToUtf8(TextState(), C.Data + AAt, std::min<size_t>(end - AAt, 40)),
+            lsNotDrawn);
       C.Find(fsWarning, AAt, "not a TSPL command: " + HexBytes(C.Data + AAt, std::min<size_t>(end - AAt, 8)));
       AAt = end;
       continue;
     }
     const std::string word(reinterpret_cast<const char*>(C.Data) + AAt, w - AAt);
+    if (FRunDepth > 0 && ++FProgramLines > kMaxProgramLines) {
+      ProgramLimit(AAt);
+      break;
+    }
     size_t next = end;
     Command(word, AAt, w, end, next);
     AAt = std::max(next, AAt + 1);
   }
-  if (FAnyCommand && !FPrinted)
-    C.Find(fsError, C.Size, "the TSPL job has no PRINT: the printer prints nothing");
-  else if (FDrawnSincePrint)
-    C.Find(fsWarning, C.Size, "drawing after the last PRINT is not printed");
   return AAt;
 }
 
