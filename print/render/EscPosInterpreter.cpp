@@ -27,6 +27,60 @@ struct TUserChar {
 
 std::string Num(long long AValue) { return std::to_string(AValue); }
 
+const char* SymbolName(int ACn) {
+  switch (ACn) {
+    case 48:
+      return "PDF417";
+    case 49:
+      return "QR code";
+    case 50:
+      return "MaxiCode";
+    case 51:
+      return "GS1 DataBar";
+    case 52:
+      return "composite symbol";
+    case 53:
+      return "Aztec code";
+    case 54:
+      return "DataMatrix";
+    default:
+      return "2D symbol";
+  }
+}
+
+// Epson's GS1 data: "(" and ")" around each application identifier (HRI
+// only), {1 FNC1, "*" skipped, {( {) {* {{ the characters themselves.
+bool EpsonGs1(const std::string& AData, std::string& AOut, std::string& AError) {
+  std::string t;
+  for (size_t i = 0; i < AData.size(); ++i) {
+    const char c = AData[i];
+    if (c == '{' && i + 1 < AData.size()) {
+      const char f = AData[++i];
+      if (f == '1')
+        t += '\x1d';
+      else if (f == '(' || f == ')' || f == '*' || f == '{')
+        t += f;
+      else {
+        AError = std::string("GS1 data has an unknown function {") + f;
+        return false;
+      }
+    } else if (c == '(') {
+      t += '[';
+    } else if (c == ')') {
+      t += ']';
+    } else if (c != '*') {
+      t += c;
+    }
+  }
+  if (!t.empty() && t[0] == '[') {
+    t.erase(std::remove(t.begin(), t.end(), '\x1d'), t.end());
+    AOut = t;
+    return true;
+  }
+  if (!t.empty() && t[0] == '\x1d') t.erase(0, 1);
+  return Gs1ToBracketed(t, "\x1d", AOut, AError);
+}
+
 // Something waiting in the line buffer: a character or a bit image, as
 // dots already scaled.
 struct TLineItem {
@@ -74,6 +128,7 @@ class TEscPos {
     FHriPosition = 0;
     FHriFontB = false;
     FTabs.clear();
+    F2D = T2DSettings();
   }
 
   // Upside-down and italic printing, downloaded characters and page mode
@@ -197,7 +252,10 @@ class TEscPos {
   void Raster(size_t AAt, const uint8_t* ARows, int ARowBytes, int AWidth, int AHeight, int AScaleX,
               int AScaleY);
   void Barcode(size_t AAt, int AType, const std::string& AData);
-  void QrPrint(size_t AAt);
+  // Draws a two-dimensional symbol, each cell AScaleX x AScaleY dots, or
+  // nothing when it is wider than the printable area (an error finding).
+  void PrintSymbol(size_t AAt, const std::string& AName, const TMatrixCode& ACode, int AScaleX, int AScaleY);
+  void SymbolPrint(size_t AAt, int ACn);
   size_t Graphics(size_t AAt, size_t AHeader, size_t ALength);
   size_t TwoD(size_t AAt, size_t ALength);
   void DrawHri(const std::string& AText, int AX, int AY);
@@ -234,10 +292,21 @@ class TEscPos {
   std::vector<int> FTabs;
   const TCodePage* FCodePage = nullptr;  // ESC t
   int FInternational = 0;                // ESC R
-  // GS ( k QR settings and symbol data.
-  int FQrModule = 3, FQrEcc = 1;
-  std::string FQrData;
-  bool FQrStored = false;
+  // GS ( k settings of each symbol and the symbol storage areas (by cn -
+  // 48); ESC @ resets them.
+  struct T2DSettings {
+    int QrModel = 50, QrModule = 3, QrEcc = 1;
+    int PdfColumns = 0, PdfRows = 0, PdfModule = 3, PdfRowHeight = 3, PdfEccLevel = -1, PdfEccPercent = 10;
+    bool PdfTruncated = false;
+    int MaxiMode = 2;
+    int DataBarModule = 2, DataBarMaxWidth = 0, DataBarType = 72;
+    bool AztecCompact = false;
+    int AztecLayers = 0, AztecModule = 3, AztecEcc = 23;
+    bool DmRectangle = false;
+    int DmD1 = 0, DmD2 = 0, DmModule = 3;
+    std::string Data[7];
+    bool Stored[7] = {};
+  } F2D;
   // GS ( L graphics in the print buffer.
   std::vector<uint8_t> FGraphic;
   int FGraphicW = 0, FGraphicH = 0, FGraphicSX = 1, FGraphicSY = 1;
@@ -605,14 +674,22 @@ void TEscPos::DrawHri(const std::string& AText, int AX, int AY) {
 
 void TEscPos::Barcode(size_t AAt, int AType, const std::string& AData) {
   if (!FLine.empty()) PrintLine(-1, AAt);
-  static const TCodeFamily kFamily[] = {cfUpcEan, cfUpcEan,  cfUpcEan, cfUpcEan, cfCode39,
-                                        cfItf,    cfCodabar, cfCode93, cfCode128};
-  if (!C.ProfileDraws(kFamily[AType], AAt)) return;
-  static const int kSymbology[] = {BARCODE_UPCA,    BARCODE_UPCE,   BARCODE_EANX,
-                                   BARCODE_EANX,    BARCODE_CODE39, BARCODE_C25INTER,
-                                   BARCODE_CODABAR, BARCODE_CODE93, BARCODE_CODE128};
-  const int symbology = kSymbology[AType];
+  static const int kSymbology[] = {BARCODE_UPCA,     BARCODE_UPCE,     BARCODE_EANX,     BARCODE_EANX,
+                                   BARCODE_CODE39,   BARCODE_C25INTER, BARCODE_CODABAR,  BARCODE_CODE93,
+                                   BARCODE_CODE128,  BARCODE_GS1_128,  BARCODE_DBAR_OMN, BARCODE_DBAR_OMN,
+                                   BARCODE_DBAR_LTD, BARCODE_DBAR_EXP};
+  int symbology = kSymbology[AType];
+  if (!C.ProfileDraws(static_cast<TCodeFamily>(EscPosBarcodeFamily(AType)), AAt)) return;
   std::string data = AData;
+  // EAN-8 is 7 digits and its check digit, or the 7 alone.
+  if (AType == 3) {
+    if (data.size() == 8) symbology = BARCODE_EANX_CHK;
+    const bool digits = std::all_of(data.begin(), data.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits && data.size() != 7 && data.size() != 8) {
+      C.Find(fsWarning, AAt, "barcode not printed: EAN-8 takes 7 digits, or 8 with the check digit");
+      return;
+    }
+  }
   if (AType == 4 && data.size() >= 2 && data.front() == '*' && data.back() == '*')
     data = data.substr(1, data.size() - 2);
   if (AType == 8) {
@@ -646,7 +723,20 @@ void TEscPos::Barcode(size_t AAt, int AType, const std::string& AData) {
     }
     data = plain;
   }
-  const TLinearCode code = EncodeLinearCode(symbology, data);
+  TLinearCode code;
+  if (AType == 9 || AType == 13) {
+    std::string gs1, error;
+    if (!EpsonGs1(data, gs1, error))
+      code.Error = error;
+    else if (AType == 9)
+      code = EncodeLinearCode(BARCODE_GS1_128, gs1, 0, true);
+    else
+      code = EncodeDataBarLinear(dbExpanded, gs1);
+  } else if (AType >= 10 && AType <= 12) {
+    code = EncodeDataBarLinear(AType == 10 ? dbOmnidirectional : AType == 11 ? dbTruncated : dbLimited, data);
+  } else {
+    code = EncodeLinearCode(symbology, data);
+  }
   if (!code.Ok) {
     C.Find(fsWarning, AAt, "barcode not printed: " + code.Error);
     return;
@@ -656,10 +746,12 @@ void TEscPos::Barcode(size_t AAt, int AType, const std::string& AData) {
   const std::vector<uint8_t> dots = LinearCodeDots(code, IsTwoWidthSymbology(symbology), module,
                                                    module <= 6 ? kWide[module] : module * 5 / 2);
   const int w = static_cast<int>(dots.size());
-  if (w > AreaWidth())
-    C.Find(
-        fsWarning, AAt,
-        "barcode " + Num(w) + " dots wide does not fit the printable width of " + Num(AreaWidth()) + " dots");
+  if (w > AreaWidth()) {
+    C.Find(fsError, AAt,
+           "barcode " + Num(w) + " dots wide does not fit the printable width of " + Num(AreaWidth()) +
+               " dots: nothing is printed");
+    return;
+  }
   const int x = AlignedX(w);
   const int hriH = FHriFontB ? kFontBHeight : kFontAHeight;
   const std::string hri = code.Text.empty() ? data : code.Text;
@@ -679,25 +771,98 @@ void TEscPos::Barcode(size_t AAt, int AType, const std::string& AData) {
   }
 }
 
-void TEscPos::QrPrint(size_t AAt) {
+void TEscPos::PrintSymbol(size_t AAt, const std::string& AName, const TMatrixCode& ACode, int AScaleX,
+                          int AScaleY) {
+  const int w = ACode.Width * AScaleX;
+  if (w > AreaWidth()) {
+    C.Find(fsError, AAt,
+           AName + " " + Num(w) + " dots wide does not fit the printable width of " + Num(AreaWidth()) +
+               " dots: nothing is printed");
+    return;
+  }
+  Page().DrawMask(AlignedX(w), FY, ACode.Modules.data(), ACode.Width, ACode.Height, AScaleX, AScaleY);
+  Feed(ACode.Height * AScaleY, AAt);
+}
+
+void TEscPos::SymbolPrint(size_t AAt, int ACn) {
   if (!FLine.empty()) PrintLine(-1, AAt);
-  if (!FQrStored) {
-    C.Find(fsWarning, AAt, "QR code printed with no data stored");
+  const int slot = ACn - 48;
+  const std::string name = SymbolName(ACn);
+  if (!C.ProfileDraws(static_cast<TCodeFamily>(EscPosSymbolFamily(ACn, F2D.QrModel)), AAt)) return;
+  if (!F2D.Stored[slot]) {
+    C.Find(fsWarning, AAt, name + " printed with no data stored");
     return;
   }
-  if (!C.ProfileDraws(cfQr, AAt)) return;
-  const TMatrixCode code = EncodeQrCode(FQrData, FQrEcc);
+  const std::string& data = F2D.Data[slot];
+  TMatrixCode code;
+  int sx = 1, sy = 1;
+  switch (ACn) {
+    case 48: {
+      TPdf417Options o;
+      o.Columns = F2D.PdfColumns;
+      o.Rows = F2D.PdfRows;
+      o.EccLevel = F2D.PdfEccLevel;
+      o.EccPercent = F2D.PdfEccPercent;
+      o.Truncated = F2D.PdfTruncated;
+      code = EncodePdf417(data, o);
+      if (code.Ok && o.Columns == 0 && code.Width * F2D.PdfModule > AreaWidth()) {
+        // Automatic columns fill at most the printable area.
+        o.Columns = std::clamp((AreaWidth() / F2D.PdfModule - (o.Truncated ? 35 : 69)) / 17, 1, 30);
+        code = EncodePdf417(data, o);
+      }
+      sx = F2D.PdfModule;
+      sy = F2D.PdfModule * F2D.PdfRowHeight;
+      break;
+    }
+    case 49:
+      if (F2D.QrModel == 51) {
+        if (F2D.QrEcc == 4) C.Find(fsInfo, AAt, "Micro QR has no error correction level H; Q is used");
+        code = EncodeMicroQrCode(data, std::min(F2D.QrEcc, 3));
+      } else {
+        if (F2D.QrModel == 49)
+          C.Find(fsInfo, AAt, "QR code model 1 is drawn as model 2 (the same data; libzint has no model 1)");
+        code = EncodeQrCode(data, F2D.QrEcc);
+      }
+      sx = sy = F2D.QrModule;
+      break;
+    case 50:
+      code = EncodeMaxiCode(F2D.MaxiMode, data);
+      break;
+    case 51: {
+      const int type = F2D.DataBarType;
+      if (type == 76) {
+        std::string gs1, error;
+        if (!EpsonGs1(data, gs1, error)) {
+          code.Error = error;
+          break;
+        }
+        // Segment pairs per row from the widest the symbol may be.
+        int columns = 0;
+        if (F2D.DataBarMaxWidth > 0)
+          columns = std::clamp(F2D.DataBarMaxWidth / F2D.DataBarModule / 49, 1, 11);
+        code = EncodeDataBar(dbExpandedStacked, gs1, columns);
+      } else {
+        code = EncodeDataBar(type == 73 ? dbStackedOmnidirectional : dbStacked, data);
+      }
+      sx = sy = F2D.DataBarModule;
+      break;
+    }
+    case 53:
+      code = EncodeAztec(data, F2D.AztecCompact ? 1 : 0, F2D.AztecLayers, F2D.AztecEcc);
+      sx = sy = F2D.AztecModule;
+      break;
+    case 54:
+      code = EncodeDataMatrix(data, F2D.DmRectangle, F2D.DmD1, F2D.DmD2);
+      sx = sy = F2D.DmModule;
+      break;
+    default:
+      return;
+  }
   if (!code.Ok) {
-    C.Find(fsWarning, AAt, "QR code not printed: " + code.Error);
+    C.Find(fsWarning, AAt, name + " not printed: " + code.Error);
     return;
   }
-  const int w = code.Size * FQrModule;
-  if (w > AreaWidth())
-    C.Find(
-        fsWarning, AAt,
-        "QR code " + Num(w) + " dots wide does not fit the printable width of " + Num(AreaWidth()) + " dots");
-  Page().DrawMask(AlignedX(w), FY, code.Modules.data(), code.Size, code.Size, FQrModule, FQrModule);
-  Feed(w, AAt);
+  PrintSymbol(AAt, name, code, sx, sy);
 }
 
 // GS ( L / GS 8 L: AHeader bytes before m fn, ALength parameter bytes.
@@ -759,42 +924,230 @@ size_t TEscPos::TwoD(size_t AAt, size_t ALength) {
   }
   const uint8_t* p = C.Data + AAt + 5;
   const uint8_t cn = p[0], fn = p[1];
-  if (cn != 49) {
-    static const TCodeFamily kFamilies[] = {cfPdf417,     cfQr,    cfMaxiCode,  cfGs1DataBar,
-                                            cfGs1DataBar, cfAztec, cfDataMatrix};
-    if (fn == 81 && cn >= 48 && cn <= 54) C.ProfileDraws(kFamilies[cn - 48], AAt);
-    C.Add(AAt, end - AAt, "GS ( k", "symbol " + Num(cn) + " function " + Num(fn) + " (not drawn)");
-    C.Find(fsInfo, AAt, "2D symbol " + Num(cn) + " is not drawn");
+  // Parameter i after cn fn, or -1 when the command is too short for it.
+  auto arg = [&](size_t AIndex) -> int { return ALength > AIndex + 2 ? p[AIndex + 2] : -1; };
+  auto list = [&](const std::string& AText) { C.Add(AAt, end - AAt, "GS ( k", AText); };
+  auto badValue = [&](const std::string& AWhat, int AValue) {
+    C.Find(fsWarning, AAt,
+           std::string(SymbolName(cn)) + " " + AWhat + " " + Num(AValue) + " is out of range; ignored");
+  };
+  if (cn < 48 || cn > 54 || cn == 52) {
+    list(std::string(cn == 52 ? "composite symbol" : "symbol " + Num(cn)) + " function " + Num(fn) +
+         " (not drawn)");
+    C.Find(fsInfo, AAt,
+           (cn == 52 ? std::string("composite symbols are") : "2D symbol " + Num(cn) + " is") + " not drawn");
     return end;
   }
-  switch (fn) {
-    case 65:
-      C.Add(AAt, end - AAt, "GS ( k", "QR model " + Num(ALength >= 3 ? p[2] - 48 : 0));
-      break;
-    case 67:
-      if (ALength >= 3) FQrModule = std::clamp<int>(p[2], 1, 16);
-      C.Add(AAt, end - AAt, "GS ( k", "QR module size " + Num(FQrModule));
-      break;
-    case 69: {
-      if (ALength >= 3 && p[2] >= 48 && p[2] <= 51) FQrEcc = p[2] - 47;
-      static const char* const kLevel[] = {"", "L", "M", "Q", "H"};
-      C.Add(AAt, end - AAt, "GS ( k", std::string("QR error correction ") + kLevel[FQrEcc]);
-      break;
+  const std::string name = SymbolName(cn);
+  const int slot = cn - 48;
+  if (fn == 80) {
+    // Store: m (48), for GS1 DataBar the symbol type, then the data.
+    size_t from = 3;
+    if (cn == 51) {
+      const int type = arg(1);
+      if (type == 72 || type == 73 || type == 76)
+        F2D.DataBarType = type;
+      else
+        badValue("type", type);
+      from = 4;
     }
-    case 80:
-      FQrData.assign(reinterpret_cast<const char*>(p) + std::min<size_t>(3, ALength),
-                     reinterpret_cast<const char*>(p) + ALength);
-      FQrStored = true;
-      C.Add(AAt, end - AAt, "GS ( k", "QR store " + Num(FQrData.size()) + " bytes");
+    F2D.Data[slot].assign(reinterpret_cast<const char*>(p) + std::min(from, ALength),
+                          reinterpret_cast<const char*>(p) + ALength);
+    F2D.Stored[slot] = true;
+    list(name + " store " + Num(F2D.Data[slot].size()) + " bytes");
+    return end;
+  }
+  if (fn == 81) {
+    list(name + " print");
+    SymbolPrint(AAt, cn);
+    return end;
+  }
+  if (fn == 82) {
+    list(name + " transmit size information (no dots change)");
+    return end;
+  }
+  const int n = arg(0);
+  switch (cn) {
+    case 48:  // PDF417
+      switch (fn) {
+        case 65:
+          if (n >= 0 && n <= 30)
+            F2D.PdfColumns = n;
+          else
+            badValue("columns", n);
+          list("PDF417 columns " + (F2D.PdfColumns ? Num(F2D.PdfColumns) : std::string("automatic")));
+          return end;
+        case 66:
+          if (n == 0 || (n >= 3 && n <= 90))
+            F2D.PdfRows = n;
+          else
+            badValue("rows", n);
+          list("PDF417 rows " + (F2D.PdfRows ? Num(F2D.PdfRows) : std::string("automatic")));
+          return end;
+        case 67:
+          if (n >= 2 && n <= 8)
+            F2D.PdfModule = n;
+          else
+            badValue("module width", n);
+          list("PDF417 module width " + Num(F2D.PdfModule) + " dots");
+          return end;
+        case 68:
+          if (n >= 2 && n <= 8)
+            F2D.PdfRowHeight = n;
+          else
+            badValue("row height", n);
+          list("PDF417 row height " + Num(F2D.PdfRowHeight) + " x module width");
+          return end;
+        case 69: {
+          const int v = arg(1);
+          if (n == 48 && v >= 48 && v <= 56) {
+            F2D.PdfEccLevel = v - 48;
+          } else if (n == 49 && v >= 1 && v <= 40) {
+            F2D.PdfEccLevel = -1;
+            F2D.PdfEccPercent = v * 10;
+          } else {
+            badValue("error correction", v);
+          }
+          list(F2D.PdfEccLevel >= 0 ? "PDF417 error correction level " + Num(F2D.PdfEccLevel)
+                                    : "PDF417 error correction " + Num(F2D.PdfEccPercent) + "% of the data");
+          return end;
+        }
+        case 70:
+          if (n == 0 || n == 48 || n == 1 || n == 49)
+            F2D.PdfTruncated = n & 1;
+          else
+            badValue("option", n);
+          list(F2D.PdfTruncated ? "PDF417 truncated" : "PDF417 standard");
+          return end;
+        default:
+          break;
+      }
       break;
-    case 81:
-      C.Add(AAt, end - AAt, "GS ( k", "QR print");
-      QrPrint(AAt);
+    case 49:  // QR code
+      switch (fn) {
+        case 65:
+          if (n < 49 || n > 51) {
+            badValue("model", n);
+          } else if (!C.Options.PrinterProfile().HasCode(
+                         static_cast<TCodeFamily>(EscPosSymbolFamily(49, n)))) {
+            // The printer ignores a model it does not have and keeps the one in force.
+            C.Find(fsWarning, AAt,
+                   std::string(n == 51 ? "Micro QR" : "QR code model 1") + " is not a code the " +
+                       C.Options.PrinterProfile().Name + " printer draws: the model selection is ignored");
+          } else {
+            F2D.QrModel = n;
+          }
+          list(F2D.QrModel == 51 ? std::string("QR model Micro QR") : "QR model " + Num(F2D.QrModel - 48));
+          return end;
+        case 67:
+          if (n >= 1 && n <= 16)
+            F2D.QrModule = n;
+          else
+            badValue("module size", n);
+          list("QR module size " + Num(F2D.QrModule));
+          return end;
+        case 69: {
+          if (n >= 48 && n <= 51)
+            F2D.QrEcc = n - 47;
+          else
+            badValue("error correction", n);
+          static const char* const kLevel[] = {"", "L", "M", "Q", "H"};
+          list(std::string("QR error correction ") + kLevel[F2D.QrEcc]);
+          return end;
+        }
+        default:
+          break;
+      }
+      break;
+    case 50:  // MaxiCode
+      if (fn == 65) {
+        if (n >= 50 && n <= 54)
+          F2D.MaxiMode = n - 48;
+        else
+          badValue("mode", n);
+        list("MaxiCode mode " + Num(F2D.MaxiMode));
+        return end;
+      }
+      break;
+    case 51:  // GS1 DataBar (stacked)
+      if (fn == 67) {
+        if (n >= 2 && n <= 8)
+          F2D.DataBarModule = n;
+        else
+          badValue("module width", n);
+        list("GS1 DataBar module width " + Num(F2D.DataBarModule) + " dots");
+        return end;
+      }
+      if (fn == 71) {
+        const int w = n < 0 ? -1 : n | (std::max(0, arg(1)) << 8);
+        if (w == 0 || (w >= 106 && w <= 3200))
+          F2D.DataBarMaxWidth = w;
+        else
+          badValue("maximum width", w);
+        list("GS1 DataBar Expanded Stacked maximum width " +
+             (F2D.DataBarMaxWidth ? Num(F2D.DataBarMaxWidth) + " dots" : std::string("automatic")));
+        return end;
+      }
+      break;
+    case 53:  // Aztec
+      if (fn == 66) {
+        const int layers = arg(1);
+        const bool compact = n == 1 || n == 49;
+        if ((n == 0 || n == 48 || compact) && layers >= 0 && layers <= (compact ? 4 : 32)) {
+          F2D.AztecCompact = compact;
+          F2D.AztecLayers = layers;
+        } else {
+          badValue("mode and layers", layers);
+        }
+        list(std::string("Aztec ") + (F2D.AztecCompact ? "compact" : "full range") + ", " +
+             (F2D.AztecLayers ? Num(F2D.AztecLayers) + " layers" : std::string("layers automatic")));
+        return end;
+      }
+      if (fn == 67) {
+        if (n >= 2 && n <= 16)
+          F2D.AztecModule = n;
+        else
+          badValue("module size", n);
+        list("Aztec module size " + Num(F2D.AztecModule));
+        return end;
+      }
+      if (fn == 69) {
+        if (n >= 5 && n <= 95)
+          F2D.AztecEcc = n;
+        else
+          badValue("error correction", n);
+        list("Aztec error correction " + Num(F2D.AztecEcc) + "%");
+        return end;
+      }
+      break;
+    case 54:  // DataMatrix
+      if (fn == 66) {
+        const int d1 = arg(1), d2 = arg(2);
+        if ((n == 0 || n == 48 || n == 1 || n == 49) && d1 >= 0 && d2 >= 0) {
+          F2D.DmRectangle = n & 1;
+          F2D.DmD1 = d1;
+          F2D.DmD2 = d2;
+        } else {
+          badValue("symbol type", n);
+        }
+        list(std::string("DataMatrix ") + (F2D.DmRectangle ? "rectangle" : "square") +
+             (F2D.DmD1 || F2D.DmD2 ? " " + Num(F2D.DmD1) + " x " + Num(F2D.DmD2)
+                                   : std::string(", size automatic")));
+        return end;
+      }
+      if (fn == 67) {
+        if (n >= 2 && n <= 16)
+          F2D.DmModule = n;
+        else
+          badValue("module size", n);
+        list("DataMatrix module size " + Num(F2D.DmModule));
+        return end;
+      }
       break;
     default:
-      C.Add(AAt, end - AAt, "GS ( k", "QR function " + Num(fn));
       break;
   }
+  list(name + " function " + Num(fn) + " (no dots change)");
   return end;
 }
 
@@ -1189,8 +1542,20 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
     case 'k': {
       if (!need(3)) return Truncated(AAt, "GS k");
       const int m = At(AAt + 2);
-      static const char* const kNames[] = {"UPC-A", "UPC-E",   "EAN-13", "EAN-8",  "CODE39",
-                                           "ITF",   "CODABAR", "CODE93", "CODE128"};
+      static const char* const kNames[] = {"UPC-A",
+                                           "UPC-E",
+                                           "EAN-13",
+                                           "EAN-8",
+                                           "CODE39",
+                                           "ITF",
+                                           "CODABAR",
+                                           "CODE93",
+                                           "CODE128",
+                                           "GS1-128",
+                                           "GS1 DataBar Omnidirectional",
+                                           "GS1 DataBar Truncated",
+                                           "GS1 DataBar Limited",
+                                           "GS1 DataBar Expanded"};
       if (m <= 6) {
         size_t i = AAt + 3;
         while (i < C.Size && At(i) != 0 && i - AAt < 300) ++i;
@@ -1204,10 +1569,16 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
         Barcode(AAt, m, data);
         return i + 1;
       }
-      if (m >= 65 && m <= 73) {
+      if (m >= 65 && m <= 79) {
         if (!need(4)) return Truncated(AAt, "GS k");
         const size_t n = At(AAt + 3);
         if (!need(4 + n)) return Truncated(AAt, "GS k");
+        if (m == 79) {
+          // Code 128 with automatic code sets, on the newest printers.
+          C.Add(AAt, 4 + n, "GS k", "type 79 (not drawn)");
+          C.Find(fsInfo, AAt, "GS k barcode type 79 is not drawn");
+          return AAt + 4 + n;
+        }
         const std::string data(reinterpret_cast<const char*>(C.Data) + AAt + 4, n);
         C.Add(AAt, 4 + n, "GS k",
               std::string(kNames[m - 65]) + " \"" + PrinterTextToUtf8(csGbk, C.Data + AAt + 4, n, false) +

@@ -270,6 +270,15 @@ class TTspl {
   void Block(const std::vector<TArg>& AArgs, size_t AAt);
   void Barcode(const std::vector<TArg>& AArgs, size_t AAt);
   void QrCode(const std::vector<TArg>& AArgs, size_t AAt);
+  void Pdf417(const std::vector<TArg>& AArgs, size_t AAt);
+  void DataMatrix(const std::vector<TArg>& AArgs, size_t AAt);
+  void Aztec(const std::vector<TArg>& AArgs, size_t AAt);
+  void MaxiCode(const std::vector<TArg>& AArgs, size_t AAt);
+  // Draws a code's mask (AW x AH cells, each AScaleX x AScaleY dots) at
+  // (AU, AV) in the frame rotated by ARotation around (AX, AY); a code that
+  // does not fit the label is not printed at all (an error finding).
+  void DrawCode(size_t AAt, const std::string& AName, int AX, int AY, int ARotation, int AU, int AV,
+                const uint8_t* AMask, int AW, int AH, int AScaleX, int AScaleY);
   size_t Bitmap(size_t AAt, size_t AArgsFrom);
   size_t Download(size_t AAt, size_t AArgsFrom);
   void PutPicture(const std::string& AWord, const std::vector<TArg>& AArgs, size_t AAt);
@@ -613,8 +622,16 @@ void TTspl::Barcode(const std::vector<TArg>& AArgs, size_t AAt) {
     option2 = 1;
   } else if (type == "93") {
     symbology = BARCODE_CODE93;
-  } else if (type == "EAN13" || type == "EAN8") {
+  } else if (type == "EAN13") {
     symbology = BARCODE_EANX;
+  } else if (type == "EAN8") {
+    // 7 digits, or 8 with the check digit (verified).
+    symbology = data.size() == 8 ? BARCODE_EANX_CHK : BARCODE_EANX;
+    const bool digits = std::all_of(data.begin(), data.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits && data.size() != 7 && data.size() != 8) {
+      C.Find(fsWarning, AAt, "barcode not printed: EAN8 takes 7 digits, or 8 with the check digit");
+      return;
+    }
   } else if (type == "UPCA") {
     symbology = BARCODE_UPCA;
   } else if (type == "UPCE") {
@@ -674,9 +691,8 @@ void TTspl::Barcode(const std::vector<TArg>& AArgs, size_t AAt) {
         mask[static_cast<size_t>(height + 2 + y) * maskW + tx + x] = text[static_cast<size_t>(y) * tw + x];
   }
   const int u = align == 2 ? -w / 2 : align == 3 ? -w : 0;
-  DrawRotatedMask(Label(AAt), X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), Rotation(IntArg(AArgs, 5, 0)),
-                  u, 0, mask.data(), maskW, total, 1, 1);
-  CheckClip(AAt, "BARCODE");
+  DrawCode(AAt, "BARCODE", X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), Rotation(IntArg(AArgs, 5, 0)), u,
+           0, mask.data(), maskW, total, 1, 1);
 }
 
 void TTspl::QrCode(const std::vector<TArg>& AArgs, size_t AAt) {
@@ -693,14 +709,287 @@ void TTspl::QrCode(const std::vector<TArg>& AArgs, size_t AAt) {
     const char m = static_cast<char>(std::toupper(static_cast<unsigned char>(data[0])));
     data.erase(0, m == 'B' ? std::min<size_t>(5, data.size()) : 1);
   }
+  // [model,mask,] after the rotation: M1 or M2, S0 to S8.
+  if (AArgs.size() >= 8 && (AArgs[6].Text == "M1" || AArgs[6].Text == "m1")) {
+    if (C.Options.PrinterProfile().HasCode(cfQrModel1))
+      C.Find(fsInfo, AAt, "QR code model 1 is drawn as model 2 (the same data; libzint has no model 1)");
+    else
+      C.Find(fsWarning, AAt,
+             "QR code model 1 is not a code the " + C.Options.PrinterProfile().Name +
+                 " printer draws: model 2 is printed");
+  }
   const TMatrixCode code = EncodeQrCode(data, ecc);
   if (!code.Ok) {
     C.Find(fsWarning, AAt, "QR code not printed: " + code.Error);
     return;
   }
-  DrawRotatedMask(Label(AAt), X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), Rotation(IntArg(AArgs, 5, 0)),
-                  0, 0, code.Modules.data(), code.Size, code.Size, cell, cell);
-  CheckClip(AAt, "QRCODE");
+  DrawCode(AAt, "QRCODE", X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), Rotation(IntArg(AArgs, 5, 0)), 0, 0,
+           code.Modules.data(), code.Width, code.Height, cell, cell);
+}
+
+void TTspl::DrawCode(size_t AAt, const std::string& AName, int AX, int AY, int ARotation, int AU, int AV,
+                     const uint8_t* AMask, int AW, int AH, int AScaleX, int AScaleY) {
+  TRenderPage& label = Label(AAt);
+  // The corners of the code on the label, as the rotated frame maps them.
+  const long long u0 = AU, v0 = AV, u1 = AU + static_cast<long long>(AW) * AScaleX - 1,
+                  v1 = AV + static_cast<long long>(AH) * AScaleY - 1;
+  long long x0, y0, x1, y1;
+  switch (ARotation) {
+    case 90:
+      x0 = AX - 1 - v1, x1 = AX - 1 - v0, y0 = AY + u0, y1 = AY + u1;
+      break;
+    case 180:
+      x0 = AX - 1 - u1, x1 = AX - 1 - u0, y0 = AY - 1 - v1, y1 = AY - 1 - v0;
+      break;
+    case 270:
+      x0 = AX + v0, x1 = AX + v1, y0 = AY - 1 - u1, y1 = AY - 1 - u0;
+      break;
+    default:
+      x0 = AX + u0, x1 = AX + u1, y0 = AY + v0, y1 = AY + v1;
+      break;
+  }
+  if (x0 < 0 || y0 < 0 || x1 >= label.Width() || y1 >= label.Height()) {
+    C.Find(fsError, AAt,
+           AName + " does not fit the label: it takes dots " + Num(x0) + "," + Num(y0) + " to " + Num(x1) +
+               "," + Num(y1) + " of a " + Num(label.Width()) + " x " + Num(label.Height()) +
+               "-dot label; nothing is printed");
+    return;
+  }
+  DrawRotatedMask(label, AX, AY, ARotation, AU, AV, AMask, AW, AH, AScaleX, AScaleY);
+}
+
+namespace {
+
+// A letter-prefixed option ("E4", "x6"): its letter (upper case) and value.
+bool LetterOption(const std::string& AText, char& ALetter, long long& AValue) {
+  if (AText.size() < 2 || !std::isalpha(static_cast<unsigned char>(AText[0]))) return false;
+  char* end = nullptr;
+  const long long v = std::strtoll(AText.c_str() + 1, &end, 10);
+  if (end == AText.c_str() + 1 || *end != '\0') return false;
+  ALetter = static_cast<char>(std::toupper(static_cast<unsigned char>(AText[0])));
+  AValue = v;
+  return true;
+}
+
+bool IsNumber(const std::string& AText) {
+  return !AText.empty() && AText.size() <= 9 && std::all_of(AText.begin(), AText.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c));
+  });
+}
+
+}  // namespace
+
+void TTspl::Pdf417(const std::vector<TArg>& AArgs, size_t AAt) {
+  if (!NeedArgs(AArgs, 6, "PDF417", AAt)) return;
+  if (!C.ProfileDraws(static_cast<TCodeFamily>(TsplCodeFamily("PDF417")), AAt)) return;
+  const int areaW = static_cast<int>(std::clamp<long long>(IntArg(AArgs, 2, 0), 0, 20000));
+  const int areaH = static_cast<int>(std::clamp<long long>(IntArg(AArgs, 3, 0), 0, 20000));
+  TPdf417Options o;
+  int module = 3, rowHeight = 0, centre = 0;
+  long long length = -1;
+  for (size_t i = 5; i + 1 < AArgs.size(); ++i) {
+    char letter = 0;
+    long long v = 0;
+    if (!LetterOption(AArgs[i].Text, letter, v)) {
+      C.Find(fsWarning, AAt, "PDF417 option \"" + AArgs[i].Text + "\" is not known; ignored");
+      continue;
+    }
+    switch (letter) {
+      case 'P':
+        break;  // compaction: the encoder picks the densest
+      case 'E':
+        o.EccLevel = static_cast<int>(std::clamp<long long>(v, 0, 8));
+        break;
+      case 'M':
+        centre = v == 1;
+        break;
+      case 'U':
+        // Ux,y,c: a human-readable line at x,y, c characters a line.
+        while (i + 2 < AArgs.size() && IsNumber(AArgs[i + 1].Text)) ++i;
+        C.Find(fsInfo, AAt, "the PDF417 human-readable line (U) is not drawn");
+        break;
+      case 'W':
+        module = static_cast<int>(std::clamp<long long>(v, 2, 9));
+        break;
+      case 'H':
+        rowHeight = static_cast<int>(std::clamp<long long>(v, 4, 99));
+        break;
+      case 'R':
+        o.Rows = static_cast<int>(std::clamp<long long>(v, 3, 90));
+        break;
+      case 'C':
+        o.Columns = static_cast<int>(std::clamp<long long>(v, 1, 30));
+        break;
+      case 'T':
+        o.Truncated = v == 1;
+        break;
+      case 'L':
+        length = std::clamp<long long>(v, 1, 2048);
+        break;
+      default:
+        C.Find(fsWarning, AAt, "PDF417 option \"" + AArgs[i].Text + "\" is not known; ignored");
+        break;
+    }
+  }
+  if (rowHeight == 0) rowHeight = module * 3;
+  std::string data = AArgs.back().Text;
+  if (length >= 0 && static_cast<size_t>(length) < data.size()) data.resize(static_cast<size_t>(length));
+  TMatrixCode code = EncodePdf417(data, o);
+  if (code.Ok && o.Columns == 0 && areaW > 0 && code.Width * module > areaW) {
+    // Automatic columns stay within the area when they can.
+    TPdf417Options narrower = o;
+    narrower.Columns = std::clamp((areaW / module - (o.Truncated ? 35 : 69)) / 17, 1, 30);
+    const TMatrixCode again = EncodePdf417(data, narrower);
+    if (again.Ok) code = again;
+  }
+  if (!code.Ok) {
+    C.Find(fsWarning, AAt, "PDF417 not printed: " + code.Error);
+    return;
+  }
+  const int w = code.Width * module, h = code.Height * rowHeight;
+  if ((areaW > 0 && w > areaW) || (areaH > 0 && h > areaH))
+    C.Find(fsWarning, AAt,
+           "PDF417 of " + Num(w) + " x " + Num(h) + " dots is larger than its " + Num(areaW) + " x " +
+               Num(areaH) + "-dot area");
+  const int u = centre ? std::max(0, (areaW - w) / 2) : 0, v = centre ? std::max(0, (areaH - h) / 2) : 0;
+  DrawCode(AAt, "PDF417", X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), Rotation(IntArg(AArgs, 4, 0)), u, v,
+           code.Modules.data(), code.Width, code.Height, module, rowHeight);
+}
+
+void TTspl::DataMatrix(const std::vector<TArg>& AArgs, size_t AAt) {
+  if (!NeedArgs(AArgs, 5, "DMATRIX", AAt)) return;
+  if (!C.ProfileDraws(static_cast<TCodeFamily>(TsplCodeFamily("DMATRIX")), AAt)) return;
+  const int areaW = static_cast<int>(std::clamp<long long>(IntArg(AArgs, 2, 0), 0, 20000));
+  const int areaH = static_cast<int>(std::clamp<long long>(IntArg(AArgs, 3, 0), 0, 20000));
+  int escape = -1, module = 0, rotation = 0, rows = 0, cols = 0, sizes = 0;
+  bool rectangle = false;
+  for (size_t i = 4; i + 1 < AArgs.size(); ++i) {
+    char letter = 0;
+    long long v = 0;
+    if (IsNumber(AArgs[i].Text)) {
+      // row, then col
+      (sizes++ == 0 ? rows : cols) =
+          static_cast<int>(std::clamp<long long>(std::atoll(AArgs[i].Text.c_str()), 0, 144));
+      continue;
+    }
+    if (!LetterOption(AArgs[i].Text, letter, v)) {
+      C.Find(fsWarning, AAt, "DMATRIX option \"" + AArgs[i].Text + "\" is not known; ignored");
+      continue;
+    }
+    if (letter == 'C')
+      escape = static_cast<int>(std::clamp<long long>(v, 0, 255));
+    else if (letter == 'X')
+      module = static_cast<int>(std::clamp<long long>(v, 1, 40));
+    else if (letter == 'R')
+      rotation = Rotation(v);
+    else if (letter == 'A')
+      rectangle = v == 1;
+    else
+      C.Find(fsWarning, AAt, "DMATRIX option \"" + AArgs[i].Text + "\" is not known; ignored");
+  }
+  if (sizes == 1) cols = rows;
+  // With an escape character: e1 FNC1, eX a control character (@ .. _),
+  // ednnn a byte, ee the character itself.
+  const std::string& text = AArgs.back().Text;
+  std::string data;
+  bool gs1 = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (escape < 0 || c != escape || i + 1 >= text.size()) {
+      data += static_cast<char>(c);
+      continue;
+    }
+    const unsigned char f = static_cast<unsigned char>(text[++i]);
+    if (f == '1') {
+      if (data.empty())
+        gs1 = true;
+      else
+        data += '\x1d';
+    } else if (f == 'd' && i + 3 < text.size() && IsNumber(text.substr(i + 1, 3))) {
+      data += static_cast<char>(std::min(255, std::atoi(text.substr(i + 1, 3).c_str())));
+      i += 3;
+    } else if (f >= '@' && f <= '_') {
+      data += static_cast<char>(f - '@');
+    } else {
+      data += static_cast<char>(f);
+    }
+  }
+  const TMatrixCode code = EncodeDataMatrix(data, rectangle, rows, cols, gs1);
+  if (!code.Ok) {
+    C.Find(fsWarning, AAt, "DataMatrix not printed: " + code.Error);
+    return;
+  }
+  if (module == 0) {
+    // No module size: the largest that fits the area.
+    module = std::max(1, std::min(areaW > 0 ? areaW / code.Width : 6, areaH > 0 ? areaH / code.Height : 6));
+    module = std::min(module, 40);
+  }
+  DrawCode(AAt, "DMATRIX", X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), rotation, 0, 0,
+           code.Modules.data(), code.Width, code.Height, module, module);
+}
+
+void TTspl::Aztec(const std::vector<TArg>& AArgs, size_t AAt) {
+  if (!NeedArgs(AArgs, 4, "AZTEC", AAt)) return;
+  if (!C.ProfileDraws(static_cast<TCodeFamily>(TsplCodeFamily("AZTEC")), AAt)) return;
+  // size, ecp, flg, menu, multi, rev: positional, each optional.
+  long long v[6] = {6, 0, 0, 0, 1, 0};
+  const size_t given = AArgs.size() - 4;
+  for (size_t i = 0; i < std::min<size_t>(given, 6); ++i) v[i] = IntArg(AArgs, 3 + i, v[i]);
+  const int module = static_cast<int>(std::clamp<long long>(v[0], 1, 20));
+  const long long ecp = v[1];
+  if (v[3] == 1) C.Find(fsInfo, AAt, "an AZTEC menu (reader programming) symbol is drawn as a data symbol");
+  if (v[4] > 1) C.Find(fsInfo, AAt, "AZTEC structured append is not drawn: one symbol holds all the data");
+  std::string data = AArgs.back().Text;
+  TMatrixCode code;
+  if (ecp == 300) {
+    code = IsNumber(data) ? EncodeAztecRune(std::atoi(data.c_str()))
+                          : TMatrixCode{false, "an Aztec rune is a value from 0 to 255", 0, 0, {}};
+  } else if (ecp >= 101 && ecp <= 104) {
+    code = EncodeAztec(data, 1, static_cast<int>(ecp - 100), 23);
+  } else if (ecp >= 201 && ecp <= 232) {
+    code = EncodeAztec(data, 0, static_cast<int>(ecp - 200), 23);
+  } else {
+    code = EncodeAztec(data, -1, 0, ecp >= 1 && ecp <= 99 ? static_cast<int>(ecp) : 23);
+  }
+  if (!code.Ok) {
+    C.Find(fsWarning, AAt, "Aztec code not printed: " + code.Error);
+    return;
+  }
+  if (v[5] == 1)
+    for (uint8_t& m : code.Modules) m = !m;
+  DrawCode(AAt, "AZTEC", X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), Rotation(IntArg(AArgs, 2, 0)), 0, 0,
+           code.Modules.data(), code.Width, code.Height, module, module);
+}
+
+void TTspl::MaxiCode(const std::vector<TArg>& AArgs, size_t AAt) {
+  if (!NeedArgs(AArgs, 4, "MAXICODE", AAt)) return;
+  if (!C.ProfileDraws(static_cast<TCodeFamily>(TsplCodeFamily("MAXICODE")), AAt)) return;
+  const long long mode = IntArg(AArgs, 2, 0);
+  std::vector<std::string> fields;
+  for (size_t i = 3; i + 1 < AArgs.size(); ++i) {
+    char letter = 0;
+    long long len = 0;
+    if (LetterOption(AArgs[i].Text, letter, len) && letter == 'L') continue;  // the content's length
+    fields.push_back(AArgs[i].Text);
+  }
+  std::string data = AArgs.back().Text;
+  if (mode == 2 || mode == 3) {
+    // class, country, postal code ("99999,9999" in the United States).
+    if (fields.size() < 3) {
+      C.Find(fsWarning, AAt, "MAXICODE mode " + Num(mode) + " needs class, country and postal code");
+      return;
+    }
+    std::string post = fields[2];
+    for (size_t i = 3; i < fields.size(); ++i) post += fields[i];
+    data = post + '\x1d' + fields[1] + '\x1d' + fields[0] + '\x1d' + data;
+  }
+  const TMatrixCode code = EncodeMaxiCode(static_cast<int>(mode), data);
+  if (!code.Ok) {
+    C.Find(fsWarning, AAt, "MaxiCode not printed: " + code.Error);
+    return;
+  }
+  DrawCode(AAt, "MAXICODE", X(IntArg(AArgs, 0, 0)), Y(IntArg(AArgs, 1, 0)), 0, 0, 0, code.Modules.data(),
+           code.Width, code.Height, 1, 1);
 }
 
 size_t TTspl::Bitmap(size_t AAt, size_t AArgsFrom) {
@@ -970,6 +1259,14 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
     Barcode(args, AAt);
   } else if (word == "QRCODE") {
     QrCode(args, AAt);
+  } else if (word == "PDF417") {
+    Pdf417(args, AAt);
+  } else if (word == "DMATRIX") {
+    DataMatrix(args, AAt);
+  } else if (word == "AZTEC") {
+    Aztec(args, AAt);
+  } else if (word == "MAXICODE") {
+    MaxiCode(args, AAt);
   } else if (word == "BAR" || word == "ERASE" || word == "REVERSE") {
     if (!NeedArgs(args, 4, word, AAt)) return;
     const int w = static_cast<int>(std::clamp<long long>(IntArg(args, 2, 0), 0, 20000));

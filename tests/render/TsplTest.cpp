@@ -186,7 +186,7 @@ TEST(Tspl, Findings) {
        "TEXT reaches outside the label", fsWarning},
       {"barcode outside",
        "SIZE 20 mm,20 mm\r\nCLS\r\nBARCODE 10,10,\"128\",40,0,0,3,3,\"ABCDEFGHIJ\"\r\nPRINT 1\r\n",
-       "BARCODE reaches outside the label", fsWarning},
+       "BARCODE does not fit the label", fsError},
       {"unknown command", "SIZE 40 mm,20 mm\r\nCLS\r\nFROB 1,2\r\nPRINT 1\r\n", "unknown command FROB",
        fsWarning},
       {"unclosed string", "SIZE 40 mm,20 mm\r\nCLS\r\nTEXT 1,1,\"3\",0,1,1,\"AB\r\nPRINT 1\r\n", "malformed",
