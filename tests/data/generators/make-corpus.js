@@ -140,7 +140,7 @@ receiptlineJob('receiptline-cp852', 'Účtenka\nŘízek s bramborem | 189,00\nPi
   { text: ['Účtenka', 'Řízek s bramborem', '189,00', 'Pivo', '45,00', 'Celkem', '234,00'], ocr: 'ces', pages: 1 });
 receiptlineJob('receiptline-gb18030', '收据\n苹果 | 12.50\n香蕉 | 8.00\n---\n合计 | 20.50\n谢谢惠顾',
   { command: 'escpos', cpl: 48, encoding: 'gb18030', spacing: true },
-  { text: ['收据', '苹果', '12.50', '香蕉', '8.00', '合计', '20.50', '谢谢惠顾'], ocr: 'chi_sim', pages: 1 });
+  { text: ['收据', '苹果', '12.50', '香蕉', '8.00', '合计', '20.50', '谢谢惠顾'], ocr: 'chi_sim+eng', pages: 1 });
 receiptlineJob('receiptline-58mm', 'Coffee | 3.20\nCake | 4.10\n---\n^TOTAL | ^7.30\n{code:20261211; option:code128,2,60,hri}',
   { command: 'escpos', cpl: 32, encoding: 'cp437', spacing: true },
   { text: ['Coffee', '3.20', 'Cake', '4.10', 'TOTAL', '7.30'], codes: [{ symbology: 'Code 128', data: '20261211' }], pages: 1 });
@@ -219,10 +219,11 @@ encoderJob('encoder-barcodes-1d', tmT88, (e) => e.initialize().align('center')
   { symbology: 'Codabar', data: 'A12345B' }, { symbology: 'Code 93', data: 'CODE93' },
   { symbology: 'Code 128', data: 'Tessiva 128' }], pages: 1 });
 encoderJob('encoder-gs1-databar', tmM30, (e) => e.initialize().align('center')
-  .barcode('0109501101530003', 'gs1-databar-omni', 80).newline()
+  // Epson's GS k 75 takes the 13 digits of the item number; the printer adds (01) and the check digit.
+  .barcode('0950110153000', 'gs1-databar-omni', 80).newline()
   .barcode('(01)09501101530003(17)261231(10)AB12', 'gs1-databar-expanded', 80).newline()
   .cut(),
-{ codes: [{ symbology: 'DataBar', data: '0109501101530003' },
+{ codes: [{ symbology: 'DataBar', data: '(01)09501101530003' },
   { symbology: 'DataBar Expanded', data: '(01)09501101530003(17)261231(10)AB12' }], pages: 1 });
 encoderJob('encoder-qrcode', tmM30, (e) => e.initialize().align('center')
   .line('Model 2').qrcode('https://example.com/order/1042', { model: 2, size: 6, errorlevel: 'm' })
@@ -340,7 +341,7 @@ async function thermalJobs() {
   }, { text: ['Prix total: 19,99 €', 'Merci beaucoup'], ocr: 'eng+fra', pages: 1 });
   await thermalJob('thermal-china', { width: 48, characterSet: CharacterSet.CHINA }, (p) => {
     p.println('欢迎光临'); p.println('总计 36.00 元'); p.println('谢谢'); p.cut();
-  }, { text: ['欢迎光临', '总计 36.00 元', '谢谢'], ocr: 'chi_sim', pages: 1 }, 'gbk-80');
+  }, { text: ['欢迎光临', '总计 36.00 元', '谢谢'], ocr: 'chi_sim+eng', pages: 1 }, 'gbk-80');
   await thermalJob('thermal-upside-down', { width: 48 }, (p) => {
     p.upsideDown(true); p.println('THIS SIDE DOWN'); p.println('Order 55'); p.upsideDown(false); p.cut();
   }, { text: ['THIS SIDE DOWN', 'Order 55'], rotate180: true, pages: 1 });
@@ -403,7 +404,7 @@ async function labelJobs() {
     const b = new labels.BarCode('LABEL39', 30, 20, '39', 100); b.setHumanReadable('bottom'); l.add(b);
   }, { gap: 2, sets: 1, copies: 1 }, { codes: [{ symbology: 'Code 39', data: 'LABEL39' }], pages: 1, copies: 1 });
   await labelJob('label-qrcode', { width: 50, height: 50 }, (l, labels) => {
-    l.add(new labels.QRCode('https://example.com/label/7', 40, 40, 6));
+    l.add(new labels.QRCode('https://example.com/label/7', 40, 40, 240));
   }, { gap: 3, sets: 1, copies: 1 }, { codes: [{ symbology: 'QR Code', data: 'https://example.com/label/7' }], pages: 1, copies: 1 });
   await labelJob('label-lines-table', { width: 60, height: 40 }, (l, labels) => {
     l.add(new labels.Line({ x: 10, y: 10 }, { x: 460, y: 10 }, 4));
