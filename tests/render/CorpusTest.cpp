@@ -595,9 +595,10 @@ TEST_P(CorpusJob, PrintsWhatItsGeneratorWasGiven) {
 
   TTempDir dir("tessiva-corpus-");
   const std::string out = dir.File(job->Name + ".png");
-  std::vector<std::string> args = {TESSIVA_CLI, "render",     "--raw",
-                                   "--profile", job->Profile, job->Language == "tspl" ? "--tspl" : "--escpos",
-                                   "-o",        out,          kCorpusDir + "/" + job->File};
+  const std::string language = job->Language == "tspl" ? "--tspl" : "--escpos";
+  const std::vector<std::string> args = {TESSIVA_CLI, "render",     "--raw",
+                                         "--profile", job->Profile, language,
+                                         "-o",        out,          kCorpusDir + "/" + job->File};
   const TRunResult r = RunProcess(args);
   ASSERT_EQ(r.ExitCode, 0) << "tessiva-cli render failed:\n" << r.Stderr;
 
