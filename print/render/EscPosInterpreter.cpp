@@ -292,6 +292,7 @@ class TEscPos {
   std::vector<int> FTabs;
   const TCodePage* FCodePage = nullptr;  // ESC t
   int FInternational = 0;                // ESC R
+  uint64_t FUnknownTables[4] = {};       // ESC t numbers already reported
   // GS ( k settings of each symbol and the symbol storage areas (by cn -
   // 48); ESC @ resets them.
   struct T2DSettings {
@@ -370,7 +371,9 @@ void TEscPos::PrintLine(int AFeed, size_t AOffset) {
     FY = std::max(0, FBaseline - height);
     FBaseline = -1;
   }
-  if (!FLine.empty()) {
+  // Once the page is at its height limit nothing more can show: the line
+  // only advances (its cost stays that of reading it).
+  if (!FLine.empty() && FY < page.MaxHeight()) {
     // Alignment counts the characters, not the spacing after the last one.
     const int x0 = AlignedX(used - (FLine.back().W - FLine.back().DotsW));
     if (FLineUpsideDown) {
@@ -1318,9 +1321,13 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       if (!need(3)) return Truncated(AAt, "ESC t");
       const int n = At(AAt + 2);
       const TCodePage* page = FindEscPosCodePage(n);
-      if (!page)
+      // Each unknown table is reported once per job.
+      const uint64_t bit = uint64_t{1} << (n % 64);
+      if (!page && !(FUnknownTables[n / 64] & bit)) {
+        FUnknownTables[n / 64] |= bit;
         C.Find(fsWarning, AAt,
                "ESC t " + Num(n) + " selects a code page this printer does not have; PC437 is drawn");
+      }
       FCodePage = page ? page : &DefaultCodePage();
       return one("ESC t", Num(n) + " (" + (page ? page->Name : std::string("unknown, PC437")) + ")", 3);
     }

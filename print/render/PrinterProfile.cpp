@@ -19,30 +19,59 @@ constexpr uint32_t kTsplCodes = cfUpcEan | cfCode39 | cfItf | cfCodabar | cfCode
 
 std::vector<TPrinterProfile> MakeProfiles() {
   std::vector<TPrinterProfile> p;
-  auto add = [&p](TPrinterProfile ARow) { p.push_back(std::move(ARow)); };
   // The seed's printer: 80 mm GBK receipt printer, Chinese characters on
   // from power-up, 2000 raster rows at full width.
-  add({"gbk-80", "GBK receipt printer, 80 mm paper (576 dots, 203 dpi), Chinese mode on", pkReceipt, 576, 203,
-       0, true, 12, 24, 9, 17, 24, kGbkCodes, 2000 * 72, 0});
-  add({"gbk-58", "GBK receipt printer, 58 mm paper (384 dots, 203 dpi), Chinese mode on", pkReceipt, 384, 203,
-       0, true, 12, 24, 9, 17, 24, kGbkCodes, 2000 * 48, 0});
+  p.push_back({.Name = "gbk-80",
+               .Description = "GBK receipt printer, 80 mm paper (576 dots, 203 dpi), Chinese mode on",
+               .Width = 576,
+               .StartChineseMode = true,
+               .Codes = kGbkCodes,
+               .RasterBufferBytes = 2000 * 72});
+  p.push_back({.Name = "gbk-58",
+               .Description = "GBK receipt printer, 58 mm paper (384 dots, 203 dpi), Chinese mode on",
+               .Width = 384,
+               .StartChineseMode = true,
+               .Codes = kGbkCodes,
+               .RasterBufferBytes = 2000 * 48});
   // Epson-style printers start in PC437 with Chinese (Kanji) mode off. The
   // widths are those of Epson's 203 dpi models (TM-T20, TM-m30: 72 mm =
   // 576 dots, 48 columns of font A) rather than the TM-T88's 180 dpi (512
   // dots, 42 columns): the jobs generators make for "Epson" are laid out
   // for 48 and 32 columns. GS v 0 takes up to 2303 rows (the TM-T88's
-  // limit, which the later models keep).
-  add({"epson-80", "Epson-style receipt printer, 80 mm paper (576 dots, 203 dpi), PC437", pkReceipt, 576, 203,
-       0, false, 12, 24, 9, 17, 24, kEpsonCodes, 2303 * 72, 0});
-  add({"epson-58", "Epson-style receipt printer, 58 mm paper (384 dots, 203 dpi), PC437", pkReceipt, 384, 203,
-       0, false, 12, 24, 9, 17, 24, kEpsonCodes, 2303 * 48, 0});
-  // TSPL label printers: 4-inch heads, 108 mm at 8 dots per mm and 106 mm
+  // limit, which the later models keep). Fonts: A 12 x 24, B 9 x 17.
+  p.push_back({.Name = "epson-80",
+               .Description = "Epson-style receipt printer, 80 mm paper (576 dots, 203 dpi), PC437",
+               .Width = 576,
+               .StartCodePage = 0,
+               .StartChineseMode = false,
+               .Codes = kEpsonCodes,
+               .RasterBufferBytes = 2303 * 72});
+  p.push_back({.Name = "epson-58",
+               .Description = "Epson-style receipt printer, 58 mm paper (384 dots, 203 dpi), PC437",
+               .Width = 384,
+               .StartCodePage = 0,
+               .StartChineseMode = false,
+               .Codes = kEpsonCodes,
+               .RasterBufferBytes = 2303 * 48});
+  // TSPL label printers: 4-inch heads, 108 mm at 8 dots per mm and 104 mm
   // at 12 dots per mm. They print GBK text in their Chinese fonts; CODEPAGE
   // selects a single-byte table.
-  add({"tspl-203", "TSPL label printer, 203 dpi (8 dots/mm, 864 dots wide)", pkLabel, 864, 203, 0, true, 12,
-       24, 9, 17, 24, kTsplCodes, 864 / 8 * 2400, 0});
-  add({"tspl-300", "TSPL label printer, 300 dpi (12 dots/mm, 1248 dots wide)", pkLabel, 1248, 300, 0, true,
-       12, 24, 9, 17, 24, kTsplCodes, 1248 / 8 * 2400, 0});
+  p.push_back({.Name = "tspl-203",
+               .Description = "TSPL label printer, 203 dpi (8 dots/mm, 864 dots wide)",
+               .Kind = pkLabel,
+               .Width = 864,
+               .Dpi = 203,
+               .StartChineseMode = true,
+               .Codes = kTsplCodes,
+               .RasterBufferBytes = 864 / 8 * 2400});
+  p.push_back({.Name = "tspl-300",
+               .Description = "TSPL label printer, 300 dpi (12 dots/mm, 1248 dots wide)",
+               .Kind = pkLabel,
+               .Width = 1248,
+               .Dpi = 300,
+               .StartChineseMode = true,
+               .Codes = kTsplCodes,
+               .RasterBufferBytes = 1248 / 8 * 2400});
   return p;
 }
 

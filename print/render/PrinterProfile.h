@@ -41,11 +41,11 @@ struct TPrinterProfile {
   bool StartChineseMode = true;  // FS & in force at start-up and after ESC @
   int FontAWidth = 12, FontAHeight = 24;
   int FontBWidth = 9, FontBHeight = 17;
-  int ChineseCell = 24;                  // square cell of a double-byte character
   uint32_t Codes = 0;                    // TCodeFamily bits
   size_t RasterBufferBytes = 2000 * 72;  // largest raster the printer holds
   // Which ESC R international character set is in force at start-up.
   int StartInternational = 0;
+  int ChineseCell = 24;  // square cell of a double-byte character
 
   bool HasCode(TCodeFamily AFamily) const { return (Codes & AFamily) != 0; }
   // Dots per millimetre (8 at 203 dpi, 12 at 300 dpi), as printers round it.

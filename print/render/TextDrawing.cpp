@@ -26,21 +26,47 @@ const uint16_t kPc437High[128] = {
     0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
-// GBK -> UTF-32 through iconv, one converter per thread.
+// GBK -> UTF-32 through iconv, once per pair: the table of every lead
+// byte 81..FE and trail byte 40..FE is made on first use (0: no character).
+struct TGbkTable {
+  uint32_t Codes[126][191] = {};
+  TGbkTable() {
+    iconv_t cd = iconv_open("UTF-32LE", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return;
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+      for (int trail = 0x40; trail <= 0xFE; ++trail) {
+        if (trail == 0x7F) continue;
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        unsigned char out[8] = {};
+        char* ip = in;
+        char* op = reinterpret_cast<char*>(out);
+        size_t il = 2, ol = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 || ol != 4) continue;
+        Codes[lead - 0x81][trail - 0x40] =
+            static_cast<uint32_t>(out[0]) | (static_cast<uint32_t>(out[1]) << 8) |
+            (static_cast<uint32_t>(out[2]) << 16) | (static_cast<uint32_t>(out[3]) << 24);
+      }
+    iconv_close(cd);
+  }
+};
+
 uint32_t GbkPair(uint8_t ALead, uint8_t ATrail, bool* AValid) {
-  thread_local iconv_t cd = iconv_open("UTF-32LE", "GBK");
-  *AValid = false;
-  if (cd == reinterpret_cast<iconv_t>(-1)) return 0xFFFD;
-  char in[2] = {static_cast<char>(ALead), static_cast<char>(ATrail)};
-  unsigned char out[8] = {};
-  char* ip = in;
-  char* op = reinterpret_cast<char*>(out);
-  size_t il = 2, ol = sizeof out;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0 || ol != 4) return 0xFFFD;
-  *AValid = true;
-  return static_cast<uint32_t>(out[0]) | (static_cast<uint32_t>(out[1]) << 8) |
-         (static_cast<uint32_t>(out[2]) << 16) | (static_cast<uint32_t>(out[3]) << 24);
+  static const TGbkTable table;
+  const uint32_t c = table.Codes[ALead - 0x81][ATrail - 0x40];
+  *AValid = c != 0;
+  return c ? c : 0xFFFD;
+}
+
+// U+FF61..FF9F to the full-width punctuation and katakana they stand for.
+uint32_t HalfwidthKatakanaFullForm(uint32_t ACode) {
+  static const uint16_t kFull[63] = {
+      0x3002, 0x300C, 0x300D, 0x3001, 0x30FB, 0x30F2, 0x30A1, 0x30A3, 0x30A5, 0x30A7, 0x30A9, 0x30E3, 0x30E5,
+      0x30E7, 0x30C3, 0x30FC, 0x30A2, 0x30A4, 0x30A6, 0x30A8, 0x30AA, 0x30AB, 0x30AD, 0x30AF, 0x30B1, 0x30B3,
+      0x30B5, 0x30B7, 0x30B9, 0x30BB, 0x30BD, 0x30BF, 0x30C1, 0x30C4, 0x30C6, 0x30C8, 0x30CA, 0x30CB, 0x30CC,
+      0x30CD, 0x30CE, 0x30CF, 0x30D2, 0x30D5, 0x30D8, 0x30DB, 0x30DE, 0x30DF, 0x30E0, 0x30E1, 0x30E2, 0x30E4,
+      0x30E6, 0x30E8, 0x30E9, 0x30EA, 0x30EB, 0x30EC, 0x30ED, 0x30EF, 0x30F3, 0x309B, 0x309C};
+  return ACode >= 0xFF61 && ACode <= 0xFF9F ? kFull[ACode - 0xFF61] : ACode;
 }
 
 std::string FcMatch(const std::string& APattern) {
@@ -278,6 +304,17 @@ TGlyphMask TTextDrawing::Render(uint32_t ACode, int AWidth, int AHeight, bool AB
     if (f && (index = FT_Get_Char_Index(f->Face, ACode)) != 0) {
       face = f;
       break;
+    }
+  }
+  // Half-width katakana that neither face has: the full-width form (which
+  // Chinese faces carry, GB 2312 has the kana), drawn into the half cell.
+  if (!face && ACode >= 0xFF61 && ACode <= 0xFF9F) {
+    const uint32_t full = HalfwidthKatakanaFullForm(ACode);
+    for (TFace* f : {first, second}) {
+      if (f && (index = FT_Get_Char_Index(f->Face, full)) != 0) {
+        face = f;
+        break;
+      }
     }
   }
   auto box = [&m]() {

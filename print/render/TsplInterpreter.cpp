@@ -27,22 +27,24 @@ struct TTsplFont {
   bool Known = true;
 };
 
-TTsplFont FontOf(const std::string& AName, int AXMul, int AYMul, bool& AScalable) {
+TTsplFont FontOf(const std::string& AName, int AXMul, int AYMul, bool& AScalable, int ADpi = 203) {
   AScalable = false;
+  // The printers' bitmap fonts at 203 dpi and at 300 dpi.
   static const struct {
     const char* Name;
-    int W, H;
-  } kFonts[] = {{"1", 8, 12},  {"2", 12, 20}, {"3", 16, 24}, {"4", 24, 32},
-                {"5", 32, 48}, {"6", 14, 19}, {"7", 21, 27}, {"8", 14, 25}};
+    int W, H, W300, H300;
+  } kFonts[] = {{"1", 8, 12, 12, 20},  {"2", 12, 20, 16, 28}, {"3", 16, 24, 24, 32}, {"4", 24, 32, 32, 48},
+                {"5", 32, 48, 48, 64}, {"6", 14, 19, 21, 27}, {"7", 21, 27, 27, 36}, {"8", 14, 25, 21, 35}};
+  const bool high = ADpi >= 300;
   for (const auto& f : kFonts)
-    if (AName == f.Name) return {f.W, f.H, true};
+    if (AName == f.Name) return {high ? f.W300 : f.W, high ? f.H300 : f.H, true};
   std::string upper;
   for (char c : AName) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (upper == "ROMAN.TTF" || upper == "0") {
     // Scalable: the multiplications are point sizes.
     AScalable = true;
-    const int h = std::clamp(AYMul, 1, 180) * 203 / 72;
-    const int w = std::clamp(AXMul, 1, 180) * 203 / 72;
+    const int h = std::clamp(AYMul, 1, 180) * ADpi / 72;
+    const int w = std::clamp(AXMul, 1, 180) * ADpi / 72;
     return {std::max(1, w / 2), std::max(1, h), true};
   }
   if (upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".BF2") == 0) {
@@ -480,7 +482,7 @@ void TTspl::Text(const std::vector<TArg>& AArgs, size_t AAt) {
   const int xmul = static_cast<int>(std::clamp<long long>(IntArg(AArgs, 4, 1), 1, 10));
   const int ymul = static_cast<int>(std::clamp<long long>(IntArg(AArgs, 5, 1), 1, 10));
   const TTsplFont font = FontOf(AArgs[2].Text, static_cast<int>(IntArg(AArgs, 4, 12)),
-                                static_cast<int>(IntArg(AArgs, 5, 12)), scalable);
+                                static_cast<int>(IntArg(AArgs, 5, 12)), scalable, P.Dpi);
   if (!font.Known) C.Find(fsWarning, AAt, "unknown font \"" + AArgs[2].Text + "\"; font 3 drawn instead");
   int w = 0, h = 0;
   const std::vector<uint8_t> mask =
@@ -500,7 +502,7 @@ void TTspl::Block(const std::vector<TArg>& AArgs, size_t AAt) {
   const int ymul = static_cast<int>(std::clamp<long long>(IntArg(AArgs, 7, 1), 1, 10));
   bool scalable = false;
   const TTsplFont font = FontOf(AArgs[4].Text, static_cast<int>(IntArg(AArgs, 6, 12)),
-                                static_cast<int>(IntArg(AArgs, 7, 12)), scalable);
+                                static_cast<int>(IntArg(AArgs, 7, 12)), scalable, P.Dpi);
   const int sx = scalable ? 1 : xmul, sy = scalable ? 1 : ymul;
   const int space =
       AArgs.size() >= 10 ? static_cast<int>(std::clamp<long long>(IntArg(AArgs, 8, 0), 0, 500)) : 0;

@@ -4,8 +4,10 @@
 // from cell to cell.
 #include <gtest/gtest.h>
 
+#include "ChildProcess.h"
 #include "CodePages.h"
 #include "RenderTestSupport.h"
+#include "TempDir.h"
 
 namespace {
 
@@ -69,6 +71,52 @@ TEST(CodePages, EscTTablesMatchThePublishedCharts) {
   }
 }
 
+TEST(CodePages, TesseractReadsTheTextDrawnInEachTable) {
+  // The glyphs drawn, not only the listing: OCR reads each line back.
+  ASSERT_FALSE(tessiva::test::FindProgram("tesseract").empty())
+      << "tesseract (tesseract-ocr with its rus, ell, ces, fra and deu data) is needed; scripts/install-deps "
+         "installs it";
+  struct TCase {
+    const char* What;
+    std::string Job;  // after GS ! 11 (double size, for the OCR)
+    const char* Language;
+    const char* Text;
+  };
+  const TCase cases[] = {
+      {"PC866", "\x1bt\x11\x8f\xe0\xa8\xa2\xa5\xe2 \xac\xa8\xe0", "rus", "Привет мир"},
+      {"WPC1251", "\x1bt\x2e\xcf\xf0\xe8\xe2\xe5\xf2 \xec\xe8\xf0", "rus", "Привет мир"},
+      {"ISO8859-7", "\x1bt\x0f\xca\xe1\xeb\xe7\xec\xdd\xf1\xe1", "ell", "Καλημέρα"},
+      {"WPC1253", "\x1bt\x2f\xca\xe1\xeb\xe7\xec\xdd\xf1\xe1", "ell", "Καλημέρα"},
+      {"PC852", "\x1bt\x12P\xfd\xa1li\xe7 \xa7lu\x9cou\x9fk\xec k\x85\xe5", "ces", "Příliš žluťoučký kůň"},
+      {"WPC1250", "\x1bt\x2d\x8elu\x9dou\xe8k\xfd k\xf9\xf2", "ces", "Žluťoučký kůň"},
+      {"WPC1252",
+       "\x1bt\x10"
+       "Caf\xe9 cr\xe8me \x80 12,50",
+       "fra", "Café crème € 12,50"},
+      {"PC858",
+       "\x1bt\x13"
+       "Caf\x82 cr\x8ame \xd5 12,50",
+       "fra", "Café crème € 12,50"},
+      {"ESC R Germany",
+       "\x1bR\x02Gr\x7d\x7e"
+       "e \x5bpfel",
+       "deu", "Grüße Äpfel"},
+  };
+  tessiva::test::TTempDir dir;
+  for (const TCase& c : cases) {
+    const TRenderResult r = RenderFor("epson-80", "\x1d!\x11" + c.Job + "\n");
+    ASSERT_EQ(r.Pages.size(), 1u) << c.What;
+    const std::string png = dir.File("line.png");
+    WriteRenderFile(png, r.Pages[0].Png());
+    const tessiva::test::TRunResult ocr =
+        tessiva::test::RunProcess({"tesseract", png, "stdout", "-l", c.Language, "--psm", "7"});
+    std::string text = ocr.Stdout;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\f' || text.back() == ' '))
+      text.pop_back();
+    EXPECT_EQ(text, c.Text) << c.What << ": " << ocr.Stderr;
+  }
+}
+
 TEST(CodePages, SwitchingTablesMidLinePrintsOneLine) {
   // PC866 А, WPC1252 €, PC437 Ç on one line.
   const TRenderResult r = RenderFor("epson-80", std::string("\x1bt\x11\x80\x1bt\x10\x80\x1bt\x00\x80\n", 13));
@@ -90,6 +138,15 @@ TEST(CodePages, UnknownTablesAreReportedAndDrawnAsPc437) {
     ASSERT_NE(t, nullptr);
     EXPECT_NE(t->Arguments.find("unknown"), std::string::npos) << t->Arguments;
   }
+}
+
+TEST(CodePages, AnUnknownTableIsReportedOncePerJob) {
+  std::string job;
+  for (int i = 0; i < 20; ++i) job += std::string("\x1bt\x63x\x1bt\x00y", 8);
+  const TRenderResult r = RenderFor("epson-80", job + "\n");
+  size_t reports = 0;
+  for (const TFinding& f : r.Findings) reports += f.Text.find("ESC t 99") != std::string::npos;
+  EXPECT_EQ(reports, 1u) << r.FindingsText();
 }
 
 TEST(CodePages, InternationalCharacterSets) {
@@ -228,6 +285,20 @@ TEST(CodePages, BoxDrawingGlyphsTouchTheirCellEdges) {
   letter.Height = 24;
   letter.Dots.assign(12 * 24, 0);
   EXPECT_FALSE(DrawBoxGlyph('A', letter, false));
+}
+
+TEST(CodePages, KatakanaLettersAreDrawnNotBoxed) {
+  // A character no face has is drawn as an empty box; the Katakana page's
+  // letters must be real glyphs in the Latin cell.
+  TTextDrawing& drawing = TTextDrawing::Shared();
+  const TGlyphMask missing = drawing.Glyph(0xE000, 12, 24, false, false);
+  for (uint32_t code : {0xFF71u, 0xFF76u, 0xFF9Du}) {
+    const TGlyphMask g = drawing.Glyph(code, 12, 24, false, false);
+    size_t ink = 0;
+    for (uint8_t d : g.Dots) ink += d;
+    EXPECT_GT(ink, 8u) << std::hex << code;
+    EXPECT_NE(g.Dots, missing.Dots) << std::hex << code;
+  }
 }
 
 TEST(CodePages, TsplCodepage) {

@@ -259,4 +259,25 @@ TEST(EscPosText, SampleReceiptHasItsLines) {
   EXPECT_GT(rule.X1, 564);
 }
 
+TEST(EscPosText, TextPastTheHeightLimitLeavesThePageAsItWas) {
+  // Eightfold GBK text: 3 characters of 192 x 192 dots a line. What the
+  // page cannot hold is read, not drawn: a longer job gives the same page.
+  TRenderOptions o;
+  o.MaxPageHeight = 1000;
+  auto job = [](int AChars) {
+    std::string s = "\x1d!\x77";
+    for (int i = 0; i < AChars; ++i) s += "\xD6\xD0";
+    return Bytes(s + "\n");
+  };
+  const TRenderResult some = RenderCommandBytes(job(30), o);
+  const TRenderResult many = RenderCommandBytes(job(3000), o);
+  ASSERT_EQ(some.Pages.size(), 1u);
+  ASSERT_EQ(many.Pages.size(), 1u);
+  EXPECT_EQ(some.Pages[0].Page.Height(), 1000);
+  EXPECT_EQ(many.Pages[0].Page.Bits(), some.Pages[0].Page.Bits());
+  EXPECT_TRUE(HasFinding(many, "height limit of 1000 rows")) << many.FindingsText();
+  // The last line that starts on the page is drawn as far as the page goes.
+  EXPECT_GT(some.Pages[0].Page.BlackDotsIn(0, 960, 576, 40), 100u);
+}
+
 }  // namespace

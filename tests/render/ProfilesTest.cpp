@@ -76,6 +76,30 @@ TEST(Profiles, EveryProfileDrawsTheSampleReceiptAndLabel) {
   EXPECT_EQ(gbk.ListingText(), seed.ListingText());
 }
 
+TEST(Profiles, LabelFontsFollowTheResolution) {
+  // TSPL's font 3 is 16 x 24 dots at 203 dpi and 24 x 32 at 300 dpi; a
+  // scalable font's points become dots at the profile's resolution.
+  struct TCase {
+    const char* Profile;
+    const char* Font;
+    int CellW, CellH;
+  };
+  const TCase cases[] = {{"tspl-203", "\"3\",0,1,1", 16, 24},
+                         {"tspl-300", "\"3\",0,1,1", 24, 32},
+                         {"tspl-203", "\"ROMAN.TTF\",0,18,18", 25, 50},
+                         {"tspl-300", "\"ROMAN.TTF\",0,18,18", 37, 75}};
+  for (const TCase& c : cases) {
+    const std::string job =
+        std::string("SIZE 40 mm,20 mm\r\nCLS\r\nTEXT 0,0,") + c.Font + ",\"H\"\r\nPRINT 1\r\n";
+    const TRenderResult r = RenderFor(c.Profile, Bytes(job));
+    ASSERT_EQ(r.Pages.size(), 1u) << c.Profile;
+    const TBox box = InkBox(r.Pages[0].Page);
+    EXPECT_LE(box.X1, c.CellW) << c.Profile << " " << c.Font;
+    EXPECT_LE(box.Y1, c.CellH) << c.Profile << " " << c.Font;
+    EXPECT_GT(box.Height(), c.CellH / 2) << c.Profile << " " << c.Font;
+  }
+}
+
 TEST(Profiles, WidthOverridesTheProfile) {
   const std::vector<uint8_t> job = Bytes("W\n");
   struct TCase {
