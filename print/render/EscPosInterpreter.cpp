@@ -190,7 +190,7 @@ class TEscPos {
   void FinishPage(size_t AOffset, bool ACut = false) {
     if (FPageMode) {
       // Page mode prints on FF or ESC FF only.
-      C.Find(fsWarning, AOffset, "page mode data that no FF prints is not printed");
+      if (PageModeHasData()) C.Find(fsWarning, AOffset, "page mode data that no FF prints is not printed");
       LeavePageMode(false, AOffset);
     }
     if (FPage && !ACut && FCutSeen && FPage->Marks.empty() && FPage->Page.BlackDots() == 0) FPage.reset();
@@ -224,6 +224,9 @@ class TEscPos {
   // otherwise its data is discarded (ESC S, ESC @).
   void LeavePageMode(bool APrint, size_t AOffset);
   void DrawLineItems(TRenderPage& ATarget, int AX0, int ATop, int AHeight) const;
+  bool PageModeHasData() const {
+    return !FLine.empty() || FSheetDirty || (FPage && FPage->Page.BlackDots() > 0);
+  }
   // Page mode: what the line holds goes onto the page where it is before
   // the vertical position moves; the next data starts where it ended.
   void PlacePendingItems(size_t AOffset) {
@@ -651,6 +654,11 @@ size_t TEscPos::DefineUserChars(size_t AAt) {
 void TEscPos::Raster(size_t AAt, const uint8_t* ARows, int ARowBytes, int AWidth, int AHeight, int AScaleX,
                      int AScaleY) {
   if (!FLine.empty()) PrintLine(-1, AAt);
+  if (FPageMode && FBaseline >= 0) {
+    // Page mode stands an image on the vertical position GS $ set.
+    FY = std::max(0, FBaseline - AHeight * AScaleY);
+    FBaseline = -1;
+  }
   const int w = AWidth * AScaleX;
   if (w > AreaWidth())
     C.Find(
@@ -1227,8 +1235,8 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
       const int back = FLineSpacing * n;
       if (back > FY) {
         C.Find(fsInfo, AAt,
-               "ESC e feeds back " + Num(back) + " dots, " + Num(FY) +
-                   " above the top of the page; it stops there");
+               "ESC e feeds back " + Num(back) + " dots but the top of the page is " + Num(FY) +
+                   " dots above; it stops there");
       }
       FY = std::max(0, FY - back);
       return AAt + 3;
@@ -1412,8 +1420,7 @@ size_t TEscPos::Escape(size_t AAt, TRenderLanguage&) {
     case 'S':
       C.Add(AAt, 2, "ESC S", "standard mode");
       if (FPageMode) {
-        if (!FLine.empty() || FSheetBottom > 0 || (FPage && FPage->Page.BlackDots() > 0))
-          C.Find(fsWarning, AAt, "ESC S discards the page mode data that no FF printed");
+        if (PageModeHasData()) C.Find(fsWarning, AAt, "ESC S discards the page mode data that no FF printed");
         LeavePageMode(false, AAt);
       }
       return AAt + 2;

@@ -1094,7 +1094,10 @@ size_t TTspl::Download(size_t AAt, size_t AArgsFrom) {
                  " left; the file is not stored");
       return C.Size;
     }
-    FFiles[FileKey(name)] = {i, static_cast<size_t>(size), false};
+    // A .BAS file sent this way is a program like one sent line by line.
+    const std::string key = FileKey(name);
+    const bool program = key.size() > 4 && key.compare(key.size() - 4, 4, ".BAS") == 0;
+    FFiles[key] = {i, static_cast<size_t>(size), program};
     C.Add(AAt, i - AAt + size, "DOWNLOAD",
           "\"" + name + "\", " + Num(static_cast<long long>(size)) + " bytes", lsNoVisibleEffect);
     return i + size;

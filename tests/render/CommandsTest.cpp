@@ -284,6 +284,14 @@ TEST(EscPosCommands, PageModeMovesDownWithinALine) {
   EXPECT_LE(c.Y1, 60);
   EXPECT_EQ(p.BlackDots(), FirstPage(RenderRaw(Bytes("ABC\n"))).BlackDots());
   EXPECT_TRUE(r.Findings.empty()) << r.FindingsText();
+  // An image stands on the position too: 8 x 8 dots ending at row 40.
+  const TRenderResult image = RenderRaw(Bytes(
+      std::string("\x1bL\x1d$\x28\x00\x1dv0\x00\x01\x00\x08\x00", 14) + std::string(8, '\xff') + "\x0c"));
+  const TBox box = InkBox(FirstPage(image));
+  EXPECT_EQ(box.X0, 0);
+  EXPECT_EQ(box.Y0, 32);
+  EXPECT_EQ(box.X1, 8);
+  EXPECT_EQ(box.Y1, 40);
 }
 
 TEST(EscPosCommands, PageModeDataIsPrintedByFfOnly) {
@@ -572,6 +580,7 @@ TEST(TsplCommands, DownloadedProgramsRunWhenCalled) {
       {"stored, not run", program, 0},
       {"called by name", program + "DEMO\r\n", 68},
       {"RUN", program + "RUN \"DEMO.BAS\"\r\n", 68},
+      {"sent as data", Download("DEMO.BAS", "BAR 0,0,8,8\r\nBAR 20,0,2,2\r\n") + "DEMO\r\n", 68},
   };
   for (const TCase& c : cases) {
     const TRenderResult r = Label(c.Body);
