@@ -26,6 +26,7 @@ void TCliLogger::DoLog(TNeloObject* Sender, TNeloMQTTLogLevel ALevel, const std:
   if (ALevel <= vERROR && ALevel != vNONE) {
     std::lock_guard<std::mutex> lock(FLock);
     FLastError = AException != nullptr ? AMessage + ": " + AException->what() : AMessage;
+    if (IsTlsErrorText(FLastError)) FTlsError = FLastError;
   }
   if (FVerbose) TNeloMQTTLogger::DoLog(Sender, ALevel, AException, AMessage);
 }
@@ -33,6 +34,15 @@ void TCliLogger::DoLog(TNeloObject* Sender, TNeloMQTTLogLevel ALevel, const std:
 std::string TCliLogger::LastError() const {
   std::lock_guard<std::mutex> lock(FLock);
   return FLastError;
+}
+
+std::string TCliLogger::FailureReason() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FTlsError.empty() ? FLastError : FTlsError;
+}
+
+bool IsTlsErrorText(const std::string& AText) {
+  return AText.find("TLS") != std::string::npos || AText.find("certificate") != std::string::npos;
 }
 
 // ---------------------------------------------------------------------------
@@ -96,8 +106,7 @@ int ConnectFailureExitCode(TNeloMQTTConnectionStatus AStatus, const std::string&
     default:
       break;
   }
-  if (ALastError.find("TLS") != std::string::npos || ALastError.find("certificate") != std::string::npos)
-    return ceTls;
+  if (IsTlsErrorText(ALastError)) return ceTls;
   // A CONNACK with return code 3 (no network error behind it) is a refusal.
   if (AStatus == csConnectionRejected_ServerUnavailable && ALastError.empty()) return ceRefused;
   return ceUnreachable;
@@ -131,7 +140,7 @@ void TCliSession::Fail(const std::string& AText) const {
 }
 
 std::string TCliSession::ConnectionError() const {
-  const std::string last = FLogger->LastError();
+  const std::string last = FLogger->FailureReason();
   const std::string where = FOptions.Host + ":" + std::to_string(FClient->BrokerPort());
   if (!last.empty()) return "cannot connect to " + where + " (" + last + ")";
   return "cannot connect to " + where;
@@ -161,12 +170,17 @@ bool TCliSession::Connect(std::chrono::milliseconds ATimeout) {
   PumpUntil(settled, std::chrono::steady_clock::now() + ATimeout);
   const TNeloMQTTConnectionStatus status = c.ConnectionStatus();
   if (status == csConnected) return true;
-  FFailureExitCode = ConnectFailureExitCode(status, FLogger->LastError());
-  if (status == csConnecting) {
+  const std::string reason = FLogger->FailureReason();
+  FFailureExitCode = ConnectFailureExitCode(status, reason);
+  if (IsTlsErrorText(reason)) {
+    // TLS failed, in the handshake or (TLS 1.3: a client certificate
+    // missing or refused) in an alert right after it.
+    Fail(ConnectionError());
+  } else if (status == csConnecting) {
     // Open, but no CONNACK: the peer closed the connection or never answered.
     Fail(c.Session()->HasActiveNetworkConnection() ? "no answer from " + FOptions.Host + " (no CONNACK)"
                                                    : "the broker closed the connection before its CONNACK");
-  } else if (status == csConnectionRejected_ServerUnavailable && !FLogger->LastError().empty()) {
+  } else if (status == csConnectionRejected_ServerUnavailable && !reason.empty()) {
     Fail(ConnectionError());
   } else {
     Fail(ConnectionStatusText(status));

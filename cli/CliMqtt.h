@@ -62,12 +62,19 @@ class TCliLogger : public TNeloMQTTLogger {
   void DoLog(TNeloObject* Sender, TNeloMQTTLogLevel ALevel, const std::exception* AException,
              const std::string& AMessage) override;
   std::string LastError() const;
+  // Why a connection failed: the last TLS error when there was one (the
+  // lines that follow it, a write that found the connection gone, say little),
+  // otherwise the last error.
+  std::string FailureReason() const;
 
  private:
   bool FVerbose;
   mutable std::mutex FLock;
   std::string FLastError;
+  std::string FTlsError;
 };
+// Whether an error text speaks of TLS (handshake, alert, certificate).
+bool IsTlsErrorText(const std::string& AText);
 
 // Applies the connection options to a client (host, port, credentials,
 // keep-alive, will, TLS) and links ALogger.

@@ -5,6 +5,12 @@
 
 #include "PrinterProfile.h"
 
+void CheckMqttStringLength(const std::string& AOption, const std::string& AValue) {
+  if (AValue.size() <= kMaxMqttStringBytes) return;
+  throw ECliUsage("option " + AOption + ": " + std::to_string(AValue.size()) +
+                  " bytes is too long, MQTT carries at most " + std::to_string(kMaxMqttStringBytes));
+}
+
 TCliParser::TCliParser(std::string ACommand, std::string AUsage)
     : FCommand(std::move(ACommand)), FUsage(std::move(AUsage)) {
   Flag("", "--help", "this text", nullptr);
@@ -33,6 +39,16 @@ TCliParser& TCliParser::Value(const std::string& AShort, const std::string& ALon
   o.TakesValue = true;
   FOptions.push_back(std::move(o));
   return *this;
+}
+
+TCliParser& TCliParser::MqttText(const std::string& AShort, const std::string& ALong,
+                                 const std::string& AValueName, const std::string& AHelp,
+                                 std::function<void(const std::string&)> AAction) {
+  const std::string name = ALong.empty() ? AShort : ALong;
+  return Value(AShort, ALong, AValueName, AHelp, [name, AAction](const std::string& AText) {
+    CheckMqttStringLength(name, AText);
+    AAction(AText);
+  });
 }
 
 TCliParser& TCliParser::Int(const std::string& AShort, const std::string& ALong,
@@ -92,10 +108,10 @@ TCliParser& TCliParser::Connection(TCliConnectOptions& AOptions, bool AWithWill)
   Int("-p", "--port", "PORT", "broker port (1883, 8883 with TLS)", 1, 65535,
       [o](long v) { o->Port = static_cast<int>(v); });
   Flag("-6", "", "connect over IPv6", [o] { o->IPv6 = true; });
-  Value("-u", "--username", "USER", "user name", [o](const std::string& v) { o->Username = v; });
-  Value("-P", "--pw", "PASS", "password", [o](const std::string& v) { o->Password = v; });
-  Value("-i", "--id", "ID", "client id (random when not given)",
-        [o](const std::string& v) { o->ClientId = v; });
+  MqttText("-u", "--username", "USER", "user name", [o](const std::string& v) { o->Username = v; });
+  MqttText("-P", "--pw", "PASS", "password", [o](const std::string& v) { o->Password = v; });
+  MqttText("-i", "--id", "ID", "client id (random when not given)",
+           [o](const std::string& v) { o->ClientId = v; });
   Flag("-c", "--disable-clean-session", "clean session off", [o] { o->CleanSession = false; });
   Int("-k", "--keepalive", "SECONDS", "keep-alive (60)", 0, 65535,
       [o](long v) { o->KeepAlive = static_cast<int>(v); });
@@ -120,9 +136,9 @@ TCliParser& TCliParser::Connection(TCliConnectOptions& AOptions, bool AWithWill)
   Flag("", "--insecure", "do not check the host name in the broker's certificate",
        [o] { o->Insecure = true; });
   if (AWithWill) {
-    Value("", "--will-topic", "TOPIC", "last will topic", [o](const std::string& v) { o->WillTopic = v; });
-    Value("", "--will-payload", "TEXT", "last will message",
-          [o](const std::string& v) { o->WillPayload = v; });
+    MqttText("", "--will-topic", "TOPIC", "last will topic", [o](const std::string& v) { o->WillTopic = v; });
+    MqttText("", "--will-payload", "TEXT", "last will message",
+             [o](const std::string& v) { o->WillPayload = v; });
     Value("", "--will-qos", "QOS", "last will QoS", [o](const std::string& v) { o->WillQos = ParseQos(v); });
     Flag("", "--will-retain", "retain the last will", [o] { o->WillRetain = true; });
   }
@@ -162,10 +178,10 @@ TCliParser& TCliParser::Printers(TFleetOptions& AOptions) {
     o->ShardIndex = k;
     o->ShardCount = n;
   });
-  Value("", "--jobs", "TOPIC", "job topic; {serial} stands for the serial",
-        [o](const std::string& v) { o->JobsTopic = v; });
-  Value("", "--replies", "TOPIC", "reply topic; {serial} stands for the serial",
-        [o](const std::string& v) { o->RepliesTopic = v; });
+  MqttText("", "--jobs", "TOPIC", "job topic; {serial} stands for the serial",
+           [o](const std::string& v) { o->JobsTopic = v; });
+  MqttText("", "--replies", "TOPIC", "reply topic; {serial} stands for the serial",
+           [o](const std::string& v) { o->RepliesTopic = v; });
   return *this;
 }
 

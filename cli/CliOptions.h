@@ -12,6 +12,12 @@
 #include "CliMqtt.h"
 #include "Fleet.h"
 
+// The longest string MQTT carries (a two-byte length before its bytes).
+constexpr std::size_t kMaxMqttStringBytes = 65535;
+// Throws ECliUsage when AValue, given with option AOption, is longer than an
+// MQTT string can be.
+void CheckMqttStringLength(const std::string& AOption, const std::string& AValue);
+
 class TCliParser {
  public:
   // AUsage: the usage line(s) printed first by --help.
@@ -23,6 +29,11 @@ class TCliParser {
   // An option with a value, named AValueName in the help.
   TCliParser& Value(const std::string& AShort, const std::string& ALong, const std::string& AValueName,
                     const std::string& AHelp, std::function<void(const std::string&)> AAction);
+  // An option whose value goes to the broker as an MQTT string (a topic, a
+  // client id, a user name, a password, a will): refused when it is longer
+  // than the 65,535 bytes such a string can hold.
+  TCliParser& MqttText(const std::string& AShort, const std::string& ALong, const std::string& AValueName,
+                       const std::string& AHelp, std::function<void(const std::string&)> AAction);
   // An integer option within [AMin, AMax].
   TCliParser& Int(const std::string& AShort, const std::string& ALong, const std::string& AValueName,
                   const std::string& AHelp, long AMin, long AMax, std::function<void(long)> AAction);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,10 +19,16 @@
 #include "CliOptions.h"
 #include "Nelo.MQTT.HandOff.h"
 #include "Nelo.MQTT.Topics.h"
+#include "Nelo.MQTT.Utils.h"
 
 namespace {
 
 enum TSource { msNone, msText, msFile, msStdin, msLines, msEmpty };
+
+constexpr std::size_t kMaxRemainingLength = static_cast<std::size_t>(NeloMQTTMaxRemainingLength);
+// How long pub waits for a lost connection to come back (unless -W ends
+// the wait first).
+constexpr std::chrono::seconds kReconnectWait{60};
 
 struct TPubOptions {
   TCliConnectOptions Connect;
@@ -44,7 +51,8 @@ void SetSource(TPubOptions& AOptions, TSource ASource) {
 // Declares pub's options on AParser, writing into AOptions.
 void DeclarePub(TCliParser& AParser, TPubOptions& AOptions) {
   TPubOptions* o = &AOptions;
-  AParser.Value("-t", "--topic", "TOPIC", "topic to publish to", [o](const std::string& v) { o->Topic = v; })
+  AParser
+      .MqttText("-t", "--topic", "TOPIC", "topic to publish to", [o](const std::string& v) { o->Topic = v; })
       .Value("-m", "--message", "TEXT", "the message",
              [o](const std::string& v) {
                SetSource(*o, msText);
@@ -100,6 +108,17 @@ class TMessageSource {
         break;
     }
     return true;
+  }
+
+  // Whether the message read by Prepare fits in one PUBLISH with ATopic;
+  // false with AError set when it does not.
+  bool Fits(const std::string& ATopic, TNeloMQTTQoS AQos, std::string& AError) const {
+    if (FOptions.Source == msLines) return true;
+    const std::size_t length = 2 + ATopic.size() + (AQos > qosAtMostOnce ? 2 : 0) + FMessage.size();
+    if (length <= kMaxRemainingLength) return true;
+    AError = "the message is " + std::to_string(FMessage.size()) + " bytes; one MQTT packet holds at most " +
+             std::to_string(kMaxRemainingLength) + " bytes with its topic";
+    return false;
   }
 
   // AIdle runs while a line is awaited, so that the engine's hand-offs
@@ -174,7 +193,7 @@ int RunPub(const std::vector<std::string>& AArgs) {
   }
   TMessageSource source(o);
   std::string error;
-  if (!source.Prepare(error)) {
+  if (!source.Prepare(error) || !source.Fits(o.Topic, o.Qos, error)) {
     std::fprintf(stderr, "tessiva-cli pub: %s\n", error.c_str());
     return 1;
   }
@@ -185,34 +204,100 @@ int RunPub(const std::vector<std::string>& AArgs) {
   // pub does not listen for sent packets: spare the writer the hand-off.
   client.SetPacketSentNotifications(false);
 
+  // Like the printers, pub rides through a broker restart: it reconnects
+  // and goes on, and counts what the restart cost.
+  client.KeepAliveSettings()->SetAutoReconnect(true);
+  client.KeepAliveSettings()->SetAutoReconnectInterval(1);
+
   // Ids waiting for their final acknowledgement (PUBACK or PUBCOMP).
   std::unordered_map<uint16_t, int> pending;
   long waiting = 0;
+  // QoS 2: ids whose PUBREC came, waiting for the PUBCOMP. When the
+  // connection is lost then and the broker comes back without the session,
+  // the broker has forgotten those messages (it releases a QoS 2 message at
+  // the PUBREL): they are lost, whatever answers the PUBREL gets.
+  std::unordered_map<uint16_t, int> released;
+  std::unordered_map<uint16_t, int> cut;
+  long lostInRestart = 0;
+  std::string lostIds;
+  long losses = 0;
+  bool ending = false;  // our own Disconnect is no loss
   const TNeloMQTTPacketType finalAck = o.Qos == qosExactlyOnce ? mtPUBCOMP : mtPUBACK;
+  auto take = [](std::unordered_map<uint16_t, int>& AMap, uint16_t AId) {
+    auto it = AMap.find(AId);
+    if (it == AMap.end()) return false;
+    if (--it->second == 0) AMap.erase(it);
+    return true;
+  };
   client.OnPacketReceived = [&](TNeloObject*, const TNeloMQTTPacketInfo& AInfo) {
-    if (o.Qos == qosAtMostOnce || AInfo.PacketType != finalAck) return;
-    auto it = pending.find(AInfo.PacketId);
-    if (it == pending.end()) return;
+    if (o.Qos == qosAtMostOnce) return;
+    if (AInfo.PacketType == mtPUBREC && o.Qos == qosExactlyOnce && pending.count(AInfo.PacketId) != 0) {
+      ++released[AInfo.PacketId];
+      return;
+    }
+    if (AInfo.PacketType != finalAck) return;
+    // After a loss that kept the session the ids came back from `cut`.
+    if (o.Qos == qosExactlyOnce) take(released, AInfo.PacketId);
+    if (!take(pending, AInfo.PacketId)) return;
     --waiting;
-    if (--it->second == 0) pending.erase(it);
+  };
+  client.OnConnectedStatusChanged = [&](TNeloObject*, bool AConnected, TNeloMQTTConnectionStatus AStatus) {
+    if (!AConnected) {
+      if (AStatus == csConnectionLost && !ending) {
+        ++losses;
+        for (const auto& [id, count] : released) cut[id] += count;
+        released.clear();
+      }
+      return;
+    }
+    if (client.SessionPresent()) {
+      // The broker kept the exchanges: their PUBCOMPs will come.
+      for (const auto& [id, count] : cut) released[id] += count;
+    } else {
+      for (const auto& [id, count] : cut) {
+        for (int i = 0; i < count && take(pending, id); ++i) {
+          --waiting;
+          ++lostInRestart;
+          if (lostInRestart <= 20) lostIds += " " + std::to_string(id);
+        }
+      }
+    }
+    cut.clear();
   };
 
   if (!session.Connect()) return session.FailureExitCode();
+
+  // Waits while the connection is down until it is back; false when it did
+  // not come back within kReconnectWait (or before ADeadline), the broker
+  // refused the reconnect, or a signal came.
+  auto back = [&](std::chrono::steady_clock::time_point ADeadline) {
+    if (client.IsConnected()) return true;
+    const auto limit = std::min(ADeadline, std::chrono::steady_clock::now() + kReconnectWait);
+    session.PumpUntil(
+        [&] {
+          const TNeloMQTTConnectionStatus s = client.ConnectionStatus();
+          return s == csConnected || (s >= csConnectionRejected_InvalidProtocolVersion &&
+                                      s <= csConnectionRejected_ClientNotAuthorized &&
+                                      s != csConnectionRejected_ServerUnavailable);
+        },
+        limit, 5);
+    return client.IsConnected();
+  };
 
   TNeloMQTTNeloMQTTClientSession& state = *client.Session();
   // Bounded queue: memory stays flat however many messages go out. At QoS
   // 1/2 it holds a few windows' worth, so the writer never waits for us.
   const int queueLimit = o.Qos == qosAtMostOnce ? 5000 : 50;
   long published = 0;
-  bool lost = false;
+  bool gone = false;
   TNeloMQTTBytes message;
   while (!CliStopRequested() && source.Next(message, [] { NeloCheckSynchronize(0); })) {
     if (state.OutstandingPackets() >= queueLimit) {
       session.PumpUntil([&] { return state.OutstandingPackets() < queueLimit || !client.IsConnected(); },
                         CliNoDeadline(), 1);
     }
-    if (!client.IsConnected()) {
-      lost = true;
+    if (!back(CliNoDeadline())) {
+      gone = true;
       break;
     }
     const uint16_t id = client.Publish(o.Topic, message, o.Qos, o.Retain);
@@ -228,15 +313,36 @@ int RunPub(const std::vector<std::string>& AArgs) {
                             ? std::chrono::steady_clock::now() + std::chrono::seconds(o.WaitSeconds)
                             : CliNoDeadline();
   // Until everything is written, acknowledged or given up by the writer
-  // (a QoS 1/2 message the writer gave up still counts in `waiting`).
-  session.PumpUntil([&] { return !client.IsConnected() || state.OutstandingPackets() == 0; }, deadline, 1);
-  if (!client.IsConnected()) lost = true;
+  // (a QoS 1/2 message the writer gave up still counts in `waiting`), across
+  // reconnects.
+  while (!gone && !CliStopRequested()) {
+    session.PumpUntil(
+        [&] {
+          return !client.IsConnected() || state.OutstandingPackets() == 0 ||
+                 (o.Qos != qosAtMostOnce && waiting == 0);
+        },
+        deadline, 1);
+    if (state.OutstandingPackets() == 0 || (o.Qos != qosAtMostOnce && waiting == 0)) break;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    if (!back(deadline)) gone = true;
+  }
   const bool allWritten = state.OutstandingPackets() == 0 || (o.Qos != qosAtMostOnce && waiting == 0);
+  ending = true;
   session.Disconnect();
 
-  if (lost) {
-    session.Fail("connection lost after " + std::to_string(published) + " message(s) were queued");
+  const std::string lossText =
+      losses > 0 ? "; the connection was lost " + std::to_string(losses) + " time(s)" : std::string();
+  if (gone) {
+    session.Fail("connection lost after " + std::to_string(published) + " message(s) were queued" +
+                 (losses > 1 ? lossText : std::string()));
     return 1;
+  }
+  int status = 0;
+  if (lostInRestart > 0) {
+    session.Fail(std::to_string(lostInRestart) + " of " + std::to_string(published) +
+                 " message(s) lost: the broker came back without their session after its PUBREC (packet ids" +
+                 lostIds + (lostInRestart > 20 ? " ..." : "") + ")");
+    status = 1;
   }
   if (waiting > 0) {
     std::string ids;
@@ -249,14 +355,20 @@ int RunPub(const std::vector<std::string>& AArgs) {
       ids += " " + std::to_string(id);
     }
     session.Fail(std::to_string(waiting) + " of " + std::to_string(published) +
-                 " message(s) not acknowledged (packet ids" + ids + ")");
+                 " message(s) not acknowledged (packet ids" + ids + ")" + lossText);
     return 1;
   }
   if (!allWritten) {
-    session.Fail("not every message could be written");
+    session.Fail("not every message could be written" + lossText);
     return 1;
   }
-  return 0;
+  if (status == 0 && losses > 0 && o.Qos == qosAtMostOnce) {
+    // At most once: what was on its way when the connection went may be
+    // gone, and nothing tells which.
+    session.Fail("the connection was lost " + std::to_string(losses) +
+                 " time(s) and came back; QoS 0 messages on their way then may be lost");
+  }
+  return status;
 }
 
 }  // namespace

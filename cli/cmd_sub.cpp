@@ -27,7 +27,7 @@ int RunSub(const std::vector<std::string>& AArgs) {
   TSubOptions* p = &o;
   TCliParser parser("sub", "usage: tessiva-cli sub -t FILTER [-t FILTER ...] [options]");
   parser
-      .Value("-t", "--topic", "FILTER", "topic filter (repeatable)",
+      .MqttText("-t", "--topic", "FILTER", "topic filter (repeatable)",
              [p](const std::string& v) { p->Topics.push_back(v); })
       .Value("-q", "--qos", "QOS", "requested QoS 0, 1 or 2 (0)",
              [p](const std::string& v) { p->Qos = ParseQos(v); })

@@ -56,5 +56,8 @@ struct TNeloMQTTEngineTexts : TNeloMQTTCoreTexts {
   static constexpr const char* kConnectionOpened = "Connection opened";
   static constexpr const char* kConnectionClosed = "Connection closed by remote host";
   static constexpr const char* kConnectException = "Exception while connecting ...";
+  // A poll for input met an error other than the peer closing (a TLS alert,
+  // for one): the connection is closed.
+  static constexpr const char* kReadException = "Exception while reading ...";
   static constexpr const char* kTcpDisconnecting = "Disconnecting TCP Client";
 };

@@ -615,6 +615,7 @@ void TNeloMQTTClient::HandleConnAck(TNeloMQTTPacket& APacket) {
   auto* connAck = dynamic_cast<TNeloMQTTConnAckPacket*>(&APacket);
   if (connAck == nullptr) return;
   FConnAckReceived = true;
+  FSessionPresent = static_cast<int>(connAck->ReturnCode()) == 0 && connAck->SessionPresent();
   FSession->SetConnectSentTime(0);
   TNeloMQTTConnectionStatus status;
   switch (static_cast<int>(connAck->ReturnCode())) {

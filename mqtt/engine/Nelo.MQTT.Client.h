@@ -175,6 +175,9 @@ class TNeloMQTTClient : public TNeloObject {
   uint32_t MaxIncomingPacketSize() const { return FSession->MaxIncomingPacketSize(); }
   void SetMaxIncomingPacketSize(uint32_t AValue) { FSession->SetMaxIncomingPacketSize(AValue); }
 
+  // Whether the broker's last CONNACK said it kept the session.
+  bool SessionPresent() const { return FSessionPresent; }
+
   bool PacketSentNotifications() const { return FPacketSentNotifications; }
   void SetPacketSentNotifications(bool AValue);
 
@@ -268,6 +271,7 @@ class TNeloMQTTClient : public TNeloObject {
   // Main thread only.
   bool FOperatorDisconnected = false;
   bool FConnAckReceived = false;
+  bool FSessionPresent = false;
   std::vector<std::pair<std::string, TNeloMQTTQoS>> FGrantedSubscriptions;
   std::unordered_map<uint16_t, TNeloQosArray> FPendingSubscriptionQos;
   // Bound on the direct DISCONNECT write.

@@ -72,6 +72,33 @@ std::string TlsErrorText() {
 
 int NoPassphrase(char*, int, int, void*) { return 0; }
 
+// What the peer's TLS layer has sent and not yet been read, when it is an
+// error (an alert): its text; empty otherwise. Application data stays
+// unread. The caller holds the SSL object's lock.
+std::string PendingTlsError(SSL* ASsl) {
+  ERR_clear_error();
+  char byte;
+  const int peeked = SSL_peek(ASsl, &byte, 1);
+  if (peeked <= 0 && SSL_get_error(ASsl, peeked) == SSL_ERROR_SSL) return TlsErrorText();
+  ERR_clear_error();
+  return std::string();
+}
+
+// Acknowledges what was just received at once instead of after the delayed
+// acknowledgement (up to 40 ms on Linux). A broker that leaves Nagle's
+// algorithm on (mosquitto's default) holds its next packet to us until our
+// acknowledgement of the last one arrives: a PUBACK followed a moment later
+// by a PUBLISH would reach us 40 ms late. The kernel leaves quick-ack mode by
+// itself, so it is asked again after every read.
+void AcknowledgePromptly(int AFd) {
+#ifdef TCP_QUICKACK
+  const int one = 1;
+  ::setsockopt(AFd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#else
+  (void)AFd;
+#endif
+}
+
 bool IsAddressLiteral(const std::string& AName) {
   in6_addr address6{};
   in_addr address4{};
@@ -490,6 +517,7 @@ bool TNeloMQTTNetworkConnection::Fill(const std::shared_ptr<TLink>& ALink, int A
       const int received = SSL_read(link.Ssl, chunk, static_cast<int>(sizeof chunk));
       if (received > 0) {
         link.Input.insert(link.Input.end(), chunk, chunk + received);
+        AcknowledgePromptly(link.Fd);
         return true;
       }
       const int error = SSL_get_error(link.Ssl, received);
@@ -513,6 +541,7 @@ bool TNeloMQTTNetworkConnection::Fill(const std::shared_ptr<TLink>& ALink, int A
       const ssize_t received = ::recv(link.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
       if (received > 0) {
         link.Input.insert(link.Input.end(), chunk, chunk + received);
+        AcknowledgePromptly(link.Fd);
         return true;
       }
       if (received == 0) {
@@ -543,6 +572,13 @@ bool TNeloMQTTNetworkConnection::HasData() {
     return Fill(link, 0);
   } catch (const ENeloMQTTConnectionClosed&) {
     // Already reported when the peer closed; nothing more to do.
+    return false;
+  } catch (const std::exception& error) {
+    // Said before the connection goes, so whoever reports the loss knows
+    // why (a TLS 1.3 broker refuses a client certificate this way, after
+    // the handshake).
+    TNeloMQTTLogHelper::Error(Log(), this, TNeloMQTTEngineTexts::kReadException, &error);
+    Close();
     return false;
   } catch (...) {
     Close();
@@ -680,7 +716,15 @@ bool TNeloMQTTNetworkConnection::WriteLocked(const std::shared_ptr<TLink>& ALink
         wanted = POLLIN;
       } else if (error == SSL_ERROR_ZERO_RETURN ||
                  (error == SSL_ERROR_SYSCALL && (savedErrno == 0 || IsPeerLossErrno(savedErrno)))) {
+        // The peer may have said why before it went (a TLS 1.3 broker
+        // refuses a client certificate with an alert after the handshake):
+        // that is said before the loss is reported.
+        const std::string alert = PendingTlsError(link->Ssl);
         sslGuard.unlock();
+        if (!alert.empty()) {
+          const ENeloMQTTSocketError reason("TLS read failed: " + alert);
+          TNeloMQTTLogHelper::Error(Log(), this, TNeloMQTTEngineTexts::kReadException, &reason);
+        }
         ReportLinkDown(link);
         throw ENeloMQTTConnectionClosed();
       } else {

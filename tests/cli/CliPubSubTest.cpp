@@ -50,11 +50,17 @@ class CliPubSubTest : public ::testing::Test {
     wrongHost.Tls = true;
     wrongHost.ServerCert = TBrokerOptions::scWrongHost;
     FWrongHost = new TMosquittoBroker(wrongHost);
+    TBrokerOptions clientCert;
+    clientCert.Plain = false;
+    clientCert.Tls = true;
+    clientCert.RequireClientCert = true;
+    FClientCert = new TMosquittoBroker(clientCert);
   }
   static void TearDownTestSuite() {
     delete FBroker;
     delete FSecured;
     delete FWrongHost;
+    delete FClientCert;
   }
 
   static std::vector<std::string> Cli(const std::string& ACommand, const std::vector<std::string>& AArgs) {
@@ -71,11 +77,13 @@ class CliPubSubTest : public ::testing::Test {
   static TMosquittoBroker* FBroker;
   static TMosquittoBroker* FSecured;
   static TMosquittoBroker* FWrongHost;
+  static TMosquittoBroker* FClientCert;
 };
 
 TMosquittoBroker* CliPubSubTest::FBroker = nullptr;
 TMosquittoBroker* CliPubSubTest::FSecured = nullptr;
 TMosquittoBroker* CliPubSubTest::FWrongHost = nullptr;
+TMosquittoBroker* CliPubSubTest::FClientCert = nullptr;
 
 TEST_F(CliPubSubTest, PubDeliversAtEveryQoS) {
   for (const std::string qos : {"0", "1", "2"}) {
@@ -265,6 +273,92 @@ TEST_F(CliPubSubTest, ErrorsGiveOneLineAndAFailureStatus) {
   EXPECT_EQ(insecure.ExitCode, 0) << insecure.Stderr;
 }
 
+// The exit status names the kind of failure, also when TLS fails only after
+// the handshake: over TLS 1.3 a broker that wants a client certificate and
+// gets none (or one it does not trust) says so with an alert after the
+// client has finished its handshake.
+TEST_F(CliPubSubTest, ExitStatusNamesTheKindOfFailure) {
+  const TTestCertificates& certs = FBroker->Certificates();
+  const std::string tlsPort = std::to_string(FBroker->TlsPort());
+  const std::string certPort = std::to_string(FClientCert->TlsPort());
+  struct TCase {
+    std::string Name;
+    std::vector<std::string> Args;  // after "tessiva-cli pub -t cli/status -m x"
+    int ExitCode;
+    std::string Expected;  // part of the error line
+  };
+  const TCase cases[] = {
+      {"wrong password",
+       {"-h", "127.0.0.1", "-p", std::to_string(FSecured->Port()), "-u", "printer", "-P", "nope"},
+       3,
+       "connection refused"},
+      {"untrusted broker", {"-h", "localhost", "-p", tlsPort, "--cafile", certs.OtherCAFile()}, 4, "TLS"},
+      {"no client certificate", {"-h", "localhost", "-p", certPort, "--cafile", certs.CAFile()}, 4, "TLS"},
+      {"client certificate of another CA",
+       {"-h", "localhost", "-p", certPort, "--cafile", certs.CAFile(), "--cert",
+        certs.UntrustedClientCertFile(), "--key", certs.UntrustedClientKeyFile()},
+       4,
+       "TLS"},
+      {"client certificate of the broker's CA",
+       {"-h", "localhost", "-p", certPort, "--cafile", certs.CAFile(), "--cert", certs.ClientCertFile(),
+        "--key", certs.ClientKeyFile(), "-q", "1"},
+       0,
+       ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TRunResult r = RunProcess(Concat({kCli, "pub", "-t", "cli/status", "-m", "x"}, c.Args));
+    EXPECT_EQ(r.ExitCode, c.ExitCode) << r.Stderr;
+    if (c.ExitCode == 0) {
+      EXPECT_EQ(r.Stderr, "");
+      continue;
+    }
+    EXPECT_EQ(std::count(r.Stderr.begin(), r.Stderr.end(), '\n'), 1) << r.Stderr;
+    EXPECT_NE(r.Stderr.find(c.Expected), std::string::npos) << r.Stderr;
+    EXPECT_EQ(r.Stderr.find("CONNACK"), std::string::npos) << r.Stderr;
+  }
+}
+
+// Strings that MQTT cannot carry (more than 65,535 bytes) are refused before
+// anything is sent, naming the option; 65,535 bytes go through.
+TEST_F(CliPubSubTest, OverlongMqttStringsAreRefusedUpFront) {
+  const std::string overlong(65536, 't');
+  const std::string closedPort = std::to_string(FreeLoopbackPort());
+  struct TCase {
+    std::string Command, Option;
+    std::string Named;  // as the error line names it
+  };
+  const TCase cases[] = {
+      {"pub", "-t", "--topic"},
+      {"sub", "-t", "--topic"},
+      {"pub", "-i", "--id"},
+      {"sub", "-i", "--id"},
+      {"pub", "-u", "--username"},
+      {"pub", "-P", "--pw"},
+      {"pub", "--will-topic", "--will-topic"},
+      {"sub", "--will-payload", "--will-payload"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Command + " " + c.Option);
+    // The port is closed: an attempt to connect would end in exit status 5.
+    std::vector<std::string> args = {kCli, c.Command, "-h", "127.0.0.1", "-p", closedPort};
+    if (c.Option != "-t") args = Concat(args, {"-t", "cli/long"});
+    if (c.Command == "pub") args = Concat(args, {"-m", "x"});
+    const TRunResult r = RunProcess(Concat(args, {c.Option, overlong}));
+    EXPECT_EQ(r.ExitCode, 2) << r.Stderr;
+    EXPECT_EQ(std::count(r.Stderr.begin(), r.Stderr.end(), '\n'), 1) << r.Stderr;
+    EXPECT_NE(r.Stderr.find("option " + c.Named + ": 65536 bytes is too long, MQTT carries at most 65535"),
+              std::string::npos)
+        << r.Stderr;
+  }
+  // At the limit: a topic of 65,535 bytes reaches the broker and comes back.
+  const std::string longest = "cli/" + std::string(65535 - 4, 'l');
+  const TRunResult pub = RunProcess(Cli("pub", {"-t", longest, "-m", "at the limit", "-r", "-q", "1"}));
+  EXPECT_EQ(pub.ExitCode, 0) << pub.Stderr;
+  EXPECT_EQ(Retained(longest), "at the limit");
+  MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", longest, "-r", "-n"}));
+}
+
 // A broker that accepts the connection but withholds the final
 // acknowledgement: pub names the unacknowledged message and fails.
 TEST_F(CliPubSubTest, PubReportsMessagesThatWereNotAcknowledged) {
@@ -296,6 +390,97 @@ TEST_F(CliPubSubTest, PubReportsMessagesThatWereNotAcknowledged) {
     EXPECT_NE(err.find("1 of 1 message(s) not acknowledged (packet ids " + std::to_string(id) + ")"),
               std::string::npos)
         << err;
+  }
+}
+
+// pub rides through a broker restart: it reconnects and publishes the rest
+// (mosquitto_sub, the peer, reconnects and subscribes again as well).
+TEST_F(CliPubSubTest, PubGoesOnAfterABrokerRestart) {
+  for (const std::string qos : {"0", "1", "2"}) {
+    SCOPED_TRACE(qos);
+    const std::string topic = "cli/restart/" + qos;
+    const std::string marker = "cli/restart/ready";
+    TMosquittoSub sub(Concat(FBroker->ClientArgs(), {"-t", topic, "-t", marker, "-q", qos}));
+    TChildProcess::TOptions options;
+    options.KeepStdinOpen = true;
+    TChildProcess pub(Cli("pub", {"-t", topic, "-l", "-q", qos}), options);
+    pub.WriteStdin("before\n");
+    ASSERT_TRUE(sub.WaitForMessages(1, kWaitLong));
+    FBroker->Stop();
+    FBroker->Start();
+    // The subscriber is back once the new broker's retained marker reaches it.
+    ASSERT_EQ(MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", marker, "-r", "-m", "ready"})).ExitCode, 0);
+    ASSERT_TRUE(sub.WaitForMessages(2, std::chrono::milliseconds(30000)));
+    pub.WriteStdin("after\n");
+    pub.CloseStdin();
+    ASSERT_TRUE(pub.Wait(std::chrono::milliseconds(30000))) << pub.Stderr();
+    EXPECT_EQ(pub.ExitCode(), 0) << pub.Stderr();
+    if (qos == "0")
+      EXPECT_NE(pub.Stderr().find("lost 1 time(s) and came back"), std::string::npos) << pub.Stderr();
+    else
+      EXPECT_EQ(pub.Stderr(), "");
+    ASSERT_TRUE(sub.WaitForMessages(3, kWaitLong));
+    std::vector<std::string> payloads;
+    for (const auto& m : sub.Messages()) payloads.push_back(m.Payload);
+    EXPECT_EQ(payloads, (std::vector<std::string>{"before", "ready", "after"}));
+    MosquittoPub(Concat(FBroker->ClientArgs(), {"-t", marker, "-r", "-n"}));
+  }
+}
+
+// A QoS 2 message whose PUBREC came before the connection was lost is the
+// broker's to release at the PUBREL: a broker that comes back without the
+// session has lost it, even when it answers the resent PUBREL. pub counts it
+// as lost; with the session kept it is delivered.
+TEST_F(CliPubSubTest, PubCountsAQoS2MessageTheBrokerForgotInARestart) {
+  for (const bool sessionKept : {false, true}) {
+    SCOPED_TRACE(sessionKept ? "session kept" : "session gone");
+    TFakeBroker broker;
+    TChildProcess pub({kCli, "pub", "-h", broker.Host(), "-p", std::to_string(broker.Port()), "-t",
+                       "cli/forgot", "-m", "x", "-q", "2", "-c", "-i", "cli-forgot"});
+    auto first = AcceptConnected(broker);
+    ASSERT_TRUE(first);
+    const auto publish = first->ReadFrame();
+    ASSERT_TRUE(publish);
+    ASSERT_EQ(publish->Type(), 3);
+    const uint16_t id = publish->Word(2u + publish->Word(0));
+    const uint8_t hi = static_cast<uint8_t>(id >> 8), lo = static_cast<uint8_t>(id);
+    ASSERT_TRUE(first->Send(TByteVector{0x50, 0x02, hi, lo}));
+    const auto pubrel = first->ReadFrame();
+    ASSERT_TRUE(pubrel);
+    EXPECT_EQ(pubrel->FirstByte, 0x62);
+    first->CloseOrderly();
+
+    auto second = broker.Accept();
+    ASSERT_TRUE(second) << "pub did not reconnect";
+    const auto connect = second->ReadFrame();
+    ASSERT_TRUE(connect);
+    ASSERT_EQ(connect->Type(), 1);
+    ASSERT_TRUE(second->Send(TByteVector{0x20, 0x02, static_cast<uint8_t>(sessionKept ? 1 : 0), 0x00}));
+    // With the session kept the PUBREL is sent again and answered; without
+    // it pub knows the message is gone and need not wait (a PUBREL sent all
+    // the same is answered, as brokers answer one they do not know).
+    const auto again = second->ReadFrame();
+    ASSERT_TRUE(again);
+    if (sessionKept || again->FirstByte == 0x62) {
+      EXPECT_EQ(again->FirstByte, 0x62);
+      EXPECT_EQ(again->Word(0), id);
+      ASSERT_TRUE(second->Send(TByteVector{0x70, 0x02, hi, lo}));
+    }
+    ASSERT_TRUE(pub.Wait(kWaitLong)) << pub.Stderr();
+    const std::string err = pub.Stderr();
+    if (sessionKept) {
+      EXPECT_EQ(pub.ExitCode(), 0) << err;
+      EXPECT_EQ(err, "");
+    } else {
+      EXPECT_EQ(pub.ExitCode(), 1) << err;
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+      EXPECT_NE(
+          err.find("1 of 1 message(s) lost: the broker came back without their session after its PUBREC "
+                   "(packet ids " +
+                   std::to_string(id) + ")"),
+          std::string::npos)
+          << err;
+    }
   }
 }
 
