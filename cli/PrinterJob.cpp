@@ -94,22 +94,39 @@ TPrinterJobResult PrintEntry(const TJsonValue& AEntry, const TPrinterJobOptions&
 
   TPrinterJobResult r;
   r.TaskId = taskId;
-  const TRenderResult rendered = RenderCommandBytes(commands);
-  r.Language = LanguageName(rendered.JobLanguages.empty() ? DetectLanguage(commands.data(), commands.size())
-                                                          : rendered.JobLanguages.front());
-  // A job the printer could not print as sent is refused with the first error.
-  for (const TFinding& f : rendered.Findings)
-    if (f.Severity == fsError) return Refusal(taskId, kJobLintError, FormatFinding(f));
-  r.Pages = static_cast<int>(rendered.Pages.size());
-  if (!AOptions.OutDir.empty()) {
+  const bool withPng = !AOptions.OutDir.empty();
+  auto render = [&commands, withPng] {
+    const TRenderResult rendered = RenderCommandBytes(commands);
+    TJobRender out;
+    out.Language =
+        LanguageName(rendered.JobLanguages.empty() ? DetectLanguage(commands.data(), commands.size())
+                                                   : rendered.JobLanguages.front());
+    // A job the printer could not print as sent is refused with the first error.
+    for (const TFinding& f : rendered.Findings)
+      if (f.Severity == fsError) {
+        out.LintError = FormatFinding(f);
+        return out;
+      }
+    out.Pages = static_cast<int>(rendered.Pages.size());
+    if (withPng)
+      for (const TRenderedPage& page : rendered.Pages) out.Png.push_back(page.Png());
+    return out;
+  };
+  const std::shared_ptr<const TJobRender> rendered =
+      AOptions.RenderCache != nullptr ? AOptions.RenderCache->Get(commands, std::string(), withPng, render)
+                                      : std::make_shared<const TJobRender>(render());
+  r.Language = rendered->Language;
+  if (!rendered->LintError.empty()) return Refusal(taskId, kJobLintError, rendered->LintError);
+  r.Pages = rendered->Pages;
+  if (withPng) {
     const std::string dir = AOptions.OutDir + "/" + SafeFileName(AOptions.Serial);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     const std::string base = dir + "/" + SafeFileName(taskId);
-    for (std::size_t k = 0; k < rendered.Pages.size(); ++k) {
+    for (std::size_t k = 0; k < rendered->Png.size(); ++k) {
       const std::string name = k == 0 ? base + ".png" : base + "-" + std::to_string(k + 1) + ".png";
       try {
-        WriteRenderFile(name, rendered.Pages[k].Png());
+        WriteRenderFile(name, rendered->Png[k]);
       } catch (const std::exception& e) {
         return Refusal(taskId, kJobFailed, e.what());
       }

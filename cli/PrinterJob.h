@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "RenderCache.h"
+
 // Reply statuses. "1" is printed; every other status is a refusal and comes
 // with a reason text.
 inline constexpr const char* kJobPrinted = "1";
@@ -35,6 +37,9 @@ struct TPrinterJobOptions {
   // has seen the id before (the printer remembers its last ids). Such an
   // entry is answered "duplicate" and not printed again.
   std::function<bool(const std::string& ATaskId)> SeenBefore;
+  // Shared by the printers of a process: each distinct content is rendered
+  // once. Null: every job is rendered.
+  TRenderCache* RenderCache = nullptr;
 };
 
 struct TPrinterJobResult {
