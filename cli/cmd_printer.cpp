@@ -13,11 +13,16 @@
 #include <random>
 #include <unordered_set>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 #include "CliCommand.h"
+#include "CliFleet.h"
 #include "CliMqtt.h"
 #include "CliOptions.h"
 #include "Fleet.h"
-#include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.Fleet.Addresses.h"
 #include "Nelo.MQTT.Topics.h"
 #include "PrinterJob.h"
 
@@ -37,6 +42,7 @@ struct TPrinterOptions {
   bool HaveSeed = false;
   uint64_t Seed = 0;
   int ConnectRate = 0;
+  std::string BindAddresses;
 };
 
 void ParseDelay(const std::string& AText, TPrinterOptions& AOptions) {
@@ -78,6 +84,10 @@ void DeclarePrinter(TCliParser& AParser, TPrinterOptions& AOptions) {
            })
       .Int("", "--connect-rate", "N", "connections opened per second at start (0: as fast as possible)", 0,
            1000000, [o](long v) { o->ConnectRate = static_cast<int>(v); })
+      .Value("", "--bind-address", "ADDR[,ADDR...]",
+             "connect from these local addresses in turn; a range such as 127.0.0.1-127.0.0.20 counts "
+             "each (past the ephemeral ports of one address)",
+             [o](const std::string& v) { o->BindAddresses = v; })
       .Printers(o->Fleet)
       .Connection(o->Connect, false)
       .Epilog(
@@ -109,210 +119,250 @@ std::string UtcTimestamp() {
 }
 
 struct TFleetCounters {
-  long Messages = 0, Entries = 0, Printed = 0, Refused = 0, Duplicates = 0;
-  long Replies = 0, Dropped = 0, Failed = 0, Delayed = 0, Duplicated = 0;
-  long OfflineDrops = 0, Reconnects = 0, RepliesLost = 0;
+  std::atomic<long> Messages{0}, Entries{0}, Printed{0}, Refused{0}, Duplicates{0};
+  std::atomic<long> Replies{0}, Dropped{0}, Failed{0}, Delayed{0}, Duplicated{0};
+  std::atomic<long> OfflineDrops{0}, Reconnects{0}, Unsent{0};
 };
 
+// The task ids a printer remembers, made at its first job.
+struct TRecentTasks {
+  std::deque<std::string> Order;
+  std::unordered_set<std::string> Set;
+};
+
+// One printer. Everything here belongs to its session's loop thread, but
+// for Recent, which the job being rendered (one at a time per printer) uses.
 class TVirtualPrinter {
  public:
-  std::string Serial, JobsTopic, RepliesTopic;
-  std::unique_ptr<TNeloMQTTClient> Client;
-  std::mt19937_64 Rng;
-  std::deque<std::string> Recent;
-  std::unordered_set<std::string> RecentSet;
-  bool Started = false;
+  std::string JobsTopic, RepliesTopic;
+  std::unique_ptr<std::mt19937_64> Rng;  // only when a fault can be drawn
+  std::unique_ptr<TRecentTasks> Recent;
+  std::vector<TNeloMQTTBytes> Waiting;  // jobs behind the one being rendered, in order
+  bool Rendering = false;
   bool EverOnline = false;
   bool Online = false;
   bool Ready = false;  // its first job subscription is acknowledged
 
   // True when ATaskId was seen before; remembers it otherwise.
   bool SeenBefore(const std::string& ATaskId) {
-    if (RecentSet.count(ATaskId) != 0) return true;
-    Recent.push_back(ATaskId);
-    RecentSet.insert(ATaskId);
-    if (Recent.size() > kRememberedTasks) {
-      RecentSet.erase(Recent.front());
-      Recent.pop_front();
+    if (!Recent) Recent = std::make_unique<TRecentTasks>();
+    if (Recent->Set.count(ATaskId) != 0) return true;
+    Recent->Order.push_back(ATaskId);
+    Recent->Set.insert(ATaskId);
+    if (Recent->Order.size() > kRememberedTasks) {
+      Recent->Set.erase(Recent->Order.front());
+      Recent->Order.pop_front();
     }
     return false;
   }
-  double Draw() { return std::uniform_real_distribution<double>(0.0, 1.0)(Rng); }
+  double Draw() { return std::uniform_real_distribution<double>(0.0, 1.0)(*Rng); }
 };
 
-// A reply due later, or a connection to drop.
-struct TTimedStep {
-  int64_t Due;
-  uint64_t Order;
-  std::size_t Printer;
-  bool Drop;  // false: publish Payload
-  std::string Payload;
-  bool operator>(const TTimedStep& AOther) const {
-    return Due != AOther.Due ? Due > AOther.Due : Order > AOther.Order;
-  }
-};
-
-class TPrinterFleet {
+class TPrinterFleet : public TNeloMQTTFleetHandler {
  public:
-  TPrinterFleet(const TPrinterOptions& AOptions, const std::vector<std::string>& ASerials)
-      : FOptions(AOptions), FLogger(std::make_unique<TCliLogger>(AOptions.Connect.Debug)) {
+  TPrinterFleet(const TPrinterOptions& AOptions, std::vector<std::string> ASerials,
+                const std::vector<boost::asio::ip::address>& ASources)
+      : FOptions(AOptions), FSerials(std::move(ASerials)),
+        FLogger(std::make_unique<TCliLogger>(AOptions.Connect.Debug)),
+        FPool(std::max(2u, std::thread::hardware_concurrency())) {
     std::random_device device;
-    const uint64_t seed = AOptions.HaveSeed ? AOptions.Seed : (uint64_t{device()} << 32 | device());
-    FPrinters.reserve(ASerials.size());
-    for (std::size_t i = 0; i < ASerials.size(); ++i) {
-      auto p = std::make_unique<TVirtualPrinter>();
-      p->Serial = ASerials[i];
-      p->JobsTopic = ExpandSerial(AOptions.Fleet.JobsTopic, p->Serial);
-      p->RepliesTopic = ExpandSerial(AOptions.Fleet.RepliesTopic, p->Serial);
-      // Seeded by serial, so a printer's faults do not depend on which
-      // shard or process it runs in, nor on the order jobs arrive across printers.
-      std::seed_seq seq{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32),
-                        static_cast<uint32_t>(std::hash<std::string>()(p->Serial))};
-      p->Rng.seed(seq);
-      FPrinters.push_back(std::move(p));
-    }
+    FSeed = AOptions.HaveSeed ? AOptions.Seed : (uint64_t{device()} << 32 | device());
+    FDrawsFaults = AOptions.FailRate > 0 || AOptions.DropRate > 0 || AOptions.DuplicateRate > 0 ||
+                   AOptions.DelayMax > 0 || AOptions.OfflineEvery > 0;
+    FPrinters.resize(FSerials.size());
+    FFleet = std::make_unique<TNeloMQTTFleet>(FleetOptionsFrom(AOptions.Connect, ASources), FSerials.size(), *this);
   }
 
-  ~TPrinterFleet() {
-    // Clients first: their destructors serve the hand-offs still queued.
-    for (auto& p : FPrinters) p->Client.reset();
+  ~TPrinterFleet() override {
+    // The pool's last steps post to stopped loops; nothing of theirs runs.
+    FFleet->Stop();
   }
 
   // Checks the topics of every printer; false with AError set when one is
   // not a valid topic name.
   bool CheckTopics(std::string& AError) const {
-    for (const auto& p : FPrinters) {
-      if (!TNeloMQTTTopic::ValidateTopicName(p->JobsTopic)) {
-        AError = "'" + p->JobsTopic + "' is not a valid topic name";
-        return false;
-      }
-      if (!TNeloMQTTTopic::ValidateTopicName(p->RepliesTopic)) {
-        AError = "'" + p->RepliesTopic + "' is not a valid topic name";
-        return false;
+    for (const std::string& serial : FSerials) {
+      for (const std::string& topic :
+           {ExpandSerial(FOptions.Fleet.JobsTopic, serial), ExpandSerial(FOptions.Fleet.RepliesTopic, serial)}) {
+        if (!TNeloMQTTTopic::ValidateTopicName(topic)) {
+          AError = "'" + topic + "' is not a valid topic name";
+          return false;
+        }
       }
     }
     return true;
   }
 
   int Run() {
+    std::string error;
+    if (!FFleet->Start(error)) {
+      std::fprintf(stderr, "tessiva-cli printer: cannot connect to %s (%s)\n", FOptions.Connect.Host.c_str(),
+                   error.c_str());
+      return ConnectFailureExitCode(csConnectionRejected_ServerUnavailable, error);
+    }
     const int64_t started = NowMs();
     std::size_t next = 0;
     bool reportedOnline = false;
     while (!CliStopRequested()) {
-      // Open connections, paced by --connect-rate.
+      // Open connections, paced by --connect-rate (the engine's connect
+      // window paces them otherwise).
       const int64_t now = NowMs();
-      std::size_t allowed = FPrinters.size();
+      std::size_t allowed = FSerials.size();
       if (FOptions.ConnectRate > 0)
         allowed = std::min<std::size_t>(
-            FPrinters.size(), static_cast<std::size_t>((now - started) * FOptions.ConnectRate / 1000 + 1));
-      for (int batch = 0; next < allowed && batch < 25; ++batch) Start(next++);
-
-      // A printer that never got online ends the fleet with the reason.
-      for (std::size_t i = FFirstUnsettled; i < next; ++i) {
-        TVirtualPrinter& p = *FPrinters[i];
-        if (p.EverOnline) {
-          if (i == FFirstUnsettled) ++FFirstUnsettled;
-          continue;
-        }
-        const TNeloMQTTConnectionStatus s = p.Client->ConnectionStatus();
-        const bool failed = (s != csConnecting && s != csReconnecting && s != csConnected) ||
-                            (s == csConnecting && !p.Client->Session()->HasActiveNetworkConnection());
-        if (failed) {
-          const std::string last = FLogger->LastError();
-          std::fprintf(stderr, "tessiva-cli printer: %s: %s\n", p.Serial.c_str(),
-                       s == csConnectionRejected_ServerUnavailable && !last.empty()
-                           ? ("cannot connect to " + FOptions.Connect.Host + " (" + last + ")").c_str()
-                           : ConnectionStatusText(s).c_str());
-          return ConnectFailureExitCode(s, last);
+            FSerials.size(), static_cast<std::size_t>((now - started) * FOptions.ConnectRate / 1000 + 1));
+      while (next < allowed) Start(next++);
+      {
+        // A printer that never got online ends the fleet with the reason.
+        std::lock_guard<std::mutex> guard(FFailureLock);
+        if (FFailed) {
+          std::fprintf(stderr, "tessiva-cli printer: %s: %s\n", FSerials[FFailedPrinter].c_str(),
+                       FFailedStatus == csConnectionRejected_ServerUnavailable && !FFailedText.empty()
+                           ? ("cannot connect to " + FOptions.Connect.Host + " (" + FFailedText + ")").c_str()
+                           : ConnectionStatusText(FFailedStatus).c_str());
+          return ConnectFailureExitCode(FFailedStatus, FFailedText);
         }
       }
-      if (!reportedOnline && FReady == FPrinters.size()) {
+      if (!reportedOnline && FReady.load() == FSerials.size()) {
         reportedOnline = true;
         // Online and subscribed: jobs sent from now on reach every printer.
-        std::fprintf(stderr, "tessiva-cli printer: %zu of %zu printers online after %.3f s\n", FReady,
-                     FPrinters.size(), static_cast<double>(NowMs() - started) / 1000.0);
+        std::fprintf(stderr, "tessiva-cli printer: %zu of %zu printers online after %.3f s\n", FReady.load(),
+                     FSerials.size(), static_cast<double>(NowMs() - started) / 1000.0);
         std::fflush(stderr);
       }
-      RunDueSteps();
-      int wait = next < FPrinters.size() ? 1 : 10;
-      if (!FSteps.empty()) wait = static_cast<int>(std::clamp<int64_t>(FSteps.top().Due - NowMs(), 0, wait));
-      NeloCheckSynchronize(wait);
+      std::this_thread::sleep_for(std::chrono::milliseconds(next < FSerials.size() ? 1 : 10));
     }
-    std::size_t online = 0;
-    for (const auto& p : FPrinters)
-      if (p->Online) ++online;
     // The summary first: taking a large fleet down takes a while.
-    PrintSummary(online);
-    for (auto& p : FPrinters)
-      if (p->Client && p->Client->IsConnected()) p->Client->Disconnect();
+    PrintSummary(FOnline.load());
+    for (std::size_t i = 0; i < next; ++i) FFleet->Disconnect(i);
+    FFleet->Stop();
     return ceOk;
   }
 
- private:
-  void Start(std::size_t AIndex) {
+  // ---- the engine's events, on the printer's loop ----
+  void OnStatus(std::size_t AIndex, TNeloMQTTConnectionStatus AStatus, const std::string& AError) override {
     TVirtualPrinter& p = *FPrinters[AIndex];
-    p.Client = std::make_unique<TNeloMQTTClient>();
-    TNeloMQTTClient& c = *p.Client;
-    TCliConnectOptions connect = FOptions.Connect;
-    if (!connect.ClientId.empty()) connect.ClientId += "-" + p.Serial;
-    connect.WillTopic = p.RepliesTopic;
-    connect.WillPayload = PrinterStatusMessage(p.Serial, false);
-    connect.WillQos = qosAtLeastOnce;
-    connect.WillRetain = false;
-    ConfigureClient(c, connect, FLogger.get());
-    c.SetPacketSentNotifications(false);
-    c.KeepAliveSettings()->SetAutoReconnect(true);
-    c.KeepAliveSettings()->SetAutoReconnectInterval(1);
-    c.OnConnectedStatusChanged = [this, AIndex](TNeloObject*, bool AConnected, TNeloMQTTConnectionStatus) {
-      OnStatus(AIndex, AConnected);
-    };
-    c.OnPublishReceived = [this, AIndex](TNeloObject*, uint16_t, const std::string& ATopic,
-                                         const TNeloMQTTBytes& APayload) {
-      if (ATopic == FPrinters[AIndex]->JobsTopic) OnJob(AIndex, APayload);
-    };
-    c.OnSubscriptionAcknowledged = [this, AIndex](TNeloObject*, uint16_t, const TNeloMQTTSubscriptions&) {
-      TVirtualPrinter& printer = *FPrinters[AIndex];
-      if (!printer.Ready) {
-        printer.Ready = true;
-        ++FReady;
+    if (!p.EverOnline && AStatus != csConnecting && AStatus != csReconnecting && AStatus != csConnected) {
+      std::lock_guard<std::mutex> guard(FFailureLock);
+      if (!FFailed) {
+        FFailed = true;
+        FFailedPrinter = AIndex;
+        FFailedStatus = AStatus;
+        FFailedText = AError;
       }
-    };
-    p.Started = true;
-    c.Connect(FOptions.Connect.CleanSession);
-    if (FOptions.OfflineEvery > 0) {
-      // Spread over the period, so the fleet does not drop all at once.
-      const int64_t period = int64_t{FOptions.OfflineEvery} * 1000;
-      const int64_t phase = static_cast<int64_t>(p.Draw() * static_cast<double>(period));
-      Schedule(NowMs() + period / 2 + phase / 2, AIndex, true, std::string());
+      return;
+    }
+    const bool connected = AStatus == csConnected;
+    if (connected == p.Online) return;
+    p.Online = connected;
+    if (!connected) {
+      --FOnline;
+      return;
+    }
+    ++FOnline;
+    if (p.EverOnline) {
+      // The engine renews the job subscription itself when the broker kept
+      // no session.
+      ++FCounters.Reconnects;
+    } else {
+      FFleet->Subscribe(AIndex, {p.JobsTopic}, {FOptions.Qos});
+    }
+    p.EverOnline = true;
+    FFleet->Publish(AIndex, p.RepliesTopic, Bytes(PrinterStatusMessage(FSerials[AIndex], true)), qosAtLeastOnce,
+                    false);
+  }
+
+  void OnSubscribed(std::size_t AIndex, uint16_t, const TNeloMQTTSubscriptions&) override {
+    TVirtualPrinter& p = *FPrinters[AIndex];
+    if (!p.Ready) {
+      p.Ready = true;
+      ++FReady;
     }
   }
 
-  void OnStatus(std::size_t AIndex, bool AConnected) {
+  void OnMessage(std::size_t AIndex, TNeloMQTTMessage& AMessage) override {
     TVirtualPrinter& p = *FPrinters[AIndex];
-    if (AConnected == p.Online) return;
-    p.Online = AConnected;
-    if (!AConnected) return;
-    if (p.EverOnline)
-      ++FCounters.Reconnects;
-    else
-      ++FOnline;
-    p.EverOnline = true;
-    TNeloMQTTClient& c = *p.Client;
-    // Subscribed again after every (re)connect: the session is clean.
-    c.Subscribe(p.JobsTopic, FOptions.Qos);
-    c.Publish(p.RepliesTopic, PrinterStatusMessage(p.Serial, true), qosAtLeastOnce, false);
+    if (AMessage.Topic != p.JobsTopic) return;
+    ++FCounters.Messages;
+    if (p.Rendering) {
+      p.Waiting.push_back(std::move(AMessage.Payload));
+      return;
+    }
+    Render(AIndex, std::move(AMessage.Payload));
   }
 
-  void OnJob(std::size_t AIndex, const TNeloMQTTBytes& APayload) {
+  void OnLog(std::size_t AIndex, TNeloMQTTLogLevel ALevel, const std::string& AText) override {
+    if (!FOptions.Connect.Debug) return;
+    const std::string line = FSerials[AIndex] + ": " + AText;
+    if (ALevel <= vERROR)
+      TNeloMQTTLogHelper::Error(FLogger.get(), &FSender, line);
+    else if (ALevel == vWARNING)
+      TNeloMQTTLogHelper::Warning(FLogger.get(), &FSender, line);
+    else if (ALevel == vINFO)
+      TNeloMQTTLogHelper::Info(FLogger.get(), &FSender, line);
+    else
+      TNeloMQTTLogHelper::Debug(FLogger.get(), &FSender, line);
+  }
+
+ private:
+  class TSender : public TNeloObject {
+   public:
+    std::string ClassName() const override { return "TNeloMQTTFleet"; }
+  };
+
+  static TNeloMQTTBytes Bytes(const std::string& AText) { return TNeloMQTTBytes(AText.begin(), AText.end()); }
+
+  void Start(std::size_t AIndex) {
+    auto p = std::make_unique<TVirtualPrinter>();
+    const std::string& serial = FSerials[AIndex];
+    p->JobsTopic = ExpandSerial(FOptions.Fleet.JobsTopic, serial);
+    p->RepliesTopic = ExpandSerial(FOptions.Fleet.RepliesTopic, serial);
+    if (FDrawsFaults) {
+      // Seeded by serial, so a printer's faults do not depend on which
+      // shard or process it runs in, nor on the order jobs arrive across printers.
+      std::seed_seq seq{static_cast<uint32_t>(FSeed), static_cast<uint32_t>(FSeed >> 32),
+                        static_cast<uint32_t>(std::hash<std::string>()(serial))};
+      p->Rng = std::make_unique<std::mt19937_64>(seq);
+    }
+    TCliConnectOptions connect = FOptions.Connect;
+    if (!connect.ClientId.empty()) connect.ClientId += "-" + serial;
+    connect.WillTopic = p->RepliesTopic;
+    connect.WillPayload = PrinterStatusMessage(serial, false);
+    connect.WillQos = qosAtLeastOnce;
+    connect.WillRetain = false;
+    int64_t firstDrop = 0;
+    if (FOptions.OfflineEvery > 0) {
+      // Spread over the period, so the fleet does not drop all at once.
+      const int64_t period = int64_t{FOptions.OfflineEvery} * 1000;
+      const int64_t phase = static_cast<int64_t>(p->Draw() * static_cast<double>(period));
+      firstDrop = NowMs() + period / 2 + phase / 2;
+    }
+    FPrinters[AIndex] = std::move(p);
+    FFleet->Connect(AIndex, std::make_shared<const TNeloMQTTFleetSessionSettings>(SessionSettingsFrom(connect)));
+    if (firstDrop != 0) FFleet->RunAt(AIndex, firstDrop, [this, AIndex] { DropStep(AIndex); });
+  }
+
+  // The printer's next job goes to the render pool; its answer comes back
+  // to the printer's loop, and then the job after it goes.
+  void Render(std::size_t AIndex, TNeloMQTTBytes APayload) {
     TVirtualPrinter& p = *FPrinters[AIndex];
-    ++FCounters.Messages;
-    TPrinterJobOptions job;
-    job.Serial = p.Serial;
-    job.OutDir = FOptions.OutDir;
-    job.SeenBefore = [&p](const std::string& ATaskId) { return p.SeenBefore(ATaskId); };
-    std::vector<TPrinterJobResult> results =
-        RunPrinterJob(std::string(APayload.begin(), APayload.end()), job);
-    for (TPrinterJobResult& r : results) {
+    p.Rendering = true;
+    FPool.Post([this, AIndex, payload = std::move(APayload)] {
+      TVirtualPrinter& printer = *FPrinters[AIndex];
+      TPrinterJobOptions job;
+      job.Serial = FSerials[AIndex];
+      job.OutDir = FOptions.OutDir;
+      job.RenderCache = &FCache;
+      job.SeenBefore = [&printer](const std::string& ATaskId) { return printer.SeenBefore(ATaskId); };
+      auto results = std::make_shared<std::vector<TPrinterJobResult>>(
+          RunPrinterJob(std::string(payload.begin(), payload.end()), job));
+      FFleet->Run(AIndex, [this, AIndex, results] { Answer(AIndex, *results); });
+    });
+  }
+
+  void Answer(std::size_t AIndex, std::vector<TPrinterJobResult>& AResults) {
+    TVirtualPrinter& p = *FPrinters[AIndex];
+    for (TPrinterJobResult& r : AResults) {
       ++FCounters.Entries;
       if (r.Status == kJobPrinted)
         ++FCounters.Printed;
@@ -323,25 +373,28 @@ class TPrinterFleet {
       std::string fault;
       // Each fault is drawn for every job, so a seed gives the same faults
       // whichever options are combined.
-      const bool fail = p.Draw() < FOptions.FailRate;
-      const bool drop = p.Draw() < FOptions.DropRate;
-      const bool twice = p.Draw() < FOptions.DuplicateRate;
-      const int delay = FOptions.DelayMax > FOptions.DelayMin
-                            ? std::uniform_int_distribution<int>(FOptions.DelayMin, FOptions.DelayMax)(p.Rng)
-                            : FOptions.DelayMin;
+      bool fail = false, drop = false, twice = false;
+      int delay = FOptions.DelayMin;
+      if (p.Rng) {
+        fail = p.Draw() < FOptions.FailRate;
+        drop = p.Draw() < FOptions.DropRate;
+        twice = p.Draw() < FOptions.DuplicateRate;
+        if (FOptions.DelayMax > FOptions.DelayMin)
+          delay = std::uniform_int_distribution<int>(FOptions.DelayMin, FOptions.DelayMax)(*p.Rng);
+      }
       if (fail && r.Status == kJobPrinted) {
         r.Status = kJobFailed;
         r.Reason = "printer fault (injected)";
         ++FCounters.Failed;
         fault += " fault=failed";
       }
-      PrintJobLine(p, r);
+      std::string line = JobLine(FSerials[AIndex], r);
       if (drop) {
         ++FCounters.Dropped;
-        std::printf("%s fault=dropped\n", fault.c_str());
+        WriteLine(line + fault + " fault=dropped\n");
         continue;
       }
-      const std::string reply = PrintTaskDoneReply(p.Serial, r);
+      const std::string reply = PrintTaskDoneReply(FSerials[AIndex], r);
       const int copies = twice ? 2 : 1;
       if (twice) {
         ++FCounters.Duplicated;
@@ -351,85 +404,103 @@ class TPrinterFleet {
         ++FCounters.Delayed;
         fault += " fault=delayed:" + std::to_string(delay) + "ms";
       }
-      std::printf("%s\n", fault.c_str());
+      WriteLine(line + fault + "\n");
       for (int i = 0; i < copies; ++i) {
-        if (delay > 0)
-          Schedule(NowMs() + delay, AIndex, false, reply);
-        else
+        if (delay > 0) {
+          ++FCounters.Unsent;
+          FFleet->RunAt(AIndex, NowMs() + delay, [this, AIndex, reply] {
+            --FCounters.Unsent;
+            Reply(AIndex, reply);
+          });
+        } else {
           Reply(AIndex, reply);
+        }
       }
     }
-    std::fflush(stdout);
+    p.Rendering = false;
+    if (!p.Waiting.empty()) {
+      TNeloMQTTBytes next = std::move(p.Waiting.front());
+      p.Waiting.erase(p.Waiting.begin());
+      if (p.Waiting.empty()) std::vector<TNeloMQTTBytes>().swap(p.Waiting);
+      Render(AIndex, std::move(next));
+    }
   }
 
-  void PrintJobLine(const TVirtualPrinter& AP, const TPrinterJobResult& AR) {
-    std::printf("%s %s %s %s %d %s", UtcTimestamp().c_str(), AP.Serial.c_str(),
-                AR.TaskId.empty() ? "-" : AR.TaskId.c_str(), AR.Language.empty() ? "-" : AR.Language.c_str(),
-                AR.Pages, AR.Status.c_str());
-    if (!AR.Reason.empty()) std::printf(" reason=%s", JsonQuoteForLine(AR.Reason).c_str());
+  static std::string JobLine(const std::string& ASerial, const TPrinterJobResult& AR) {
+    std::string line = UtcTimestamp() + " " + ASerial + " " + (AR.TaskId.empty() ? "-" : AR.TaskId) + " " +
+                       (AR.Language.empty() ? "-" : AR.Language) + " " + std::to_string(AR.Pages) + " " +
+                       AR.Status;
+    if (!AR.Reason.empty()) line += " reason=" + JsonQuoteForLine(AR.Reason);
+    return line;
   }
   static std::string JsonQuoteForLine(const std::string& AText);
 
+  void WriteLine(const std::string& ALine) {
+    std::lock_guard<std::mutex> guard(FOutputLock);
+    std::fputs(ALine.c_str(), stdout);
+    std::fflush(stdout);
+  }
+
   void Reply(std::size_t AIndex, const std::string& APayload) {
     TVirtualPrinter& p = *FPrinters[AIndex];
-    if (!p.Client->IsConnected()) {
+    if (!p.Online) {
       // Printed while the link was down: answered once it is back.
-      Schedule(NowMs() + 100, AIndex, false, APayload);
+      ++FCounters.Unsent;
+      FFleet->RunAt(AIndex, NowMs() + 100, [this, AIndex, APayload] {
+        --FCounters.Unsent;
+        Reply(AIndex, APayload);
+      });
       return;
     }
-    p.Client->Publish(p.RepliesTopic, APayload, qosAtLeastOnce, false);
+    FFleet->Publish(AIndex, p.RepliesTopic, Bytes(APayload), qosAtLeastOnce, false);
     ++FCounters.Replies;
   }
 
-  void Schedule(int64_t ADue, std::size_t APrinter, bool ADrop, std::string APayload) {
-    FSteps.push(TTimedStep{ADue, FOrder++, APrinter, ADrop, std::move(APayload)});
-  }
-
-  void RunDueSteps() {
-    const int64_t now = NowMs();
-    while (!FSteps.empty() && FSteps.top().Due <= now) {
-      TTimedStep step = FSteps.top();
-      FSteps.pop();
-      TVirtualPrinter& p = *FPrinters[step.Printer];
-      if (step.Drop) {
-        if (p.Client->IsConnected()) {
-          // Abrupt: no DISCONNECT, so the broker sends the will; the engine
-          // sees the loss and reconnects by itself.
-          ++FCounters.OfflineDrops;
-          p.Client->Connection()->Close();
-        }
-        Schedule(now + int64_t{FOptions.OfflineEvery} * 1000, step.Printer, true, std::string());
-      } else {
-        Reply(step.Printer, step.Payload);
-      }
+  void DropStep(std::size_t AIndex) {
+    TVirtualPrinter& p = *FPrinters[AIndex];
+    if (p.Online) {
+      // Abrupt: no DISCONNECT, so the broker sends the will; the engine
+      // sees the loss and reconnects by itself.
+      ++FCounters.OfflineDrops;
+      FFleet->Drop(AIndex);
     }
+    FFleet->RunAt(AIndex, NowMs() + int64_t{FOptions.OfflineEvery} * 1000, [this, AIndex] { DropStep(AIndex); });
   }
 
   void PrintSummary(std::size_t AOnline) {
-    long pending = 0;
-    while (!FSteps.empty()) {
-      if (!FSteps.top().Drop) ++pending;
-      FSteps.pop();
-    }
     const TFleetCounters& c = FCounters;
+    std::lock_guard<std::mutex> guard(FOutputLock);
     std::printf(
         "summary: printers %zu, online %zu, messages %ld, jobs %ld, printed %ld, refused %ld, duplicate %ld, "
         "replies %ld, dropped %ld, failed %ld, delayed %ld, duplicated %ld, unsent %ld, offline %ld, "
         "reconnects %ld\n",
-        FPrinters.size(), AOnline, c.Messages, c.Entries, c.Printed, c.Refused, c.Duplicates, c.Replies,
-        c.Dropped, c.Failed, c.Delayed, c.Duplicated, pending, c.OfflineDrops, c.Reconnects);
+        FSerials.size(), AOnline, c.Messages.load(), c.Entries.load(), c.Printed.load(), c.Refused.load(),
+        c.Duplicates.load(), c.Replies.load(), c.Dropped.load(), c.Failed.load(), c.Delayed.load(),
+        c.Duplicated.load(), c.Unsent.load(), c.OfflineDrops.load(), c.Reconnects.load());
     std::fflush(stdout);
   }
 
   const TPrinterOptions& FOptions;
+  const std::vector<std::string> FSerials;
   std::unique_ptr<TCliLogger> FLogger;
+  TSender FSender;
+  uint64_t FSeed = 0;
+  bool FDrawsFaults = false;
+  // Made when the printer starts; a printer not started costs a pointer.
   std::vector<std::unique_ptr<TVirtualPrinter>> FPrinters;
-  std::priority_queue<TTimedStep, std::vector<TTimedStep>, std::greater<TTimedStep>> FSteps;
-  uint64_t FOrder = 0;
-  std::size_t FOnline = 0;
-  std::size_t FReady = 0;
-  std::size_t FFirstUnsettled = 0;
+  TRenderCache FCache;
+  std::mutex FOutputLock;
+  std::atomic<std::size_t> FOnline{0}, FReady{0};
+  std::mutex FFailureLock;
+  bool FFailed = false;
+  std::size_t FFailedPrinter = 0;
+  TNeloMQTTConnectionStatus FFailedStatus = csNotConnected;
+  std::string FFailedText;
   TFleetCounters FCounters;
+  std::unique_ptr<TNeloMQTTFleet> FFleet;
+  // Declared last, so it goes first: its steps still reach the (stopped)
+  // fleet and the printers.
+  TRenderPool FPool;
 };
 
 std::string TPrinterFleet::JsonQuoteForLine(const std::string& AText) {
@@ -459,16 +530,26 @@ int RunPrinter(const std::vector<std::string>& AArgs) {
   } catch (const ECliUsage& e) {
     return parser.UsageError(e.what());
   }
-  // One socket per printer, plus the process's own files.
-  const long needed = static_cast<long>(serials.size()) + 64;
-  const long limit = RaiseOpenFileLimit(needed);
-  if (limit < needed)
-    std::fprintf(stderr, "tessiva-cli printer: the open-file limit (%ld) is below the %ld this fleet needs\n",
-                 limit, needed);
-  NeloSetMainThread();
+  std::vector<boost::asio::ip::address> sources;
+  if (!o.BindAddresses.empty()) {
+    try {
+      sources = NeloMQTTParseBindAddresses(o.BindAddresses);
+    } catch (const ENeloMQTTBindAddressError& e) {
+      return parser.UsageError(std::string("--bind-address: ") + e.what());
+    }
+  }
+  // One socket per printer, plus the process's own files: the open-file
+  // limit is raised as far as the system lets it, and a fleet the limits
+  // cannot hold is refused before anything is made for it.
+  const TNeloMQTTFleetCapacity capacity = NeloMQTTFleetCapacity(static_cast<long>(serials.size()), sources.size());
+  const std::string problem = NeloMQTTCapacityProblem(static_cast<long>(serials.size()), capacity);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "tessiva-cli printer: %s\n", problem.c_str());
+    return ceUsage;
+  }
   InstallStopSignals();
-  TPrinterFleet fleet(o, serials);
   std::string error;
+  TPrinterFleet fleet(o, std::move(serials), sources);
   if (!fleet.CheckTopics(error)) {
     std::fprintf(stderr, "tessiva-cli printer: %s\n", error.c_str());
     return ceFailure;

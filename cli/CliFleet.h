@@ -1,0 +1,43 @@
+// The fleet engine as the printer and jobs commands use it: their
+// connection options turned into the engine's, and the render pool in
+// which printers check and draw their jobs beside the network loops.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CliMqtt.h"
+#include "Nelo.MQTT.Fleet.h"
+
+// Broker, TLS (as ConfigureClient sets them for the seed's client) and the
+// source addresses.
+TNeloMQTTFleetOptions FleetOptionsFrom(const TCliConnectOptions& AOptions,
+                                       const std::vector<boost::asio::ip::address>& ASources);
+// What one session says in its CONNECT: client id, credentials, keep-alive,
+// will; reconnecting every AReconnectS seconds.
+TNeloMQTTFleetSessionSettings SessionSettingsFrom(const TCliConnectOptions& AOptions, int AReconnectS = 1);
+
+// A few threads that run steps in the order given; each step runs on one
+// of them. Bounded in threads, so rendering never takes the network loops'
+// CPU share beyond them; one heavy job holds one thread only.
+class TRenderPool {
+ public:
+  explicit TRenderPool(unsigned AThreads);
+  ~TRenderPool();  // waits for the steps running; drops those not begun
+  TRenderPool(const TRenderPool&) = delete;
+  TRenderPool& operator=(const TRenderPool&) = delete;
+  void Post(std::function<void()> AStep);
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FWake;
+  std::deque<std::function<void()>> FSteps;
+  bool FEnd = false;
+  std::vector<std::thread> FThreads;
+};
