@@ -3,19 +3,18 @@
 // job topic, prints them (PrinterJob) and answers PRINT_TASK_DONE for every
 // entry; faults can be injected to test a service's error paths.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <queue>
 #include <random>
-#include <unordered_set>
-
-#include <atomic>
-#include <mutex>
 #include <thread>
+#include <unordered_set>
 
 #include "CliCommand.h"
 #include "CliFleet.h"
@@ -162,7 +161,8 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
  public:
   TPrinterFleet(const TPrinterOptions& AOptions, std::vector<std::string> ASerials,
                 const std::vector<boost::asio::ip::address>& ASources)
-      : FOptions(AOptions), FSerials(std::move(ASerials)),
+      : FOptions(AOptions),
+        FSerials(std::move(ASerials)),
         FLogger(std::make_unique<TCliLogger>(AOptions.Connect.Debug)),
         FPool(std::max(2u, std::thread::hardware_concurrency())) {
     std::random_device device;
@@ -170,7 +170,8 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
     FDrawsFaults = AOptions.FailRate > 0 || AOptions.DropRate > 0 || AOptions.DuplicateRate > 0 ||
                    AOptions.DelayMax > 0 || AOptions.OfflineEvery > 0;
     FPrinters.resize(FSerials.size());
-    FFleet = std::make_unique<TNeloMQTTFleet>(FleetOptionsFrom(AOptions.Connect, ASources), FSerials.size(), *this);
+    FFleet = std::make_unique<TNeloMQTTFleet>(FleetOptionsFrom(AOptions.Connect, ASources), FSerials.size(),
+                                              *this);
   }
 
   ~TPrinterFleet() override {
@@ -182,8 +183,8 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   // not a valid topic name.
   bool CheckTopics(std::string& AError) const {
     for (const std::string& serial : FSerials) {
-      for (const std::string& topic :
-           {ExpandSerial(FOptions.Fleet.JobsTopic, serial), ExpandSerial(FOptions.Fleet.RepliesTopic, serial)}) {
+      for (const std::string& topic : {ExpandSerial(FOptions.Fleet.JobsTopic, serial),
+                                       ExpandSerial(FOptions.Fleet.RepliesTopic, serial)}) {
         if (!TNeloMQTTTopic::ValidateTopicName(topic)) {
           AError = "'" + topic + "' is not a valid topic name";
           return false;
@@ -268,8 +269,8 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
       FFleet->Subscribe(AIndex, {p.JobsTopic}, {FOptions.Qos});
     }
     p.EverOnline = true;
-    FFleet->Publish(AIndex, p.RepliesTopic, Bytes(PrinterStatusMessage(FSerials[AIndex], true)), qosAtLeastOnce,
-                    false);
+    FFleet->Publish(AIndex, p.RepliesTopic, Bytes(PrinterStatusMessage(FSerials[AIndex], true)),
+                    qosAtLeastOnce, false);
   }
 
   void OnSubscribed(std::size_t AIndex, uint16_t, const TNeloMQTTSubscriptions&) override {
@@ -338,7 +339,8 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
       firstDrop = NowMs() + period / 2 + phase / 2;
     }
     FPrinters[AIndex] = std::move(p);
-    FFleet->Connect(AIndex, std::make_shared<const TNeloMQTTFleetSessionSettings>(SessionSettingsFrom(connect)));
+    FFleet->Connect(AIndex,
+                    std::make_shared<const TNeloMQTTFleetSessionSettings>(SessionSettingsFrom(connect)));
     if (firstDrop != 0) FFleet->RunAt(AIndex, firstDrop, [this, AIndex] { DropStep(AIndex); });
   }
 
@@ -464,7 +466,8 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
       ++FCounters.OfflineDrops;
       FFleet->Drop(AIndex);
     }
-    FFleet->RunAt(AIndex, NowMs() + int64_t{FOptions.OfflineEvery} * 1000, [this, AIndex] { DropStep(AIndex); });
+    FFleet->RunAt(AIndex, NowMs() + int64_t{FOptions.OfflineEvery} * 1000,
+                  [this, AIndex] { DropStep(AIndex); });
   }
 
   void PrintSummary(std::size_t AOnline) {
@@ -541,7 +544,8 @@ int RunPrinter(const std::vector<std::string>& AArgs) {
   // One socket per printer, plus the process's own files: the open-file
   // limit is raised as far as the system lets it, and a fleet the limits
   // cannot hold is refused before anything is made for it.
-  const TNeloMQTTFleetCapacity capacity = NeloMQTTFleetCapacity(static_cast<long>(serials.size()), sources.size());
+  const TNeloMQTTFleetCapacity capacity =
+      NeloMQTTFleetCapacity(static_cast<long>(serials.size()), sources.size());
   const std::string problem = NeloMQTTCapacityProblem(static_cast<long>(serials.size()), capacity);
   if (!problem.empty()) {
     std::fprintf(stderr, "tessiva-cli printer: %s\n", problem.c_str());
