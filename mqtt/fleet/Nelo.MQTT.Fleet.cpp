@@ -48,6 +48,17 @@ constexpr std::size_t kTlsReadBuffer = 4096;
 // Reads per readiness before other sessions get their turn.
 constexpr int kReadsPerWake = 8;
 
+// Our acknowledgements of the broker's segments go out at once instead of
+// waiting for data to ride on (the kernel's delayed ACK, up to 40 ms). A
+// broker that leaves Nagle's algorithm on (mosquitto by default) holds each
+// small write back until its previous one is acknowledged: a PUBLISH right
+// behind the PUBACK it sent us would wait for our delayed ACK. The kernel
+// leaves quick-ACK mode by itself, so it is asked for after every read.
+void QuickAck(int AFd) {
+  const int one = 1;
+  ::setsockopt(AFd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+}
+
 // One connection. Handlers in progress hold it, so the socket and the TLS
 // stream outlive every operation started on them.
 struct TLink {
@@ -377,8 +388,11 @@ void TNeloMQTTFleet::TSession::OnConnected(const std::shared_ptr<TLink>& ALink,
     OpenFailed("Could not connect to " + Loop.Fleet.FShared->Target + ": " + AError.message());
     return;
   }
+  // Each packet is written whole and at once; Nagle's algorithm would hold
+  // a small one back until the previous was acknowledged.
   const int one = 1;
   ::setsockopt(ALink->Socket.native_handle(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  QuickAck(ALink->Socket.native_handle());
   if (!Options().UseSSL) {
     Opened();
     return;
@@ -476,6 +490,7 @@ void TNeloMQTTFleet::TSession::OnReadable(const std::shared_ptr<TLink>& ALink) {
   for (int i = 0; i < kReadsPerWake; ++i) {
     const ssize_t n = ::recv(ALink->Socket.native_handle(), buffer, kLoopReadBuffer, 0);
     if (n > 0) {
+      QuickAck(ALink->Socket.native_handle());
       Feed(buffer, static_cast<std::size_t>(n));
       if (ALink != Link || ALink->Down) return AfterCore();
       if (static_cast<std::size_t>(n) < kLoopReadBuffer) break;
