@@ -16,7 +16,7 @@ constexpr uint8_t kDuplicateFlag = 0x08;
 // Bytes of a packet shown in a debug line.
 constexpr std::size_t kLoggedBytes = 51;
 // A receive buffer larger than this is given back once its frame is done.
-constexpr std::size_t kKeptBufferBytes = 256;
+constexpr std::size_t kKeptBufferBytes = 64;
 
 // " --- " and the bytes in base 2, as the logger's byte-array form writes them.
 std::string WithBytes(const std::string& AText, const uint8_t* AData, std::size_t ASize) {
@@ -560,7 +560,7 @@ std::size_t TNeloMQTTCore::Received(const uint8_t* AData, std::size_t ASize, int
           body.swap(FBody);
           FrameDone(body.data(), body.size(), ANow);
           // Small buffers are kept for the next frame, large ones go.
-          if (FBody.empty() && body.capacity() <= kKeptBufferBytes) {
+          if (FOpen && FBody.empty() && body.capacity() <= kKeptBufferBytes) {
             body.clear();
             FBody.swap(body);
           }
@@ -568,24 +568,24 @@ std::size_t TNeloMQTTCore::Received(const uint8_t* AData, std::size_t ASize, int
         break;
       }
       case isSkipping: {
-        std::size_t take = std::min<std::size_t>(ASize - used, FSkip);
         // The topic and packet id are kept; the rest is only counted.
-        if (FBody.size() < FHeaderNeed) {
-          const std::size_t header = std::min(take, FHeaderNeed - FBody.size());
+        while (FBody.size() < FHeaderNeed && used < ASize) {
+          const std::size_t header = std::min(ASize - used, FHeaderNeed - FBody.size());
           FBody.insert(FBody.end(), AData + used, AData + used + header);
           used += header;
           FSkip -= static_cast<uint32_t>(header);
-          take -= header;
           if (FBody.size() == 2 && FHeaderNeed == 2) {
             const uint8_t qos = (FFirst >> 1) & 0x03;
-            FHeaderNeed = 2 + Word(FBody.data()) + (qos > 0 ? 2u : 0u);
+            const std::size_t topicEnd = 2u + Word(FBody.data());
+            FHeaderNeed = topicEnd + (qos > 0 ? 2u : 0u);
             if (FHeaderNeed > FLength) {
-              Violation(qos > 0 && 2u + Word(FBody.data()) <= FLength ? "PUBLISH without packet identifier"
-                                                                      : "PUBLISH topic runs past the packet");
+              Violation(topicEnd <= FLength ? "PUBLISH without packet identifier"
+                                            : "PUBLISH topic runs past the packet");
               return ASize;
             }
           }
         }
+        const std::size_t take = std::min<std::size_t>(ASize - used, FSkip);
         used += take;
         FSkip -= static_cast<uint32_t>(take);
         if (FSkip == 0) {
@@ -665,7 +665,8 @@ void TNeloMQTTCore::ForgetSubRequest(uint16_t AId) {
   if (FSubRequests.empty()) Release(FSubRequests);
 }
 
-void TNeloMQTTCore::Acknowledge(TNeloMQTTPacketType AType, uint16_t AId, TNeloMQTTCoreAckKind AKind) {
+void TNeloMQTTCore::Acknowledge(TNeloMQTTPacketType AType, uint16_t AId, TNeloMQTTCoreAckKind AKind,
+                                int64_t ANow) {
   TOut* out = FindInFlight(AType, AId);
   if (out == nullptr) return;
   const TNeloMQTTQoS qos = static_cast<TNeloMQTTQoS>(out->QoS);
@@ -680,6 +681,8 @@ void TNeloMQTTCore::Acknowledge(TNeloMQTTPacketType AType, uint16_t AId, TNeloMQ
   ack.QoS = AType == mtPUBREL ? qosExactlyOnce : qos;
   ack.PacketType = AType;
   FSink.CoreAcknowledged(ack);
+  // The freed slot takes the next one waiting.
+  Pump(ANow);
 }
 
 void TNeloMQTTCore::Frame(uint8_t AFirst, const uint8_t* ABody, std::size_t ASize, int64_t ANow) {
@@ -712,7 +715,7 @@ void TNeloMQTTCore::Frame(uint8_t AFirst, const uint8_t* ABody, std::size_t ASiz
       // Reported by Publish itself.
       return;
     case mtPUBACK:
-      Acknowledge(mtPUBLISH, id, akPublished);
+      Acknowledge(mtPUBLISH, id, akPublished, ANow);
       break;
     case mtPUBREC: {
       TOut* out = FindInFlight(mtPUBLISH, id);
@@ -748,19 +751,19 @@ void TNeloMQTTCore::Frame(uint8_t AFirst, const uint8_t* ABody, std::size_t ASiz
       WriteAnswer(mtPUBCOMP, id, ANow);
       break;
     case mtPUBCOMP:
-      Acknowledge(mtPUBREL, id, akPublished);
+      Acknowledge(mtPUBREL, id, akPublished, ANow);
       break;
     case mtSUBSCRIBE:
       Log(vERROR, TNeloMQTTCoreTexts::kInvalidTypeSubscribe);
       break;
     case mtSUBACK:
-      SubAck(id, ABody + 2, ASize - 2);
+      SubAck(id, ABody + 2, ASize - 2, ANow);
       break;
     case mtUNSUBSCRIBE:
       Log(vERROR, TNeloMQTTCoreTexts::kInvalidTypeUnsubscribe);
       break;
     case mtUNSUBACK:
-      Acknowledge(mtUNSUBSCRIBE, id, akUnsubscribed);
+      Acknowledge(mtUNSUBSCRIBE, id, akUnsubscribed, ANow);
       break;
     case mtPINGREQ:
       break;
@@ -906,9 +909,12 @@ void TNeloMQTTCore::OversizedPublishDone(int64_t ANow) {
   if (FOpen) FSink.CorePacketReceived(ReceivedInfo(FFirst, id));
 }
 
-void TNeloMQTTCore::SubAck(uint16_t AId, const uint8_t* ACodes, std::size_t ACount) {
+void TNeloMQTTCore::SubAck(uint16_t AId, const uint8_t* ACodes, std::size_t ACount, int64_t ANow) {
   TOut* out = FindInFlight(mtSUBSCRIBE, AId);
-  if (out != nullptr) RemoveInFlight(out);
+  if (out != nullptr) {
+    RemoveInFlight(out);
+    Pump(ANow);
+  }
   auto request = std::find_if(FSubRequests.begin(), FSubRequests.end(),
                               [AId](const TSubRequest& ARequest) { return ARequest.PacketId == AId; });
   if (request == FSubRequests.end()) return;

@@ -299,7 +299,7 @@ class TNeloMQTTCore {
   bool IdHeld(uint16_t AId) const;
   TOut* FindInFlight(TNeloMQTTPacketType AType, uint16_t AId);
   void RemoveInFlight(TOut* AOut);
-  void Acknowledge(TNeloMQTTPacketType AType, uint16_t AId, TNeloMQTTCoreAckKind AKind);
+  void Acknowledge(TNeloMQTTPacketType AType, uint16_t AId, TNeloMQTTCoreAckKind AKind, int64_t ANow);
   void ForgetSubRequest(uint16_t AId);
   // The remaining length is read; false when that closed the session.
   bool LengthKnown(int64_t ANow);
@@ -308,7 +308,7 @@ class TNeloMQTTCore {
   bool HandlePublish(uint8_t AFirst, const uint8_t* ABody, std::size_t ASize, int64_t ANow);
   void OversizedPublishDone(int64_t ANow);
   void ConnAck(const uint8_t* ABody, int64_t ANow);
-  void SubAck(uint16_t AId, const uint8_t* ACodes, std::size_t ACount);
+  void SubAck(uint16_t AId, const uint8_t* ACodes, std::size_t ACount, int64_t ANow);
   bool RememberQoS2(uint16_t AId);
   void ForgetQoS2(uint16_t AId);
   void Violation(const char* AWhat);
