@@ -21,8 +21,8 @@
 #include "Fleet.h"
 #include "Json.h"
 #include "Nelo.MQTT.Topics.h"
-#include "PrinterJob.h"
 #include "TaskEnvelope.h"
+#include "TaskReply.h"
 
 namespace {
 
@@ -90,30 +90,17 @@ class TJobsSide : public TNeloMQTTFleetHandler {
   void OnMessage(std::size_t, TNeloMQTTMessage& AMessage) override {
     const auto now = std::chrono::steady_clock::now();
     LastReplyMs = TNeloMQTTFleet::NowMs();
-    TJsonValue reply;
-    try {
-      reply = ParseJson(std::string(AMessage.Payload.begin(), AMessage.Payload.end()), 8);
-    } catch (const EJsonError&) {
+    const TReadReply reply = ReadPrinterReply(std::string(AMessage.Payload.begin(), AMessage.Payload.end()));
+    if (reply.Kind == rkPrinterStatus) {
+      if (reply.Online) ++Online;
+      if (reply.Offline) ++Offline;
+      return;
+    }
+    if (reply.Kind != rkTaskDone) {
       ++Unmatched;
       return;
     }
-    const TJsonValue* kind = reply.IsObject() ? reply.Member("kind") : nullptr;
-    const TJsonValue* status = reply.IsObject() ? reply.Member("status") : nullptr;
-    if (kind == nullptr || !kind->IsString()) {
-      ++Unmatched;
-      return;
-    }
-    if (kind->Text == "PRINTER_STATUS") {
-      if (status != nullptr && status->Text == "online") ++Online;
-      if (status != nullptr && status->Text == "offline") ++Offline;
-      return;
-    }
-    const TJsonValue* id = reply.Member("task_id");
-    if (kind->Text != "PRINT_TASK_DONE" || id == nullptr || !id->IsString()) {
-      ++Unmatched;
-      return;
-    }
-    const auto it = JobOfTask.find(id->Text);
+    const auto it = JobOfTask.find(reply.Done.TaskId);
     if (it == JobOfTask.end()) {
       ++Unmatched;
       return;
@@ -123,9 +110,8 @@ class TJobsSide : public TNeloMQTTFleetHandler {
       ++Duplicates;
       return;
     }
-    job.Status = status != nullptr && status->IsString() ? status->Text : std::string("?");
-    const TJsonValue* reason = reply.Member("reason");
-    if (reason != nullptr && reason->IsString()) job.Reason = reason->Text;
+    job.Status = reply.Done.Status;
+    job.Reason = reply.Done.Reason;
     job.Ms = std::chrono::duration<double, std::milli>(now - job.Sent).count();
     ++Answered;
   }

@@ -23,7 +23,7 @@
 #include "Fleet.h"
 #include "Nelo.MQTT.Fleet.Addresses.h"
 #include "Nelo.MQTT.Topics.h"
-#include "PrinterJob.h"
+#include "VirtualPrinter.h"
 
 namespace {
 
@@ -35,8 +35,7 @@ struct TPrinterOptions {
   TFleetOptions Fleet;
   TNeloMQTTQoS Qos = qosAtLeastOnce;
   std::string OutDir;
-  double FailRate = 0, DropRate = 0, DuplicateRate = 0;
-  int DelayMin = 0, DelayMax = 0;
+  TPrinterFaults Faults;
   int OfflineEvery = 0;
   bool HaveSeed = false;
   uint64_t Seed = 0;
@@ -53,9 +52,10 @@ void ParseDelay(const std::string& AText, TPrinterOptions& AOptions) {
       throw ECliUsage("--delay takes MS or MS-MS, not '" + AText + "'");
     return static_cast<int>(v);
   };
-  AOptions.DelayMin = number(AText.substr(0, dash));
-  AOptions.DelayMax = dash == std::string::npos ? AOptions.DelayMin : number(AText.substr(dash + 1));
-  if (AOptions.DelayMax < AOptions.DelayMin) throw ECliUsage("--delay: the range runs backwards");
+  TPrinterFaults& f = AOptions.Faults;
+  f.DelayMin = number(AText.substr(0, dash));
+  f.DelayMax = dash == std::string::npos ? f.DelayMin : number(AText.substr(dash + 1));
+  if (f.DelayMax < f.DelayMin) throw ECliUsage("--delay: the range runs backwards");
 }
 
 void DeclarePrinter(TCliParser& AParser, TPrinterOptions& AOptions) {
@@ -67,12 +67,13 @@ void DeclarePrinter(TCliParser& AParser, TPrinterOptions& AOptions) {
              [o](const std::string& v) { o->OutDir = v; })
       .Section("faults")
       .Number("--fail-rate", "F", "answer this share of jobs with an error status (0..1)", 0, 1,
-              [o](double v) { o->FailRate = v; })
-      .Number("--drop-rate", "F", "never answer this share of jobs", 0, 1, [o](double v) { o->DropRate = v; })
+              [o](double v) { o->Faults.FailRate = v; })
+      .Number("--drop-rate", "F", "never answer this share of jobs", 0, 1,
+              [o](double v) { o->Faults.DropRate = v; })
       .Value("", "--delay", "MS|MS-MS", "answer late, by MS or a random time in the range",
              [o](const std::string& v) { ParseDelay(v, *o); })
       .Number("--duplicate-rate", "F", "answer this share of jobs twice", 0, 1,
-              [o](double v) { o->DuplicateRate = v; })
+              [o](double v) { o->Faults.DuplicateRate = v; })
       .Int("", "--offline-every", "S",
            "drop the connection abruptly every S seconds (the will fires) and come back", 1, 86400,
            [o](long v) { o->OfflineEvery = static_cast<int>(v); })
@@ -123,38 +124,18 @@ struct TFleetCounters {
   std::atomic<long> OfflineDrops{0}, Reconnects{0}, Unsent{0};
 };
 
-// The task ids a printer remembers, made at its first job.
-struct TRecentTasks {
-  std::deque<std::string> Order;
-  std::unordered_set<std::string> Set;
-};
-
-// One printer. Everything here belongs to its session's loop thread, but
-// for Recent, which the job being rendered (one at a time per printer) uses.
-class TVirtualPrinter {
- public:
+// One printer of the fleet on its session's loop. The printer itself (its
+// generator, the task ids it remembers) is made at its first job, or at the
+// start when it must draw when to go offline: a printer costs little until
+// it has work.
+struct TPrinterSlot {
   std::string JobsTopic, RepliesTopic;
-  std::unique_ptr<std::mt19937_64> Rng;  // only when a fault can be drawn
-  std::unique_ptr<TRecentTasks> Recent;
-  std::vector<TNeloMQTTBytes> Waiting;  // jobs behind the one being rendered, in order
+  std::unique_ptr<TVirtualPrinter> Printer;  // used by one job at a time, in the render pool
+  std::vector<TNeloMQTTBytes> Waiting;       // jobs behind the one being rendered, in order
   bool Rendering = false;
   bool EverOnline = false;
   bool Online = false;
   bool Ready = false;  // its first job subscription is acknowledged
-
-  // True when ATaskId was seen before; remembers it otherwise.
-  bool SeenBefore(const std::string& ATaskId) {
-    if (!Recent) Recent = std::make_unique<TRecentTasks>();
-    if (Recent->Set.count(ATaskId) != 0) return true;
-    Recent->Order.push_back(ATaskId);
-    Recent->Set.insert(ATaskId);
-    if (Recent->Order.size() > kRememberedTasks) {
-      Recent->Set.erase(Recent->Order.front());
-      Recent->Order.pop_front();
-    }
-    return false;
-  }
-  double Draw() { return std::uniform_real_distribution<double>(0.0, 1.0)(*Rng); }
 };
 
 class TPrinterFleet : public TNeloMQTTFleetHandler {
@@ -167,8 +148,6 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
         FPool(std::max(2u, std::thread::hardware_concurrency())) {
     std::random_device device;
     FSeed = AOptions.HaveSeed ? AOptions.Seed : (uint64_t{device()} << 32 | device());
-    FDrawsFaults = AOptions.FailRate > 0 || AOptions.DropRate > 0 || AOptions.DuplicateRate > 0 ||
-                   AOptions.DelayMax > 0 || AOptions.OfflineEvery > 0;
     FPrinters.resize(FSerials.size());
     FFleet = std::make_unique<TNeloMQTTFleet>(FleetOptionsFrom(AOptions.Connect, ASources), FSerials.size(),
                                               *this);
@@ -242,7 +221,7 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
 
   // ---- the engine's events, on the printer's loop ----
   void OnStatus(std::size_t AIndex, TNeloMQTTConnectionStatus AStatus, const std::string& AError) override {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     if (!p.EverOnline && AStatus != csConnecting && AStatus != csReconnecting && AStatus != csConnected) {
       std::lock_guard<std::mutex> guard(FFailureLock);
       if (!FFailed) {
@@ -274,7 +253,7 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   }
 
   void OnSubscribed(std::size_t AIndex, uint16_t, const TNeloMQTTSubscriptions&) override {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     if (!p.Ready) {
       p.Ready = true;
       ++FReady;
@@ -282,7 +261,7 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   }
 
   void OnMessage(std::size_t AIndex, TNeloMQTTMessage& AMessage) override {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     if (AMessage.Topic != p.JobsTopic) return;
     ++FCounters.Messages;
     if (p.Rendering) {
@@ -313,32 +292,39 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
 
   static TNeloMQTTBytes Bytes(const std::string& AText) { return TNeloMQTTBytes(AText.begin(), AText.end()); }
 
+  std::unique_ptr<TVirtualPrinter> MakePrinter(std::size_t AIndex) const {
+    const TPrinterSlot& p = *FPrinters[AIndex];
+    TVirtualPrinterOptions options;
+    options.JobsTopic = p.JobsTopic;
+    options.RepliesTopic = p.RepliesTopic;
+    options.OutDir = FOptions.OutDir;
+    options.Faults = FOptions.Faults;
+    options.Seed = FSeed;
+    options.RenderCache = &FCache;
+    return std::make_unique<TVirtualPrinter>(FSerials[AIndex], std::move(options));
+  }
+
   void Start(std::size_t AIndex) {
-    auto p = std::make_unique<TVirtualPrinter>();
+    auto p = std::make_unique<TPrinterSlot>();
     const std::string& serial = FSerials[AIndex];
     p->JobsTopic = ExpandSerial(FOptions.Fleet.JobsTopic, serial);
     p->RepliesTopic = ExpandSerial(FOptions.Fleet.RepliesTopic, serial);
-    if (FDrawsFaults) {
-      // Seeded by serial, so a printer's faults do not depend on which
-      // shard or process it runs in, nor on the order jobs arrive across printers.
-      std::seed_seq seq{static_cast<uint32_t>(FSeed), static_cast<uint32_t>(FSeed >> 32),
-                        static_cast<uint32_t>(std::hash<std::string>()(serial))};
-      p->Rng = std::make_unique<std::mt19937_64>(seq);
-    }
     TCliConnectOptions connect = FOptions.Connect;
     if (!connect.ClientId.empty()) connect.ClientId += "-" + serial;
     connect.WillTopic = p->RepliesTopic;
     connect.WillPayload = PrinterStatusMessage(serial, false);
     connect.WillQos = qosAtLeastOnce;
     connect.WillRetain = false;
+    FPrinters[AIndex] = std::move(p);
     int64_t firstDrop = 0;
     if (FOptions.OfflineEvery > 0) {
       // Spread over the period, so the fleet does not drop all at once.
+      FPrinters[AIndex]->Printer = MakePrinter(AIndex);
       const int64_t period = int64_t{FOptions.OfflineEvery} * 1000;
-      const int64_t phase = static_cast<int64_t>(p->Draw() * static_cast<double>(period));
+      const int64_t phase =
+          static_cast<int64_t>(FPrinters[AIndex]->Printer->Draw() * static_cast<double>(period));
       firstDrop = NowMs() + period / 2 + phase / 2;
     }
-    FPrinters[AIndex] = std::move(p);
     FFleet->Connect(AIndex,
                     std::make_shared<const TNeloMQTTFleetSessionSettings>(SessionSettingsFrom(connect)));
     if (firstDrop != 0) FFleet->RunAt(AIndex, firstDrop, [this, AIndex] { DropStep(AIndex); });
@@ -347,75 +333,44 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   // The printer's next job goes to the render pool; its answer comes back
   // to the printer's loop, and then the job after it goes.
   void Render(std::size_t AIndex, TNeloMQTTBytes APayload) {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     p.Rendering = true;
-    FPool.Post([this, AIndex, payload = std::move(APayload)] {
-      TVirtualPrinter& printer = *FPrinters[AIndex];
-      TPrinterJobOptions job;
-      job.Serial = FSerials[AIndex];
-      job.OutDir = FOptions.OutDir;
-      job.RenderCache = &FCache;
-      job.SeenBefore = [&printer](const std::string& ATaskId) { return printer.SeenBefore(ATaskId); };
-      auto results = std::make_shared<std::vector<TPrinterJobResult>>(
-          RunPrinterJob(std::string(payload.begin(), payload.end()), job));
-      FFleet->Run(AIndex, [this, AIndex, results] { Answer(AIndex, *results); });
+    if (!p.Printer) p.Printer = MakePrinter(AIndex);
+    TVirtualPrinter* printer = p.Printer.get();
+    FPool.Post([this, AIndex, printer, payload = std::move(APayload)] {
+      auto replies = std::make_shared<std::vector<TPrinterReply>>(
+          printer->OnMessage(printer->JobsTopic(), std::string(payload.begin(), payload.end())));
+      FFleet->Run(AIndex, [this, AIndex, replies] { Answer(AIndex, *replies); });
     });
   }
 
-  void Answer(std::size_t AIndex, std::vector<TPrinterJobResult>& AResults) {
-    TVirtualPrinter& p = *FPrinters[AIndex];
-    for (TPrinterJobResult& r : AResults) {
+  void Answer(std::size_t AIndex, const std::vector<TPrinterReply>& AReplies) {
+    TPrinterSlot& p = *FPrinters[AIndex];
+    for (const TPrinterReply& r : AReplies) {
       ++FCounters.Entries;
-      if (r.Status == kJobPrinted)
+      if (r.Printed)
         ++FCounters.Printed;
-      else if (r.Status == kJobDuplicate)
+      else if (r.Duplicate)
         ++FCounters.Duplicates;
       else
         ++FCounters.Refused;
-      std::string fault;
-      // Each fault is drawn for every job, so a seed gives the same faults
-      // whichever options are combined.
-      bool fail = false, drop = false, twice = false;
-      int delay = FOptions.DelayMin;
-      if (p.Rng) {
-        fail = p.Draw() < FOptions.FailRate;
-        drop = p.Draw() < FOptions.DropRate;
-        twice = p.Draw() < FOptions.DuplicateRate;
-        if (FOptions.DelayMax > FOptions.DelayMin)
-          delay = std::uniform_int_distribution<int>(FOptions.DelayMin, FOptions.DelayMax)(*p.Rng);
-      }
-      if (fail && r.Status == kJobPrinted) {
-        r.Status = kJobFailed;
-        r.Reason = "printer fault (injected)";
-        ++FCounters.Failed;
-        fault += " fault=failed";
-      }
-      std::string line = JobLine(FSerials[AIndex], r);
-      if (drop) {
+      if (r.Failed) ++FCounters.Failed;
+      WriteLine(UtcTimestamp() + " " + r.JobLine(FSerials[AIndex]) + "\n");
+      if (r.Dropped) {
         ++FCounters.Dropped;
-        WriteLine(line + fault + " fault=dropped\n");
         continue;
       }
-      const std::string reply = PrintTaskDoneReply(FSerials[AIndex], r);
-      const int copies = twice ? 2 : 1;
-      if (twice) {
-        ++FCounters.Duplicated;
-        fault += " fault=duplicated";
-      }
-      if (delay > 0) {
-        ++FCounters.Delayed;
-        fault += " fault=delayed:" + std::to_string(delay) + "ms";
-      }
-      WriteLine(line + fault + "\n");
-      for (int i = 0; i < copies; ++i) {
-        if (delay > 0) {
+      if (r.Copies > 1) ++FCounters.Duplicated;
+      if (r.DelayMs > 0) ++FCounters.Delayed;
+      for (int i = 0; i < r.Copies; ++i) {
+        if (r.DelayMs > 0) {
           ++FCounters.Unsent;
-          FFleet->RunAt(AIndex, NowMs() + delay, [this, AIndex, reply] {
+          FFleet->RunAt(AIndex, NowMs() + r.DelayMs, [this, AIndex, reply = r.Payload] {
             --FCounters.Unsent;
             Reply(AIndex, reply);
           });
         } else {
-          Reply(AIndex, reply);
+          Reply(AIndex, r.Payload);
         }
       }
     }
@@ -428,15 +383,6 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
     }
   }
 
-  static std::string JobLine(const std::string& ASerial, const TPrinterJobResult& AR) {
-    std::string line = UtcTimestamp() + " " + ASerial + " " + (AR.TaskId.empty() ? "-" : AR.TaskId) + " " +
-                       (AR.Language.empty() ? "-" : AR.Language) + " " + std::to_string(AR.Pages) + " " +
-                       AR.Status;
-    if (!AR.Reason.empty()) line += " reason=" + JsonQuoteForLine(AR.Reason);
-    return line;
-  }
-  static std::string JsonQuoteForLine(const std::string& AText);
-
   void WriteLine(const std::string& ALine) {
     std::lock_guard<std::mutex> guard(FOutputLock);
     std::fputs(ALine.c_str(), stdout);
@@ -444,7 +390,7 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   }
 
   void Reply(std::size_t AIndex, const std::string& APayload) {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     if (!p.Online) {
       // Printed while the link was down: answered once it is back.
       ++FCounters.Unsent;
@@ -459,7 +405,7 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   }
 
   void DropStep(std::size_t AIndex) {
-    TVirtualPrinter& p = *FPrinters[AIndex];
+    TPrinterSlot& p = *FPrinters[AIndex];
     if (p.Online) {
       // Abrupt: no DISCONNECT, so the broker sends the will; the engine
       // sees the loss and reconnects by itself.
@@ -488,10 +434,9 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   std::unique_ptr<TCliLogger> FLogger;
   TSender FSender;
   uint64_t FSeed = 0;
-  bool FDrawsFaults = false;
   // Made when the printer starts; a printer not started costs a pointer.
-  std::vector<std::unique_ptr<TVirtualPrinter>> FPrinters;
-  TRenderCache FCache;
+  std::vector<std::unique_ptr<TPrinterSlot>> FPrinters;
+  mutable TRenderCache FCache;
   std::mutex FOutputLock;
   std::atomic<std::size_t> FOnline{0}, FReady{0};
   std::mutex FFailureLock;
@@ -505,15 +450,6 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   // fleet and the printers.
   TRenderPool FPool;
 };
-
-std::string TPrinterFleet::JsonQuoteForLine(const std::string& AText) {
-  std::string out = "\"";
-  for (const char c : AText) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += (c == '\n' || c == '\r') ? ' ' : c;
-  }
-  return out + "\"";
-}
 
 int RunPrinter(const std::vector<std::string>& AArgs) {
   TPrinterOptions o;

@@ -1,6 +1,7 @@
-// The job reader: a print task envelope (JSON with any whitespace, every
-// entry of its list, Base64 target_file) or raw command bytes, turned into
-// the jobs' command bytes, with findings on the envelope itself.
+// The job reader: a print task envelope read as a printer reads it
+// (TaskEnvelope.h), turned into the jobs' command bytes, with the reader's
+// notes as lint findings: a note the printer refuses is an error, the
+// others are warnings.
 #pragma once
 
 #include <cstddef>
@@ -9,19 +10,29 @@
 #include <vector>
 
 #include "Lint.h"
+#include "TaskEnvelope.h"
 
 struct TJobBytes {
   std::vector<uint8_t> Bytes;
   bool Ok = false;            // false: the entry had no usable target_file
   size_t EnvelopeOffset = 0;  // where its target_file text starts
+  bool Refused = false;       // a printer refuses this entry (or the whole message)
 };
 
-// Reads every entry of the envelope's list. Findings (job -1) for text that
-// is not JSON, missing members, a count that is not the number of entries,
-// a file_size that is not the Base64 length, Base64 that is not valid, and
-// a message longer than AMaxMessageBytes.
-std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, size_t AMaxMessageBytes, TLint& ALint);
+struct TJobReadOptions {
+  // Above this a message is worth a warning; the printer reads up to
+  // kMaxPrintTaskMessageBytes.
+  size_t AdvisedMessageBytes = kAdvisedPrintTaskMessageBytes;
+  // Non-empty: the printer's serial, checked against dvsno.
+  std::string Serial;
+  // Read a message over the size limit all the same.
+  bool ReadOversized = false;
+};
 
-// True when the text looks like an envelope rather than command bytes (its
-// first non-blank character is '{').
-bool LooksLikeEnvelope(const uint8_t* AData, size_t ASize);
+// Reads every entry of the envelope's list; findings have job -1.
+std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, const TJobReadOptions& AOptions,
+                                        TLint& ALint);
+std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, size_t AAdvisedMessageBytes, TLint& ALint);
+
+// The lint finding of one reader note.
+TFinding EnvelopeNoteFinding(const TEnvelopeNote& ANote);

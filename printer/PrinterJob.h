@@ -1,8 +1,8 @@
 // What one virtual printer does with one message from its job topic: read
-// the print task envelope, check it, print every entry of `list`, and say
-// for each entry what the reply carries (status, reason) and what was
-// printed (language, pages). No MQTT here: the printer command feeds it the
-// payload and publishes the answers.
+// the print task envelope (TaskEnvelope.h, the same reader lint uses),
+// check it, print every entry of `list`, and say for each entry what the
+// reply carries (status, reason) and what was printed (language, pages).
+// No MQTT here.
 #pragma once
 
 #include <cstddef>
@@ -11,24 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "Render.h"
 #include "RenderCache.h"
-
-// Reply statuses. "1" is printed; every other status is a refusal and comes
-// with a reason text.
-inline constexpr const char* kJobPrinted = "1";
-inline constexpr const char* kJobNotAnEnvelope = "2";  // not JSON, members missing, count wrong
-inline constexpr const char* kJobWrongPrinter = "3";   // dvsno is another printer's
-inline constexpr const char* kJobBadFileSize = "4";    // file_size is not the Base64 length
-inline constexpr const char* kJobBadBase64 = "5";      // target_file is not valid Base64
-inline constexpr const char* kJobTooLarge = "6";       // more than 1 MiB of printer commands
-inline constexpr const char* kJobLintError = "7";      // the renderer found an error in the commands
-inline constexpr const char* kJobFailed = "8";         // printer fault (injected with --fail-rate)
-inline constexpr const char* kJobDuplicate = "duplicate";
+#include "TaskEnvelope.h"
+#include "TaskReply.h"
 
 // Printer commands above this size are refused.
-inline constexpr std::size_t kMaxJobBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxJobBytes = kMaxPrintTaskCommandBytes;
 // Messages above this size are refused without being read.
-inline constexpr std::size_t kMaxJobMessageBytes = 4 * 1024 * 1024;
+inline constexpr std::size_t kMaxJobMessageBytes = kMaxPrintTaskMessageBytes;
 
 struct TPrinterJobOptions {
   std::string Serial;  // this printer's serial: the dvsno it accepts
@@ -37,8 +28,10 @@ struct TPrinterJobOptions {
   // has seen the id before (the printer remembers its last ids). Such an
   // entry is answered "duplicate" and not printed again.
   std::function<bool(const std::string& ATaskId)> SeenBefore;
+  // How the printer draws (its width, its limits).
+  TRenderOptions Render;
   // Shared by the printers of a process: each distinct content is rendered
-  // once. Null: every job is rendered.
+  // once per profile. Null: every job is rendered.
   TRenderCache* RenderCache = nullptr;
 };
 
@@ -48,6 +41,7 @@ struct TPrinterJobResult {
   std::string Reason;    // empty when printed
   std::string Language;  // "ESC/POS" or "TSPL"; empty when not read
   int Pages = 0;
+  TTaskRefusal Refusal = trNone;  // why it was refused (trNone: printed, duplicate or a fault)
 };
 
 // One result per entry of `list`; a message that is not an envelope at all

@@ -18,12 +18,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Render.h"
+
 struct TJobRender {
   std::string Language;   // "ESC/POS" or "TSPL"
   std::string LintError;  // the first error finding; empty when the printer takes the job
   int Pages = 0;
   std::vector<std::vector<uint8_t>> Png;  // the pages as PNG, when they were asked for
 };
+
+// The profile part of a cache key: every option that changes what is drawn.
+std::string RenderProfileKey(const TRenderOptions& AOptions);
 
 class TRenderCache {
  public:

@@ -1,5 +1,12 @@
 #include "RenderCache.h"
 
+std::string RenderProfileKey(const TRenderOptions& AOptions) {
+  return std::to_string(AOptions.Width) + "/" + std::to_string(AOptions.Language) + "/" +
+         std::to_string(AOptions.MaxPageHeight) + "/" + std::to_string(AOptions.PrinterBufferBytes) + "/" +
+         std::to_string(AOptions.MaxMessageBytes) + "/" + std::to_string(AOptions.MaxPages) + "/" +
+         std::to_string(AOptions.MaxLabelDots) + "/" + std::to_string(AOptions.MaxPageBytes);
+}
+
 TRenderCache::TRenderCache(std::size_t AMaxEntries, std::size_t AMaxBytes)
     : FMaxEntries(AMaxEntries), FMaxBytes(AMaxBytes) {}
 
