@@ -210,7 +210,11 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
                      FSerials.size(), static_cast<double>(NowMs() - started) / 1000.0);
         std::fflush(stderr);
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(next < FSerials.size() ? 1 : 10));
+      // This thread only starts printers and watches: once all are online it
+      // looks for a stop signal or a failure a few times a second.
+      std::this_thread::sleep_for(std::chrono::milliseconds(next < FSerials.size() ? 1
+                                                            : reportedOnline       ? 50
+                                                                                   : 10));
     }
     // The summary first: taking a large fleet down takes a while.
     PrintSummary(FOnline.load());
