@@ -7,8 +7,8 @@
 //                so the bytes that follow meet open exchanges;
 //   mode bit 1   flush tracking: the driver flushes half of what is pending
 //                after each piece, and offers again what was not taken;
-//   mode bit 2   debug lines are built as well;
-//   mode bits 3+ the size of the pieces the bytes are fed in (0: at once).
+//   mode bits 2-3 both set: debug lines are built as well;
+//   mode bits 4+ the size of the pieces the bytes are fed in (0: at once).
 //   cap          bits 0-4: the largest incoming packet, 2^(4 + n % 20)
 //                bytes; bits 5-7: seconds that pass after each piece (x3),
 //                so resends, pings and time-outs come due.
@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   if (ASize < 2) return 0;
   const bool acceptFirst = (AData[0] & 1) != 0;
   const bool flushTracking = (AData[0] & 2) != 0;
-  const bool debug = (AData[0] & 4) != 0;
-  const std::size_t piece = AData[0] >> 3;
+  const bool debug = (AData[0] & 0x0C) == 0x0C;
+  const std::size_t piece = AData[0] >> 4;
   const uint32_t cap = 1u << (4 + (AData[1] & 0x1F) % 20);
   const int64_t step = static_cast<int64_t>(AData[1] >> 5) * 3000;
   AData += 2;
@@ -97,9 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const uint8_t connack[] = {0x20, 0x02, 0x00, 0x00};
     core.Received(connack, sizeof connack, now);
     Check(core.IsConnected());
-    core.Subscribe({"fuzz/#"}, {qosExactlyOnce}, now);
-    core.Publish("fuzz/one", TNeloMQTTBytes{'1'}, qosAtLeastOnce, false, now);
-    core.Publish("fuzz/two", TNeloMQTTBytes{'2'}, qosExactlyOnce, false, now);
+    static const TNeloStringArray kFilters = {"fuzz/#"};
+    static const TNeloQosArray kLevels = {qosExactlyOnce};
+    static const std::string kOne = "fuzz/one", kTwo = "fuzz/two";
+    const uint8_t one = '1', two = '2';
+    core.Subscribe(kFilters, kLevels, now);
+    core.Publish(kOne, &one, 1, qosAtLeastOnce, false, now);
+    core.Publish(kTwo, &two, 1, qosExactlyOnce, false, now);
   }
 
   std::size_t consumed = 0;
@@ -116,13 +120,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
       core.Flushed(static_cast<std::size_t>(core.PendingAnswers()) * 2 + 1);
       if (taken == 0 && core.InputHeld()) core.Flushed(SIZE_MAX / 2);
     }
+    // As a driver does: the core is woken when its deadline has come.
     now += step;
-    core.Tick(now);
+    if (core.NextDeadline() <= now) core.Tick(now);
     // Bounded: the window, our three requests, the QoS 2 ids (16-bit), one
     // frame (or the head of one above the cap).
     Check(core.InFlightCount() <= TNeloMQTTCore::kInFlightWindow);
     Check(core.QueuedCount() <= 3);
-    Check(core.PendingAnswers() <= TNeloMQTTCore::kAnswerBacklog + 1);
+    // One answer per frame, and the PUBRELs a tick resends.
+    Check(core.PendingAnswers() <= TNeloMQTTCore::kAnswerBacklog + 1 + TNeloMQTTCore::kInFlightWindow);
     Check(core.HeapBytes() <= 2 * (static_cast<std::size_t>(cap) + 65540) +
                                   4 * static_cast<std::size_t>(core.HeldQoS2Count()) + 8192);
     if (sink.Closed) {

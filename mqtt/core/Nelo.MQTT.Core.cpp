@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "Nelo.MQTT.Packets.CONNECT.h"
-#include "Nelo.MQTT.Packets.SUBSCRIBE.h"
-#include "Nelo.MQTT.Packets.UNSUBSCRIBE.h"
 #include "Nelo.MQTT.Texts.h"
 #include "Nelo.MQTT.Topics.h"
 #include "Nelo.MQTT.Utils.h"
@@ -17,6 +15,8 @@ constexpr uint8_t kDuplicateFlag = 0x08;
 constexpr std::size_t kLoggedBytes = 51;
 // A receive buffer larger than this is given back once its frame is done.
 constexpr std::size_t kKeptBufferBytes = 64;
+// Frames up to this size have their receive buffer reserved whole.
+constexpr uint32_t kReservedFrameBytes = 4096;
 
 // " --- " and the bytes in base 2, as the logger's byte-array form writes them.
 std::string WithBytes(const std::string& AText, const uint8_t* AData, std::size_t ASize) {
@@ -68,6 +68,14 @@ void Release(std::vector<T>& AVector) {
   std::vector<T>().swap(AVector);
 }
 
+// Empties a container; gives its memory back unless it is small (kept for
+// the next use, so a steady flow of messages does not allocate anew).
+template <class T>
+void Trim(std::vector<T>& AVector) {
+  AVector.clear();
+  if (AVector.capacity() * sizeof(T) > kKeptBufferBytes) Release(AVector);
+}
+
 }  // namespace
 
 TNeloMQTTCore::TNeloMQTTCore(TNeloMQTTCoreSink& ASink) : FSink(ASink) {}
@@ -98,14 +106,22 @@ void TNeloMQTTCore::Write(const uint8_t* AData, std::size_t ASize, bool AAnswer,
 }
 
 void TNeloMQTTCore::WriteAnswer(TNeloMQTTPacketType AType, uint16_t APacketId, int64_t ANow) {
-  // PUBACK, PUBREC and PUBCOMP: four bytes, sent once.
-  const uint8_t bytes[4] = {static_cast<uint8_t>(AType << 4), 0x02, static_cast<uint8_t>(APacketId >> 8),
-                            static_cast<uint8_t>(APacketId & 0xFF)};
-  if (Logs(vDEBUG)) Log(vDEBUG, WithBytes(TNeloMQTTCoreTexts::kOutQoS0Sending, bytes, sizeof bytes));
+  // PUBACK, PUBREC, PUBCOMP, and a PUBREL kept for nothing: four bytes, sent once.
+  const bool pubRel = AType == mtPUBREL;
+  const uint8_t bytes[4] = {static_cast<uint8_t>((AType << 4) | (pubRel ? 0x02 : 0x00)), 0x02,
+                            static_cast<uint8_t>(APacketId >> 8), static_cast<uint8_t>(APacketId & 0xFF)};
+  if (Logs(vDEBUG)) {
+    const std::string text = pubRel ? TNeloMQTTCoreTexts::kOutPacket + std::to_string(APacketId) +
+                                          TNeloMQTTCoreTexts::kOutQoS1 +
+                                          TNeloMQTTCoreTexts::kOutSendingAttempt + "0"
+                                    : std::string(TNeloMQTTCoreTexts::kOutQoS0Sending);
+    Log(vDEBUG, WithBytes(text, bytes, sizeof bytes));
+  }
   Write(bytes, sizeof bytes, true, ANow);
   TNeloMQTTPacketInfo info;
   info.PacketId = APacketId;
   info.PacketType = AType;
+  info.PacketQos = pubRel ? qosAtLeastOnce : qosAtMostOnce;
   FSink.CorePacketSent(info);
 }
 
@@ -162,7 +178,7 @@ void TNeloMQTTCore::Connect(const TNeloMQTTCoreOptions& AOptions, int64_t ANow) 
                                         return FindInFlight(mtSUBSCRIBE, ARequest.PacketId) == nullptr;
                                       }),
                        FSubRequests.end());
-    if (FSubRequests.empty()) Release(FSubRequests);
+    if (FSubRequests.empty()) Trim(FSubRequests);
   }
   ChangeStatus(csConnecting);
   Open(AOptions, AOptions.CleanSession, ANow);
@@ -218,8 +234,8 @@ void TNeloMQTTCore::ResetConnection() {
   FLengthBytes = 0;
   FSkip = 0;
   FHeaderNeed = 0;
-  Release(FBody);
-  Release(FAnswerEnds);
+  Trim(FBody);
+  Trim(FAnswerEnds);
   FWrittenTotal = 0;
   FFlushedTotal = 0;
 }
@@ -299,7 +315,7 @@ TNeloMQTTCore::TOut* TNeloMQTTCore::FindInFlight(TNeloMQTTPacketType AType, uint
 
 void TNeloMQTTCore::RemoveInFlight(TOut* AOut) {
   FInFlight.erase(FInFlight.begin() + (AOut - FInFlight.data()));
-  if (FInFlight.empty()) Release(FInFlight);
+  if (FInFlight.empty()) Trim(FInFlight);
 }
 
 void TNeloMQTTCore::Enqueue(TOut AOut, int64_t ANow) {
@@ -327,7 +343,7 @@ void TNeloMQTTCore::Pump(int64_t ANow) {
     if (!FOpen) break;
   }
   if (FQueueHead == FQueue.size()) {
-    Release(FQueue);
+    Trim(FQueue);
     FQueueHead = 0;
   } else if (FQueueHead > 64 && FQueueHead * 2 > FQueue.size()) {
     FQueue.erase(FQueue.begin(), FQueue.begin() + static_cast<std::ptrdiff_t>(FQueueHead));
@@ -361,12 +377,42 @@ uint16_t TNeloMQTTCore::Publish(const std::string& ATopic, const uint8_t* APaylo
   return id;
 }
 
+namespace {
+
+// SUBSCRIBE and UNSUBSCRIBE in one buffer, as the codec's packets write
+// them: flag nibble 0010, packet id, each filter length-prefixed (with its
+// QoS byte for a SUBSCRIBE).
+TNeloMQTTBytes FilterPacket(TNeloMQTTPacketType AType, uint16_t AId, const TNeloStringArray& ATopics,
+                            const TNeloQosArray* AQosLevels) {
+  std::size_t remaining = 2;
+  for (const std::string& topic : ATopics) {
+    if (topic.size() > NeloMQTTMaxLengthPrefixed)
+      throw ENeloMQTTError("Topic filter longer than 65535 bytes");
+    remaining += 2 + topic.size() + (AQosLevels != nullptr ? 1 : 0);
+  }
+  TNeloMQTTBytes bytes;
+  bytes.reserve(1 + 4 + remaining);
+  bytes.push_back(static_cast<uint8_t>((AType << 4) | 0x02));
+  AddRemainingLength(bytes, static_cast<int64_t>(remaining));
+  bytes.push_back(static_cast<uint8_t>(AId >> 8));
+  bytes.push_back(static_cast<uint8_t>(AId & 0xFF));
+  for (std::size_t i = 0; i < ATopics.size(); ++i) {
+    bytes.push_back(static_cast<uint8_t>(ATopics[i].size() >> 8));
+    bytes.push_back(static_cast<uint8_t>(ATopics[i].size() & 0xFF));
+    bytes.insert(bytes.end(), ATopics[i].begin(), ATopics[i].end());
+    if (AQosLevels != nullptr) bytes.push_back(static_cast<uint8_t>((*AQosLevels)[i] & 0x03));
+  }
+  return bytes;
+}
+
+}  // namespace
+
 uint16_t TNeloMQTTCore::Subscribe(const TNeloStringArray& ATopics, const TNeloQosArray& AQosLevels,
                                   int64_t ANow) {
+  if (ATopics.size() != AQosLevels.size()) throw ENeloMQTTError(TNeloMQTTCodecTexts::kSubscribeCountMismatch);
   const uint16_t id = NextPacketId();
-  TNeloMQTTSubscribePacket packet(id, ATopics, AQosLevels);
   TOut out;
-  out.Bytes = packet.GetBytes();
+  out.Bytes = FilterPacket(mtSUBSCRIBE, id, ATopics, &AQosLevels);
   out.PacketId = id;
   out.Type = mtSUBSCRIBE;
   out.QoS = qosAtLeastOnce;
@@ -377,9 +423,8 @@ uint16_t TNeloMQTTCore::Subscribe(const TNeloStringArray& ATopics, const TNeloQo
 
 uint16_t TNeloMQTTCore::Unsubscribe(const TNeloStringArray& ATopics, int64_t ANow) {
   const uint16_t id = NextPacketId();
-  TNeloMQTTUnSubscribePacket packet(id, ATopics);
   TOut out;
-  out.Bytes = packet.GetBytes();
+  out.Bytes = FilterPacket(mtUNSUBSCRIBE, id, ATopics, nullptr);
   out.PacketId = id;
   out.Type = mtUNSUBSCRIBE;
   out.QoS = qosAtLeastOnce;
@@ -390,7 +435,7 @@ uint16_t TNeloMQTTCore::Unsubscribe(const TNeloStringArray& ATopics, int64_t ANo
                                  return AKept.first == topic;
                                }),
                 FKept.end());
-  if (FKept.empty()) Release(FKept);
+  if (FKept.empty()) Trim(FKept);
   Enqueue(std::move(out), ANow);
   return id;
 }
@@ -474,7 +519,7 @@ void TNeloMQTTCore::ResendDue(int64_t ANow, bool AAll) {
     SendOut(out, ANow);
     ++i;
   }
-  if (FInFlight.empty()) Release(FInFlight);
+  if (FInFlight.empty()) Trim(FInFlight);
   if (freed) Pump(ANow);
 }
 
@@ -492,7 +537,7 @@ void TNeloMQTTCore::Flushed(std::size_t ABytes) {
   std::size_t done = 0;
   while (done < FAnswerEnds.size() && FAnswerEnds[done] <= FFlushedTotal) ++done;
   if (done == FAnswerEnds.size())
-    Release(FAnswerEnds);
+    Trim(FAnswerEnds);
   else if (done > 0)
     FAnswerEnds.erase(FAnswerEnds.begin(), FAnswerEnds.begin() + static_cast<std::ptrdiff_t>(done));
 }
@@ -638,6 +683,9 @@ bool TNeloMQTTCore::LengthKnown(int64_t ANow) {
     return FOpen;
   }
   FInState = isBody;
+  // A small frame gets its buffer at once (no regrowth while its pieces
+  // come); a large one grows with what arrives, not with what is announced.
+  if (FLength <= kReservedFrameBytes) FBody.reserve(FLength);
   return true;
 }
 
@@ -662,7 +710,7 @@ void TNeloMQTTCore::ForgetSubRequest(uint16_t AId) {
       break;
     }
   }
-  if (FSubRequests.empty()) Release(FSubRequests);
+  if (FSubRequests.empty()) Trim(FSubRequests);
 }
 
 void TNeloMQTTCore::Acknowledge(TNeloMQTTPacketType AType, uint16_t AId, TNeloMQTTCoreAckKind AKind,
@@ -736,12 +784,7 @@ void TNeloMQTTCore::Frame(uint8_t AFirst, const uint8_t* ABody, std::size_t ASiz
       } else {
         // Unknown to us, answered all the same (MQTT 3.1.1: every PUBREC gets
         // its PUBREL), but nothing is kept for it.
-        TOut once;
-        once.Bytes = {0x62, 0x02, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id & 0xFF)};
-        once.PacketId = id;
-        once.Type = mtPUBREL;
-        once.QoS = qosAtLeastOnce;
-        SendOut(once, ANow);
+        WriteAnswer(mtPUBREL, id, ANow);
       }
       break;
     }
@@ -807,7 +850,7 @@ void TNeloMQTTCore::ConnAck(const uint8_t* ABody, int64_t ANow) {
   } else {
     // A new session: nothing received before counts, and a broker that kept
     // nothing has forgotten the subscriptions, which are made again.
-    Release(FIncomingQoS2);
+    Trim(FIncomingQoS2);
     if (FReconnecting) Renew(ANow);
   }
   Pump(ANow);
@@ -823,7 +866,7 @@ bool TNeloMQTTCore::RememberQoS2(uint16_t AId) {
 void TNeloMQTTCore::ForgetQoS2(uint16_t AId) {
   auto it = std::lower_bound(FIncomingQoS2.begin(), FIncomingQoS2.end(), AId);
   if (it != FIncomingQoS2.end() && *it == AId) FIncomingQoS2.erase(it);
-  if (FIncomingQoS2.empty()) Release(FIncomingQoS2);
+  if (FIncomingQoS2.empty()) Trim(FIncomingQoS2);
 }
 
 bool TNeloMQTTCore::HandlePublish(uint8_t AFirst, const uint8_t* ABody, std::size_t ASize, int64_t ANow) {
@@ -943,7 +986,7 @@ void TNeloMQTTCore::SubAck(uint16_t AId, const uint8_t* ACodes, std::size_t ACou
     subscriptions.push_back(std::move(entry));
   }
   FSubRequests.erase(request);
-  if (FSubRequests.empty()) Release(FSubRequests);
+  if (FSubRequests.empty()) Trim(FSubRequests);
   TNeloMQTTCoreAck ack;
   ack.Kind = akSubscribed;
   ack.PacketId = AId;

@@ -4,6 +4,9 @@
 #include <algorithm>
 
 #include "CoreTestSupport.h"
+#include "Nelo.MQTT.Packets.SUBSCRIBE.h"
+#include "Nelo.MQTT.Packets.UNSUBSCRIBE.h"
+#include "Nelo.MQTT.Texts.h"
 
 using namespace coretest;
 
@@ -242,7 +245,9 @@ TEST_P(CoreSubscribe, SubAckPairsCodesWithFilters) {
   s.Accept();
   const uint16_t id = s.Core.Subscribe({"a", "b/#"}, {qosExactlyOnce, qosAtLeastOnce}, s.Now);
   ASSERT_EQ(s.Sink.Writes.size(), 1u);
-  EXPECT_EQ(s.Sink.Writes[0][0], 0x82);
+  // The same bytes as the codec's packet.
+  EXPECT_EQ(s.Sink.Writes[0],
+            TNeloMQTTSubscribePacket(id, {"a", "b/#"}, {qosExactlyOnce, qosAtLeastOnce}).GetBytes());
   EXPECT_EQ(s.Core.InFlightCount(), 1);
   s.Feed(SubAckFrame(id, c.Codes));
   ASSERT_EQ(s.Sink.Subscriptions.size(), 1u);
@@ -273,6 +278,19 @@ INSTANTIATE_TEST_SUITE_P(
         TSubAckCase{"CodeMissing", {0x00}, {true, false}, {qosAtMostOnce, qosAtMostOnce}, 1}),
     [](const ::testing::TestParamInfo<TSubAckCase>& AInfo) { return std::string(AInfo.param.Name); });
 
+TEST(CoreSubscribeCounts, FiltersAndLevelsOfDifferentLengthsAreRefused) {
+  TSession s;
+  s.Accept();
+  try {
+    s.Core.Subscribe({"a", "b"}, {qosAtLeastOnce}, s.Now);
+    ADD_FAILURE() << "no error";
+  } catch (const ENeloMQTTError& e) {
+    EXPECT_STREQ(e.what(), TNeloMQTTCodecTexts::kSubscribeCountMismatch);
+  }
+  EXPECT_TRUE(s.Sink.Writes.empty());
+  EXPECT_EQ(s.Core.InFlightCount(), 0);
+}
+
 TEST(CoreUnsubscribe, UnsubAckAcknowledgesAndTheFilterIsNoLongerKept) {
   TSession s;
   s.Accept();
@@ -282,6 +300,7 @@ TEST(CoreUnsubscribe, UnsubAckAcknowledgesAndTheFilterIsNoLongerKept) {
   const uint16_t id = s.Core.Unsubscribe({"a"}, s.Now);
   ASSERT_EQ(s.Sink.Writes.size(), 1u);
   EXPECT_EQ(s.Sink.Writes[0], (TNeloMQTTBytes{0xA2, 0x05, 0x00, static_cast<uint8_t>(id), 0x00, 0x01, 'a'}));
+  EXPECT_EQ(s.Sink.Writes[0], TNeloMQTTUnSubscribePacket(id, {"a"}).GetBytes());
   ASSERT_EQ(s.Core.KeptSubscriptions().size(), 1u);
   EXPECT_EQ(s.Core.KeptSubscriptions()[0].first, "b");
   s.Feed(Ack(mtUNSUBACK, id));
