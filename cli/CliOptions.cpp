@@ -78,6 +78,11 @@ TCliParser& TCliParser::Epilog(const std::string& AText) {
   return *this;
 }
 
+TCliParser& TCliParser::ExitStatuses(const std::string& AText) {
+  FExitStatuses = AText;
+  return *this;
+}
+
 TCliParser& TCliParser::Connection(TCliConnectOptions& AOptions, bool AWithWill) {
   TCliConnectOptions* o = &AOptions;
   Section("connection");
@@ -170,7 +175,7 @@ std::string TCliParser::Help() const {
   }
   if (!FEpilog.empty()) out += "\n" + FEpilog + (FEpilog.back() == '\n' ? "" : "\n");
   out += "\n";
-  out += CliExitCodesHelp();
+  out += FExitStatuses.empty() ? std::string(CliExitCodesHelp()) : FExitStatuses;
   return out;
 }
 

@@ -36,6 +36,9 @@ class TCliParser {
   TCliParser& Section(const std::string& ATitle);
   // A closing text for the help (after the options, before the exit statuses).
   TCliParser& Epilog(const std::string& AText);
+  // The command's own exit statuses ("exit status:\n  0  ...\n"), for a
+  // command that does not connect; the others list the shared ones.
+  TCliParser& ExitStatuses(const std::string& AText);
 
   // The broker connection options of every MQTT command.
   TCliParser& Connection(TCliConnectOptions& AOptions, bool AWithWill = true);
@@ -59,5 +62,5 @@ class TCliParser {
   };
   std::vector<TOption> FOptions;
   std::function<void(const std::string&)> FOperands;
-  std::string FCommand, FUsage, FEpilog;
+  std::string FCommand, FUsage, FEpilog, FExitStatuses;
 };

@@ -1,6 +1,8 @@
 // tessiva-cli render: draws a print job (an envelope, or raw command bytes)
 // as the printer would print it: PNG pages, the command listing, the lint
-// findings.
+// findings. A job the printer refuses is listed and linted, not drawn
+// (unless --force); the pages go to their files as they are made, so a job
+// of many pages keeps none in memory.
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -41,6 +43,7 @@ int RunRender(const std::vector<std::string>& AArgs) {
   std::string input = "-", out;
   bool haveInput = false, raw = false, list = false, lint = false;
   TRenderOptions options;
+  options.MaxJobMilliseconds = kJobMillisecondsBudget;
   TCliParser parser("render",
                     "usage: tessiva-cli render [OPTIONS] [FILE|-]\n"
                     "Reads a print task envelope (or raw printer command bytes with --raw) from FILE or\n"
@@ -66,7 +69,21 @@ int RunRender(const std::vector<std::string>& AArgs) {
             })
       .Flag("", "--list", "print the command listing", [&] { list = true; })
       .Flag("", "--lint", "print the findings; exit status 3 when any is an error", [&] { lint = true; })
-      .Epilog("With --lint, exit status 3 means the job has an error finding.")
+      .Flag("", "--force", "draw a job a printer refuses (it is listed and linted only otherwise)",
+            [&] { options.Force = true; })
+      .Value("", "--serial", "SN", "the printer's serial: a job for another dvsno is one it refuses",
+             [&](const std::string& v) { options.Serial = v; })
+      .Epilog(
+          "An error finding is a reason a printer refuses the job (docs/refusals.md); a job\n"
+          "draws at most " +
+          std::to_string(options.MaxJobPages) + " pages in " + std::to_string(options.MaxJobMilliseconds) +
+          " ms, and a finding says what was left out.")
+      .ExitStatuses(
+          "exit status:\n"
+          "  0  done\n"
+          "  1  failed (input not readable, a page or standard output not written)\n"
+          "  2  command-line error\n"
+          "  3  with --lint: the job has an error finding (a printer refuses it)\n")
       .Operands([&](const std::string& v) {
         if (haveInput) throw ECliUsage("one input only");
         input = v, haveInput = true;
@@ -79,27 +96,39 @@ int RunRender(const std::vector<std::string>& AArgs) {
     std::perror(("tessiva-cli render: " + input).c_str());
     return 1;
   }
-  const TRenderResult result =
-      raw ? RenderCommandBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size(), options)
-          : RenderEnvelope(text, options);
-
+  // Each page goes to its file as soon as it is finished.
+  std::string writeError;
+  int written = 0;
   if (!out.empty()) {
-    for (size_t k = 0; k < result.Pages.size(); ++k) {
-      const TRenderedPage& p = result.Pages[k];
-      const std::string name = PageFileName(out, k);
+    options.OnPage = [&](TRenderedPage&& p) {
+      const std::string name = PageFileName(out, static_cast<size_t>(written++));
+      if (!writeError.empty()) return;
       try {
         WriteRenderFile(name, p.Png());
       } catch (const std::exception& e) {
-        std::fprintf(stderr, "tessiva-cli render: %s\n", e.what());
-        return 1;
+        writeError = e.what();
+        return;
       }
       std::fprintf(stderr, "%s: %s page %d x %d dots", name.c_str(), LanguageName(p.Language), p.Page.Width(),
                    p.Page.Height());
       if (p.Language == rlTspl) std::fprintf(stderr, ", %d cop%s", p.Copies, p.Copies == 1 ? "y" : "ies");
       for (const TPageMark& m : p.Marks) std::fprintf(stderr, "; %s at row %d", m.Text.c_str(), m.Y);
       std::fputc('\n', stderr);
-    }
-    if (result.Pages.empty()) std::fprintf(stderr, "tessiva-cli render: the job prints no page\n");
+    };
+  }
+  const TRenderResult result =
+      raw ? RenderCommandBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size(), options)
+          : RenderEnvelope(text, options);
+  if (!writeError.empty()) {
+    std::fprintf(stderr, "tessiva-cli render: %s\n", writeError.c_str());
+    return 1;
+  }
+  if (!out.empty() && written == 0) {
+    if (result.Refused && !options.Force)
+      std::fprintf(stderr,
+                   "tessiva-cli render: a printer refuses the job; no page is drawn (--force draws it)\n");
+    else
+      std::fprintf(stderr, "tessiva-cli render: the job prints no page\n");
   }
   if (list) std::fputs(result.ListingText().c_str(), stdout);
   if (lint) std::fputs(result.FindingsText().c_str(), stdout);

@@ -1,6 +1,7 @@
 #include "PrinterJob.h"
 
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -43,8 +44,14 @@ TPrinterJobResult PrintEntry(TEnvelopeEntry& AEntry, const TPrinterJobOptions& A
   const TPrintBytes& commands = AEntry.Bytes;
   const bool withPng = !AOptions.OutDir.empty();
   auto render = [&commands, &AOptions, withPng] {
+    const auto started = std::chrono::steady_clock::now();
     const TRenderResult rendered = RenderCommandBytes(commands, AOptions.Render);
     TJobRender out;
+    // A render that may have stopped at its time budget says nothing about
+    // the same content on a quieter moment.
+    out.Keep = AOptions.Render.MaxJobMilliseconds <= 0 ||
+               std::chrono::steady_clock::now() - started <
+                   std::chrono::milliseconds(AOptions.Render.MaxJobMilliseconds);
     out.Language =
         LanguageName(rendered.JobLanguages.empty() ? DetectLanguage(commands.data(), commands.size())
                                                    : rendered.JobLanguages.front());
@@ -60,7 +67,7 @@ TPrinterJobResult PrintEntry(TEnvelopeEntry& AEntry, const TPrinterJobOptions& A
     return out;
   };
   const std::shared_ptr<const TJobRender> rendered =
-      AOptions.RenderCache != nullptr
+      AOptions.RenderCache != nullptr && !AOptions.Render.OnPage
           ? AOptions.RenderCache->Get(commands, RenderProfileKey(AOptions.Render), withPng, render)
           : std::make_shared<const TJobRender>(render());
   r.Language = rendered->Language;

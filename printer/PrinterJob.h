@@ -21,6 +21,14 @@ inline constexpr std::size_t kMaxJobBytes = kMaxPrintTaskCommandBytes;
 // Messages above this size are refused without being read.
 inline constexpr std::size_t kMaxJobMessageBytes = kMaxPrintTaskMessageBytes;
 
+// How a virtual printer draws by default: the renderer's defaults within
+// the job budget of a second.
+inline TRenderOptions PrinterRenderOptions() {
+  TRenderOptions o;
+  o.MaxJobMilliseconds = kJobMillisecondsBudget;
+  return o;
+}
+
 struct TPrinterJobOptions {
   std::string Serial;  // this printer's serial: the dvsno it accepts
   std::string OutDir;  // non-empty: pages go to OutDir/Serial/TASK_ID.png
@@ -29,7 +37,7 @@ struct TPrinterJobOptions {
   // entry is answered "duplicate" and not printed again.
   std::function<bool(const std::string& ATaskId)> SeenBefore;
   // How the printer draws (its width, its limits).
-  TRenderOptions Render;
+  TRenderOptions Render = PrinterRenderOptions();
   // Shared by the printers of a process: each distinct content is rendered
   // once per profile. Null: every job is rendered.
   TRenderCache* RenderCache = nullptr;

@@ -1,10 +1,17 @@
 #include "RenderCache.h"
 
 std::string RenderProfileKey(const TRenderOptions& AOptions) {
-  return std::to_string(AOptions.Width) + "/" + std::to_string(AOptions.Language) + "/" +
-         std::to_string(AOptions.MaxPageHeight) + "/" + std::to_string(AOptions.PrinterBufferBytes) + "/" +
-         std::to_string(AOptions.MaxMessageBytes) + "/" + std::to_string(AOptions.MaxPages) + "/" +
-         std::to_string(AOptions.MaxLabelDots) + "/" + std::to_string(AOptions.MaxPageBytes);
+  std::string key;
+  for (const std::size_t v :
+       {static_cast<std::size_t>(AOptions.Width), static_cast<std::size_t>(AOptions.Language),
+        static_cast<std::size_t>(AOptions.MaxPageHeight), AOptions.PrinterBufferBytes,
+        AOptions.MaxMessageBytes, static_cast<std::size_t>(AOptions.MaxPages),
+        static_cast<std::size_t>(AOptions.MaxLabelDots), AOptions.MaxPageBytes,
+        static_cast<std::size_t>(AOptions.MaxJobPages), AOptions.MaxJobDotBytes,
+        static_cast<std::size_t>(AOptions.MaxJobMilliseconds), AOptions.MaxListingLines,
+        static_cast<std::size_t>(AOptions.Force)})
+    key += std::to_string(v) + "/";
+  return key + AOptions.Serial;
 }
 
 TRenderCache::TRenderCache(std::size_t AMaxEntries, std::size_t AMaxBytes)
@@ -67,8 +74,15 @@ std::shared_ptr<const TJobRender> TRenderCache::Get(const std::vector<uint8_t>& 
   std::lock_guard<std::mutex> guard(FLock);
   const auto it = FEntries.find(key);
   if (it != FEntries.end()) {
-    it->second.Bytes += bytes;
-    FBytes += bytes;
+    if (!result->Keep) {
+      // Those already waiting get it; the next job renders anew.
+      FBytes -= it->second.Bytes;
+      FAges.erase(it->second.Age);
+      FEntries.erase(it);
+    } else {
+      it->second.Bytes += bytes;
+      FBytes += bytes;
+    }
   }
   Evict();
   return result;

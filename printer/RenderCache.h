@@ -25,9 +25,13 @@ struct TJobRender {
   std::string LintError;  // the first error finding; empty when the printer takes the job
   int Pages = 0;
   std::vector<std::vector<uint8_t>> Png;  // the pages as PNG, when they were asked for
+  // False: the render depended on more than the content (it ran out of its
+  // time budget), so it answers its own job and is not kept for others.
+  bool Keep = true;
 };
 
-// The profile part of a cache key: every option that changes what is drawn.
+// The profile part of a cache key: every option that changes what is drawn
+// (a render that hands its pages to OnPage is not cached).
 std::string RenderProfileKey(const TRenderOptions& AOptions);
 
 class TRenderCache {

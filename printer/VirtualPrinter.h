@@ -37,7 +37,7 @@ struct TVirtualPrinterOptions {
   uint64_t Seed = 0;
   // How many task ids it remembers.
   std::size_t RememberedTasks = 100;
-  TRenderOptions Render;
+  TRenderOptions Render = PrinterRenderOptions();
   // Shared by the printers of a process (PrinterJob.h); null: none.
   TRenderCache* RenderCache = nullptr;
 };

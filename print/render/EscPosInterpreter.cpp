@@ -185,7 +185,7 @@ void TEscPos::PrintLine(int AFeed, size_t AOffset) {
 void TEscPos::Text(size_t& AAt) {
   const size_t from = AAt;
   bool invalidReported = false;
-  while (AAt < C.Size && At(AAt) >= 0x20 && At(AAt) != 0x7F) {
+  while (AAt < C.Size && At(AAt) >= 0x20 && At(AAt) != 0x7F && !C.Stopped()) {
     const TDecodedChar d = DecodePrinterChar(C.Charset, C.Data + AAt, C.Size - AAt, FChineseMode);
     if (!d.Valid && !invalidReported) {
       invalidReported = true;
@@ -846,7 +846,7 @@ size_t TEscPos::FileSeparator(size_t AAt) {
 
 size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
   ANext = rlAuto;
-  while (AAt < C.Size) {
+  while (AAt < C.Size && !C.Stopped()) {
     const uint8_t b = At(AAt);
     if (b >= 0x20 && b != 0x7F) {
       Text(AAt);
@@ -931,7 +931,7 @@ size_t TEscPos::Run(size_t AAt, TRenderLanguage& ANext) {
         break;
     }
   }
-  if (!FLine.empty()) {
+  if (!FLine.empty() && !C.OutOfBudget()) {
     C.Find(fsInfo, C.Size, "the job ends with a line that no LF prints");
     PrintLine(0, C.Size);
   }

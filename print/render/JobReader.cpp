@@ -3,19 +3,19 @@
 #include <utility>
 
 TFinding EnvelopeNoteFinding(const TEnvelopeNote& ANote) {
-  return {ANote.Refusal != trNone ? fsError : fsWarning, -1, ANote.Offset, ANote.Text};
+  return {ANote.Refusal != trNone ? fsError : fsWarning, -1, ANote.Offset, ANote.Text, ANote.Refusal};
 }
 
 std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, const TJobReadOptions& AOptions,
-                                        TLint& ALint) {
+                                        TLint& ALint, bool* ARefused) {
   TEnvelopeReadOptions read;
   read.Serial = AOptions.Serial;
   read.AdvisedMessageBytes = AOptions.AdvisedMessageBytes;
   read.ReadOversized = AOptions.ReadOversized;
   TEnvelopeRead envelope = ReadTaskEnvelope(AText, read);
+  if (ARefused) *ARefused = envelope.Refused();
   for (const TEnvelopeNote& note : envelope.Notes) {
-    TFinding f = EnvelopeNoteFinding(note);
-    ALint.Add(f.Severity, f.Job, f.Offset, std::move(f.Text));
+    ALint.AddRefusal(note.Refusal, -1, note.Offset, note.Text);
   }
   std::vector<TJobBytes> jobs;
   jobs.reserve(envelope.Entries.size());

@@ -30,8 +30,10 @@ struct TJobReadOptions {
 };
 
 // Reads every entry of the envelope's list; findings have job -1.
+// ARefused (when given) is set when a printer refuses the message or any
+// of its entries.
 std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, const TJobReadOptions& AOptions,
-                                        TLint& ALint);
+                                        TLint& ALint, bool* ARefused = nullptr);
 std::vector<TJobBytes> ReadEnvelopeJobs(const std::string& AText, size_t AAdvisedMessageBytes, TLint& ALint);
 
 // The lint finding of one reader note.

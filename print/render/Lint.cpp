@@ -3,18 +3,29 @@
 #include <cstdio>
 
 void TLint::Add(TFindingSeverity ASeverity, int AJob, size_t AOffset, std::string AText) {
+  AddFinding({ASeverity, AJob, AOffset, std::move(AText), ASeverity == fsError ? trRenderError : trNone});
+}
+
+void TLint::AddRefusal(TTaskRefusal ARefusal, int AJob, size_t AOffset, std::string AText) {
+  AddFinding({ARefusal != trNone ? fsError : fsWarning, AJob, AOffset, std::move(AText), ARefusal});
+}
+
+void TLint::AddFinding(TFinding&& AFinding) {
   // A flood of identical findings (a job of garbage) says nothing more after
   // a while; the count is bounded so memory stays bounded too.
   static const size_t kMaxFindings = 1000;
   if (FFindings.size() == kMaxFindings) {
-    FFindings.push_back({fsWarning, AJob, AOffset, "too many findings; the rest are not reported"});
+    FFindings.push_back(
+        {fsWarning, AFinding.Job, AFinding.Offset, "too many findings; the rest are not reported"});
     return;
   }
   if (FFindings.size() > kMaxFindings) {
-    if (ASeverity == fsError) FFindings.push_back({ASeverity, AJob, AOffset, std::move(AText)});
+    // Errors still count (each is a reason to refuse), up to a second bound.
+    if (AFinding.Severity == fsError && FFindings.size() < 2 * kMaxFindings)
+      FFindings.push_back(std::move(AFinding));
     return;
   }
-  FFindings.push_back({ASeverity, AJob, AOffset, std::move(AText)});
+  FFindings.push_back(std::move(AFinding));
 }
 
 bool TLint::HasErrors() const {

@@ -4,6 +4,7 @@
 
 #include "EscPosInterpreter.h"
 #include "JobReader.h"
+#include "TaskEnvelope.h"
 #include "TsplInterpreter.h"
 
 bool TRenderResult::HasErrors() const {
@@ -23,7 +24,52 @@ const char* LanguageName(TRenderLanguage ALanguage) {
   }
 }
 
+TRenderBudget::TRenderBudget(const TRenderOptions& AOptions)
+    : FOptions(AOptions), FStart(std::chrono::steady_clock::now()) {}
+
+void TRenderBudget::Stop(TLint& ALint, int AJob, size_t AOffset, std::string AText) {
+  if (FExhausted) return;
+  FExhausted = true;
+  ALint.Add(fsWarning, AJob, AOffset, std::move(AText) + "; the rest of the job is not drawn here");
+}
+
+bool TRenderBudget::Tick(TLint& ALint, int AJob, size_t AOffset) {
+  if (FExhausted) return true;
+  if (FOptions.MaxJobMilliseconds <= 0 || (++FTicks & 63) != 0) return false;
+  const auto spent = std::chrono::steady_clock::now() - FStart;
+  if (spent < std::chrono::milliseconds(FOptions.MaxJobMilliseconds)) return false;
+  Stop(ALint, AJob, AOffset,
+       "drawing took more than the job's budget of " + std::to_string(FOptions.MaxJobMilliseconds) + " ms");
+  return true;
+}
+
+bool TRenderBudget::TakePage(size_t ABytes, TLint& ALint, int AJob, size_t AOffset) {
+  if (FExhausted) return false;
+  if (FPages >= FOptions.MaxJobPages) {
+    Stop(ALint, AJob, AOffset, "the job has more than " + std::to_string(FOptions.MaxJobPages) + " pages");
+    return false;
+  }
+  if (FDotBytes + ABytes > FOptions.MaxJobDotBytes) {
+    Stop(ALint, AJob, AOffset,
+         "the job's pages pass " + std::to_string(FOptions.MaxJobDotBytes) + " bytes of dots");
+    return false;
+  }
+  ++FPages;
+  FDotBytes += ABytes;
+  return true;
+}
+
+bool TRenderBudget::TakeListingLine() {
+  if (FListingLines >= FOptions.MaxListingLines) {
+    FListingFull = true;
+    return false;
+  }
+  ++FListingLines;
+  return true;
+}
+
 void TJobContext::AddPage(TRenderedPage&& APage, size_t AOffset) {
+  if (Budget && !Budget->TakePage(APage.Page.Bits().size(), Lint, Job, AOffset)) return;
   if (PagesOfJob >= Options.MaxPages) {
     if (PagesOfJob == Options.MaxPages)
       Find(fsWarning, AOffset,
@@ -41,7 +87,12 @@ void TJobContext::AddPage(TRenderedPage&& APage, size_t AOffset) {
   }
   PageBytes += bytes;
   ++PagesOfJob;
-  Pages.push_back(std::move(APage));
+  if (!KeepPages) return;
+  if (PageCount) ++*PageCount;
+  if (Options.OnPage)
+    Options.OnPage(std::move(APage));
+  else
+    Pages.push_back(std::move(APage));
 }
 
 uint8_t SwitchFrameAt(const uint8_t* AData, size_t ASize, uint8_t& AValue, bool& AChecksumOk) {
@@ -123,14 +174,17 @@ TRenderLanguage DetectLanguage(const uint8_t* AData, size_t ASize) {
 namespace {
 
 void RenderJob(const uint8_t* AData, size_t ASize, int AJob, const TRenderOptions& AOptions,
-               TRenderResult& AResult, TLint& ALint) {
+               TRenderResult& AResult, TLint& ALint, TRenderBudget& ABudget, bool AKeepPages) {
   TListing listing;
   TJobContext context{AOptions, AJob, AData, ASize, listing, ALint, AResult.Pages};
+  context.Budget = &ABudget;
+  context.KeepPages = AKeepPages;
+  context.PageCount = &AResult.PageCount;
   TRenderLanguage lang = AOptions.Language == rlAuto ? DetectLanguage(AData, ASize) : AOptions.Language;
   AResult.JobLanguages.push_back(lang);
   size_t at = 0;
   bool printed = false;
-  while (at < ASize || (!printed && lang == rlTspl)) {
+  while ((at < ASize || (!printed && lang == rlTspl)) && !ABudget.Exhausted()) {
     TRenderLanguage next = rlAuto;
     if (lang == rlTspl) {
       at = RunTspl(context, at, next);
@@ -145,13 +199,34 @@ void RenderJob(const uint8_t* AData, size_t ASize, int AJob, const TRenderOption
                          std::make_move_iterator(listing.Lines().end()));
 }
 
+// The closing findings of a message: the listing cut short, the pages
+// withheld. An error found while drawing is a refusal too.
+void Conclude(const TRenderOptions& AOptions, const TRenderBudget& ABudget, TRenderResult& AResult,
+              TLint& ALint) {
+  if (ABudget.ListingFull())
+    ALint.Add(fsInfo, -1, 0,
+              "the listing stops after " + std::to_string(AOptions.MaxListingLines) + " lines");
+  if (AResult.Refused && !AOptions.Force)
+    ALint.Add(fsInfo, -1, 0, "a printer refuses this job: it is listed and linted, its pages are not drawn");
+  AResult.Findings = std::move(ALint.Findings());
+  AResult.Refused = AResult.Refused || AResult.HasErrors();
+}
+
 }  // namespace
 
 TRenderResult RenderCommandBytes(const uint8_t* AData, size_t ASize, const TRenderOptions& AOptions) {
   TRenderResult result;
   TLint lint;
-  RenderJob(AData, ASize, 0, AOptions, result, lint);
-  result.Findings = std::move(lint.Findings());
+  TRenderBudget budget(AOptions);
+  if (ASize > kMaxPrintTaskCommandBytes) {
+    lint.AddRefusal(trCommandsTooLarge, 0, 0,
+                    "more than " + std::to_string(kMaxPrintTaskCommandBytes) +
+                        " bytes of printer commands (" + std::to_string(ASize) +
+                        "); a printer refuses the job");
+    result.Refused = true;
+  }
+  RenderJob(AData, ASize, 0, AOptions, result, lint, budget, !result.Refused || AOptions.Force);
+  Conclude(AOptions, budget, result, lint);
   return result;
 }
 
@@ -162,18 +237,27 @@ TRenderResult RenderCommandBytes(const std::vector<uint8_t>& ABytes, const TRend
 TRenderResult RenderEnvelope(const std::string& AText, const TRenderOptions& AOptions) {
   TRenderResult result;
   TLint lint;
-  const std::vector<TJobBytes> jobs = ReadEnvelopeJobs(AText, AOptions.MaxMessageBytes, lint);
+  TRenderBudget budget(AOptions);
+  TJobReadOptions read;
+  read.AdvisedMessageBytes = AOptions.MaxMessageBytes;
+  read.Serial = AOptions.Serial;
+  read.ReadOversized = AOptions.Force;
+  bool refused = false;
+  std::vector<TJobBytes> jobs = ReadEnvelopeJobs(AText, read, lint, &refused);
+  result.Refused = refused;
   for (size_t k = 0; k < jobs.size(); ++k) {
-    if (!jobs[k].Ok) {
+    if (!jobs[k].Ok || budget.Exhausted()) {
       result.JobLanguages.push_back(rlAuto);
       continue;
     }
-    RenderJob(jobs[k].Bytes.data(), jobs[k].Bytes.size(), static_cast<int>(k), AOptions, result, lint);
+    RenderJob(jobs[k].Bytes.data(), jobs[k].Bytes.size(), static_cast<int>(k), AOptions, result, lint, budget,
+              !result.Refused || AOptions.Force);
+    // What is drawn is not needed any more.
+    std::vector<uint8_t>().swap(jobs[k].Bytes);
   }
-  result.Findings = std::move(lint.Findings());
+  Conclude(AOptions, budget, result, lint);
   return result;
 }
-
 TRenderResult RenderPrintJob(const std::string& AText, const TRenderOptions& AOptions) {
   const auto* data = reinterpret_cast<const uint8_t*>(AText.data());
   return LooksLikeEnvelope(data, AText.size()) ? RenderEnvelope(AText, AOptions)

@@ -553,7 +553,7 @@ void TTspl::Print(const std::vector<TArg>& AArgs, size_t AAt) {
   }
   Label(AAt);
   FDrawnSincePrint = false;
-  for (long long k = 0; k < sets && k <= C.Options.MaxPages; ++k) {
+  for (long long k = 0; k < sets && k <= C.Options.MaxPages && !C.Stopped(); ++k) {
     TRenderedPage page;
     page.Job = C.Job;
     page.Language = rlTspl;
@@ -680,7 +680,7 @@ void TTspl::Command(const std::string& AWord, size_t AAt, size_t AArgsFrom, size
 
 size_t TTspl::Run(size_t AAt, TRenderLanguage& ANext) {
   ANext = rlAuto;
-  while (AAt < C.Size) {
+  while (AAt < C.Size && !C.Stopped()) {
     const uint8_t b = At(AAt);
     if (b == '\r' || b == '\n' || b == ' ' || b == '\t') {
       ++AAt;
@@ -714,6 +714,7 @@ size_t TTspl::Run(size_t AAt, TRenderLanguage& ANext) {
     Command(word, AAt, w, end, next);
     AAt = std::max(next, AAt + 1);
   }
+  if (C.OutOfBudget()) return AAt;
   if (FAnyCommand && !FPrinted)
     C.Find(fsError, C.Size, "the TSPL job has no PRINT: the printer prints nothing");
   else if (FDrawnSincePrint)

@@ -87,6 +87,29 @@ TEST(RenderCacheTest, TheLeastRecentlyUsedGoFirstWithinTheBounds) {
   EXPECT_EQ(renders, 3);
 }
 
+TEST(RenderCacheTest, ARenderThatDependedOnMoreThanItsContentIsNotKept) {
+  TRenderCache cache;
+  int renders = 0;
+  const std::vector<uint8_t> a = {9};
+  for (int i = 0; i < 2; ++i)
+    cache.Get(a, "", false, [&] {
+      ++renders;
+      TJobRender r = Rendered("TSPL", 1);
+      r.Keep = false;  // out of its time budget
+      return r;
+    });
+  EXPECT_EQ(renders, 2);
+  cache.Get(a, "", false, [&] {
+    ++renders;
+    return Rendered("TSPL", 1);
+  });
+  cache.Get(a, "", false, [&] {
+    ++renders;
+    return Rendered("TSPL", 1);
+  });
+  EXPECT_EQ(renders, 3);
+}
+
 TEST(RenderCacheTest, AFailedRenderIsNotKept) {
   TRenderCache cache;
   int calls = 0;

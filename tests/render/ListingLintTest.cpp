@@ -107,22 +107,24 @@ TEST(Lint, EnvelopeFindings) {
       {"number with a leading zero", "{\"dvsno\":\"xxx\",\"kind\":\"PRINT_TASK\",\"count\":01,\"list\":[]}",
        "not valid JSON", fsError},
       {"number kind is quoted as written",
-       std::string(good).replace(good.find("\"PRINT_TASK\""), 12, "12.5e1"), "kind is \"12.5e1\"", fsWarning},
+       std::string(good).replace(good.find("\"PRINT_TASK\""), 12, "12.5e1"), "kind is \"12.5e1\"", fsError},
       {"no list", noList, "member \"list\" is missing", fsError},
       {"no target_file", noTarget, "member \"target_file\" is missing", fsError},
       {"no kind",
        "{\"dvsno\":\"x\",\"count\":\"1\",\"list\":[{\"task_id\":\"a\",\"usbidx\":\"0\",\"file_size\":\"0\","
        "\"target_file\":\"\"}]}",
-       "member \"kind\" is missing", fsWarning},
-      {"count", countTwo, "count is 2 but the list has 1 entries", fsWarning},
-      {"file_size", sizeWrong, "file_size is 1165 but target_file has 1164", fsWarning},
+       "member \"kind\" is missing", fsError},
+      // What a printer refuses is an error; see the refusal table test.
+      {"count", countTwo, "count is 2 but the list has 1 entries", fsError},
+      {"file_size", sizeWrong, "file_size is 1165 but target_file has 1164", fsError},
       {"bad Base64 length", Envelope("G0IDAQAAAAA"), "not valid Base64", fsError},
       {"bad Base64 character", Envelope("G0ID*QAAAAA="), "not valid Base64", fsError},
-      {"over 1 MB", big, "over the 1048576-byte limit", fsError},
+      // Over 1 MiB: more than many brokers pass on, but the printer reads it.
+      {"over 1 MB", big, "over the 1048576-byte limit", fsWarning},
       {"Base64 with an escaped line break", Envelope("G0IDAQAA\\r\\nAAA="), "whitespace inside its Base64",
-       fsWarning},
+       fsError},
       {"another kind", std::string(good).replace(good.find("PRINT_TASK"), 10, "PRINT_TEST"),
-       "not \"PRINT_TASK\"", fsWarning},
+       "not \"PRINT_TASK\"", fsError},
   };
   for (const TCase& c : cases) {
     const TRenderResult r = RenderEnvelope(c.Text);
