@@ -38,6 +38,18 @@ TNeloMQTTFleetSessionSettings SessionSettingsFrom(const TCliConnectOptions& AOpt
   return s;
 }
 
+void LogFleetLine(TCliLogger& ALogger, TNeloObject* ASender, TNeloMQTTLogLevel ALevel,
+                  const std::string& AText) {
+  if (ALevel <= vERROR)
+    TNeloMQTTLogHelper::Error(&ALogger, ASender, AText);
+  else if (ALevel == vWARNING)
+    TNeloMQTTLogHelper::Warning(&ALogger, ASender, AText);
+  else if (ALevel == vINFO)
+    TNeloMQTTLogHelper::Info(&ALogger, ASender, AText);
+  else
+    TNeloMQTTLogHelper::Debug(&ALogger, ASender, AText);
+}
+
 TRenderPool::TRenderPool(unsigned AThreads) {
   if (AThreads == 0) AThreads = 1;
   for (unsigned i = 0; i < AThreads; ++i)

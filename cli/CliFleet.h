@@ -23,6 +23,11 @@ TNeloMQTTFleetOptions FleetOptionsFrom(const TCliConnectOptions& AOptions,
 // will; reconnecting every AReconnectS seconds.
 TNeloMQTTFleetSessionSettings SessionSettingsFrom(const TCliConnectOptions& AOptions, int AReconnectS = 1);
 
+// A session's log line through the CLI's logger (with -d on standard error),
+// at its level.
+void LogFleetLine(TCliLogger& ALogger, TNeloObject* ASender, TNeloMQTTLogLevel ALevel,
+                  const std::string& AText);
+
 // A few threads that run steps in the order given; each step runs on one
 // of them. Bounded in threads, so rendering never takes the network loops'
 // CPU share beyond them; one heavy job holds one thread only.

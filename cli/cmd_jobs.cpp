@@ -55,7 +55,14 @@ struct TPrinterTally {
 // The service's session: the replies it matches, on the session's loop.
 class TJobsSide : public TNeloMQTTFleetHandler {
  public:
+  explicit TJobsSide(bool ADebug) : Logger(ADebug), Debug(ADebug) {}
   TNeloMQTTFleet* Fleet = nullptr;
+  TCliLogger Logger;
+  const bool Debug;
+  class TSender : public TNeloObject {
+   public:
+    std::string ClassName() const override { return "TNeloMQTTFleet"; }
+  } Sender;
   std::vector<TJob> Jobs;
   std::unordered_map<std::string, std::size_t> JobOfTask;
   std::atomic<std::size_t> JobCount{0};
@@ -81,6 +88,9 @@ class TJobsSide : public TNeloMQTTFleetHandler {
       FailedText = AError;
       Failed = true;
     }
+  }
+  void OnLog(std::size_t, TNeloMQTTLogLevel ALevel, const std::string& AText) override {
+    if (Debug) LogFleetLine(Logger, &Sender, ALevel, AText);
   }
   void OnSubscribed(std::size_t, uint16_t, const TNeloMQTTSubscriptions& ASubs) override {
     for (const TNeloMQTTSubscription& s : ASubs)
@@ -254,7 +264,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
   // One session on one loop of the fleet engine. Everything the session
   // touches (the jobs, the task ids, the counts) belongs to that loop until
   // the engine stops; this thread waits on the atomics.
-  TJobsSide side;
+  TJobsSide side(o.Connect.Debug);
   side.Jobs.reserve(std::min<std::size_t>(static_cast<std::size_t>(o.Total), 1000000) * content->TaskCount());
   TNeloMQTTFleetOptions fleetOptions = FleetOptionsFrom(o.Connect, {});
   fleetOptions.Loops = 1;

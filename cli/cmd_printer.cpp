@@ -276,16 +276,7 @@ class TPrinterFleet : public TNeloMQTTFleetHandler {
   }
 
   void OnLog(std::size_t AIndex, TNeloMQTTLogLevel ALevel, const std::string& AText) override {
-    if (!FOptions.Connect.Debug) return;
-    const std::string line = FSerials[AIndex] + ": " + AText;
-    if (ALevel <= vERROR)
-      TNeloMQTTLogHelper::Error(FLogger.get(), &FSender, line);
-    else if (ALevel == vWARNING)
-      TNeloMQTTLogHelper::Warning(FLogger.get(), &FSender, line);
-    else if (ALevel == vINFO)
-      TNeloMQTTLogHelper::Info(FLogger.get(), &FSender, line);
-    else
-      TNeloMQTTLogHelper::Debug(FLogger.get(), &FSender, line);
+    if (FOptions.Connect.Debug) LogFleetLine(*FLogger, &FSender, ALevel, FSerials[AIndex] + ": " + AText);
   }
 
  private:

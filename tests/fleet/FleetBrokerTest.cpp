@@ -23,7 +23,11 @@ constexpr std::chrono::milliseconds kWaitFleet{60000};
 
 class FleetBrokerTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { FBroker = new TMosquittoBroker(); }
+  static void SetUpTestSuite() {
+    TBrokerOptions options;
+    options.Tls = true;
+    FBroker = new TMosquittoBroker(options);
+  }
   static void TearDownTestSuite() { delete FBroker; }
 
   static std::vector<std::string> Common(const TMosquittoBroker& ABroker, const std::string& APrefix) {
@@ -114,6 +118,50 @@ TEST_F(FleetBrokerTest, TwoHundredPrintersFromFourAddressesAnswerEveryJob) {
   const std::string log = FBroker->LogText();
   for (const char* source : {"127.0.0.1:", "127.0.0.2:", "127.0.0.3:", "127.0.0.4:"})
     EXPECT_NE(log.find(std::string("New client connected from ") + source), std::string::npos) << source;
+}
+
+// Printers and the service over TLS: the broker's chain is checked against
+// the CA (--insecure skips the host name only), its name or address too.
+TEST_F(FleetBrokerTest, PrintersAndJobsOverTls) {
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Connect;
+    int Exit;  // of the printers when they cannot come online; 0: they do
+  };
+  const std::string port = std::to_string(FBroker->TlsPort());
+  const std::string ca = FBroker->Certificates().CAFile();
+  const std::string other = FBroker->Certificates().OtherCAFile();
+  const TCase cases[] = {
+      {"the certificate's host name", {"-h", "localhost", "-p", port, "--cafile", ca}, 0},
+      {"the certificate's address", {"-h", "127.0.0.1", "-p", port, "--cafile", ca}, 0},
+      {"a CA that did not sign it", {"-h", "localhost", "-p", port, "--cafile", other}, 4},
+      {"--insecure still checks the chain",
+       {"-h", "localhost", "-p", port, "--cafile", other, "--insecure"},
+       4},
+  };
+  int n = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string prefix = "fleet/tls" + std::to_string(n++);
+    const std::vector<std::string> topics = {
+        "--jobs", prefix + "/{serial}/jobs", "--replies", prefix + "/{serial}/replies", "--count",
+        "2",      "--serial-format",         "TL%d"};
+    if (c.Exit != 0) {
+      const TRunResult r = RunProcess(Concat(Concat({kCli, "printer"}, c.Connect), topics));
+      EXPECT_EQ(r.ExitCode, c.Exit) << r.Stderr;
+      EXPECT_NE(r.Stderr.find("TLS"), std::string::npos) << r.Stderr;
+      continue;
+    }
+    TChildProcess::TOptions options;
+    options.MergeStderr = true;
+    TChildProcess printers(Concat(Concat({kCli, "printer"}, c.Connect), topics), options);
+    ASSERT_TRUE(printers.WaitForStdoutText("printers online", kWaitFleet)) << printers.Stdout();
+    const TRunResult r = RunProcess(Concat(Concat({kCli, "jobs"}, c.Connect),
+                                           Concat(topics, {"--total", "4", "--rate", "50", "--json"})));
+    EXPECT_EQ(r.ExitCode, 0) << r.Stdout << r.Stderr;
+    EXPECT_EQ(Number(Report(r.Stdout), "done"), 4);
+    EXPECT_EQ(JobLines(StopPrinters(printers)).size(), 4u);
+  }
 }
 
 // The printers render one content once, but every job still leaves its
