@@ -38,6 +38,31 @@ TNeloMQTTFleetSessionSettings SessionSettingsFrom(const TCliConnectOptions& AOpt
   return s;
 }
 
+void CheckMqttTextLengths(const TCliConnectOptions& AOptions, std::size_t ASuffixBytes,
+                          const std::vector<std::string>& ATopicTemplates,
+                          const std::vector<std::string>& ASerials) {
+  constexpr std::size_t kMaxText = 65535;
+  auto check = [](const char* AWhat, std::size_t ASize) {
+    if (ASize > kMaxText)
+      throw ECliUsage(std::string(AWhat) + " is " + std::to_string(ASize) +
+                      " bytes; MQTT carries at most 65535");
+  };
+  if (!AOptions.ClientId.empty()) check("the client id", AOptions.ClientId.size() + ASuffixBytes);
+  check("the user name", AOptions.Username.size());
+  check("the password", AOptions.Password.size());
+  check("the will topic", AOptions.WillTopic.size());
+  check("the will message", AOptions.WillPayload.size());
+  std::size_t longest = 0;
+  const std::string* serial = nullptr;
+  for (const std::string& s : ASerials)
+    if (serial == nullptr || s.size() > longest) {
+      longest = s.size();
+      serial = &s;
+    }
+  for (const std::string& t : ATopicTemplates)
+    check("a topic", ExpandSerial(t, serial ? *serial : "").size());
+}
+
 void LogFleetLine(TCliLogger& ALogger, TNeloObject* ASender, TNeloMQTTLogLevel ALevel,
                   const std::string& AText) {
   if (ALevel <= vERROR)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CliMqtt.h"
+#include "Fleet.h"
 #include "Nelo.MQTT.Fleet.h"
 
 // Broker, TLS (as ConfigureClient sets them for the seed's client) and the
@@ -22,6 +23,14 @@ TNeloMQTTFleetOptions FleetOptionsFrom(const TCliConnectOptions& AOptions,
 // What one session says in its CONNECT: client id, credentials, keep-alive,
 // will; reconnecting every AReconnectS seconds.
 TNeloMQTTFleetSessionSettings SessionSettingsFrom(const TCliConnectOptions& AOptions, int AReconnectS = 1);
+
+// Throws ECliUsage naming the first text MQTT cannot carry (a string is at
+// most 65,535 bytes): the client id (with ASuffixBytes more per session),
+// user name, password, will topic and message, and the topic templates
+// with the longest serial in place.
+void CheckMqttTextLengths(const TCliConnectOptions& AOptions, std::size_t ASuffixBytes,
+                          const std::vector<std::string>& ATopicTemplates,
+                          const std::vector<std::string>& ASerials);
 
 // A session's log line through the CLI's logger (with -d on standard error),
 // at its level.

@@ -205,6 +205,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
     if (o.Fleet.JobsTopic.empty() || o.Fleet.RepliesTopic.empty())
       throw ECliUsage("--jobs TOPIC and --replies TOPIC are needed");
     serials = FleetSerials(o.Fleet);
+    CheckMqttTextLengths(o.Connect, 0, {o.Fleet.JobsTopic, o.Fleet.RepliesTopic}, serials);
   } catch (const ECliUsage& e) {
     return parser.UsageError(e.what());
   }

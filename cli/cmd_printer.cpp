@@ -461,6 +461,11 @@ int RunPrinter(const std::vector<std::string>& AArgs) {
     if (o.Fleet.JobsTopic.empty() || o.Fleet.RepliesTopic.empty())
       throw ECliUsage("--jobs TOPIC and --replies TOPIC are needed");
     serials = FleetSerials(o.Fleet);
+    std::size_t longestSerial = 0;
+    for (const std::string& s : serials) longestSerial = std::max(longestSerial, s.size());
+    // A printer's client id is the given one, "-" and its serial; its will
+    // is its offline status on its reply topic.
+    CheckMqttTextLengths(o.Connect, 1 + longestSerial, {o.Fleet.JobsTopic, o.Fleet.RepliesTopic}, serials);
   } catch (const ECliUsage& e) {
     return parser.UsageError(e.what());
   }

@@ -175,6 +175,58 @@ TEST(FleetCapacityTest, PrinterRefusesACountTheLimitsCannotHold) {
   EXPECT_EQ(raised.Stderr.find("connections are more than"), std::string::npos) << raised.Stderr;
 }
 
+// Texts MQTT cannot carry (a string is at most 65,535 bytes) are refused
+// before connecting, naming which; at the limit they pass (and the command
+// goes on to its closed port).
+TEST(FleetCapacityTest, TextsMqttCannotCarryAreRefusedUpFront) {
+  const std::string cli = TESSIVA_CLI;
+  const std::string closed = std::to_string(FreeLoopbackPort());
+  const std::string longest(65535, 'a'), over(65536, 'a');
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Args;
+    int Exit;
+    const char* Says;
+  };
+  const TCase cases[] = {
+      {"printer, a job topic",
+       {"printer", "--serial", "S", "--jobs", over, "--replies", "r"},
+       2,
+       "a topic is 65536"},
+      {"printer, {serial} makes it too long",
+       {"printer", "--serial", "SN", "--jobs", longest.substr(2) + "{serial}x", "--replies", "r"},
+       2,
+       "a topic is 65536"},
+      {"printer, the client id with its serial",
+       {"printer", "--serial", "S", "-i", longest.substr(1), "--jobs", "j", "--replies", "r"},
+       2,
+       "the client id is 65536"},
+      {"printer, at the limit",
+       {"printer", "--serial", "S", "-i", longest.substr(2), "--jobs", "j", "--replies", "r"},
+       5,
+       "cannot connect"},
+      {"jobs, the user name",
+       {"jobs", "--serial", "S", "-u", over, "--jobs", "j", "--replies", "r"},
+       2,
+       "the user name is 65536"},
+      {"jobs, the will message",
+       {"jobs", "--serial", "S", "--will-topic", "w", "--will-payload", over, "--jobs", "j", "--replies",
+        "r"},
+       2,
+       "the will message is 65536"},
+      {"jobs, a client id at the limit",
+       {"jobs", "--serial", "S", "-i", longest, "--jobs", "j", "--replies", "r"},
+       5,
+       "cannot connect"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TRunResult r = RunProcess(Concat(Concat({cli}, c.Args), {"-h", "127.0.0.1", "-p", closed}));
+    EXPECT_EQ(r.ExitCode, c.Exit) << r.Stderr.substr(0, 300);
+    EXPECT_NE(r.Stderr.find(c.Says), std::string::npos) << r.Stderr.substr(0, 300);
+  }
+}
+
 TEST(DeadlinesTest, DueEntriesComeEarliestFirstAndInOrderOfAdding) {
   TNeloMQTTDeadlines d;
   EXPECT_EQ(d.Next(), TNeloMQTTDeadlines::kNever);
