@@ -64,7 +64,7 @@ void BM_CoreReceiveQoS1(benchmark::State& AState) {
   if (sink.Delivered != static_cast<std::size_t>(AState.iterations()) * kBurst) AState.SkipWithError("lost");
   AState.SetItemsProcessed(AState.iterations() * kBurst);
 }
-BENCHMARK(BM_CoreReceiveQoS1)->Arg(1 << 20)->Arg(7);
+BENCHMARK(BM_CoreReceiveQoS1)->Arg(1 << 20)->Arg(7)->UseRealTime();
 
 void BM_SeedClientReceiveQoS1(benchmark::State& AState) {
   NeloSetMainThread();

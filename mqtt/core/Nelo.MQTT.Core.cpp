@@ -15,21 +15,33 @@ constexpr uint8_t kDuplicateFlag = 0x08;
 constexpr std::size_t kLoggedBytes = 51;
 // A receive buffer larger than this is given back once its frame is done.
 constexpr std::size_t kKeptBufferBytes = 64;
-// Frames up to this size have their receive buffer reserved whole.
-constexpr uint32_t kReservedFrameBytes = 4096;
 
-// " --- " and the bytes in base 2, as the logger's byte-array form writes them.
+// " --- " and the bytes in base 2, as the logger's byte-array form writes
+// them (built in one allocation).
 std::string WithBytes(const std::string& AText, const uint8_t* AData, std::size_t ASize) {
-  std::string text = AText + " --- ";
   const std::size_t shown = std::min(ASize, kLoggedBytes);
-  text.reserve(text.size() + shown * 9);
-  for (std::size_t i = 0; i < shown; ++i) text += ByteToBinaryString(AData[i]) + " ";
+  std::string text;
+  text.reserve(AText.size() + 5 + shown * 9);
+  text += AText;
+  text += " --- ";
+  for (std::size_t i = 0; i < shown; ++i) {
+    text += ByteToBinaryString(AData[i]);
+    text += ' ';
+  }
   return text;
 }
 
 // The logger's one-byte form: " --- 00110000 (48)".
-std::string WithByte(const std::string& AText, uint8_t AByte) {
-  return AText + " --- " + ByteToBinaryString(AByte) + " (" + std::to_string(AByte) + ")";
+std::string WithByte(const char* AText, uint8_t AByte) {
+  std::string text;
+  text.reserve(64);
+  text += AText;
+  text += " --- ";
+  text += ByteToBinaryString(AByte);
+  text += " (";
+  text += std::to_string(AByte);
+  text += ')';
+  return text;
 }
 
 uint16_t Word(const uint8_t* AData) { return static_cast<uint16_t>((AData[0] << 8) | AData[1]); }
@@ -126,9 +138,11 @@ void TNeloMQTTCore::WriteAnswer(TNeloMQTTPacketType AType, uint16_t APacketId, i
 }
 
 void TNeloMQTTCore::WriteControl(TNeloMQTTPacketType AType, int64_t ANow) {
-  // PINGREQ and DISCONNECT: two bytes.
+  // PINGREQ and DISCONNECT: two bytes. The DISCONNECT is the operator's
+  // direct send: the driver logs it as such.
   const uint8_t bytes[2] = {static_cast<uint8_t>(AType << 4), 0x00};
-  if (Logs(vDEBUG)) Log(vDEBUG, WithBytes(TNeloMQTTCoreTexts::kOutQoS0Sending, bytes, sizeof bytes));
+  if (AType == mtPINGREQ && Logs(vDEBUG))
+    Log(vDEBUG, WithBytes(TNeloMQTTCoreTexts::kOutQoS0Sending, bytes, sizeof bytes));
   Write(bytes, sizeof bytes, false, ANow);
   TNeloMQTTPacketInfo info;
   info.PacketType = AType;
@@ -682,10 +696,8 @@ bool TNeloMQTTCore::LengthKnown(int64_t ANow) {
     FrameDone(nullptr, 0, ANow);
     return FOpen;
   }
+  // The buffer grows with what arrives, not with what is announced.
   FInState = isBody;
-  // A small frame gets its buffer at once (no regrowth while its pieces
-  // come); a large one grows with what arrives, not with what is announced.
-  if (FLength <= kReservedFrameBytes) FBody.reserve(FLength);
   return true;
 }
 

@@ -22,7 +22,8 @@
 //                     seed client's OnPacketSent / OnPacketReceived report).
 //   CoreLog           a log line with its fixed text (Nelo.MQTT.Core.Texts.h),
 //                     built only when its level passes LogVerbosity().
-// A sink call must not call back into the same core.
+// A sink call must not call back into the same core. The core is not
+// thread-safe: its driver calls it from one thread at a time.
 //
 // The driver's part: open the transport and call Connect (the operator's
 // connect) or Reconnect (an automatic one, only while ReconnectAllowed());
@@ -40,9 +41,10 @@
 // PUBCOMP) are not yet flushed, and the driver offers the rest again after
 // the next Flushed.
 //
-// Memory: an idle connected session holds no buffers; the state grows only
-// with what is open (publishes in flight or queued, subscriptions kept,
-// received QoS 2 ids, a frame being received).
+// Memory: an idle connected session keeps no large buffer, only containers
+// of at most 64 bytes each for reuse; the state grows with what is open
+// (publishes in flight or queued, subscriptions kept, received QoS 2 ids, a
+// frame being received) and HeapBytes() tells how much it holds.
 #pragma once
 
 #include <cstddef>
