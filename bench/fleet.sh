@@ -12,7 +12,8 @@
 #     publish-to-done p50 / p99
 # Fleets above 25,000 printers connect from several loopback addresses
 # (127.0.0.1 ... 127.0.0.K, --bind-address), past the ephemeral ports of one.
-# A fleet the host's limits cannot hold is refused by the tool; the row says so.
+# (SOURCES=K connects from K addresses at any size.) A fleet the host's
+# limits cannot hold is refused by the tool; the row says so.
 # Then one printer at 2 jobs/s (publish-to-done p50 and p99).
 # Every run is bounded (timeout) and ends by itself. The load average is
 # printed with the figures (the machine may be shared).
@@ -101,10 +102,10 @@ for count in "${counts[@]}"; do
   rate=${fixed_rate:-$([ "$count" -le 1000 ] && echo 200 || echo 1000)}
   sources=1
   bind=()
-  if [ "$count" -gt 25000 ]; then
-    sources=$(((count + 24999) / 25000 + 1))
-    bind=(--bind-address "127.0.0.1-127.0.0.$sources")
-  fi
+  if [ "$count" -gt 25000 ]; then sources=$(((count + 24999) / 25000 + 1)); fi
+  # SOURCES=K: connect from K loopback addresses whatever the fleet size.
+  if [ -n "${SOURCES:-}" ]; then sources=$SOURCES; fi
+  if [ "$sources" -gt 1 ]; then bind=(--bind-address "127.0.0.1-127.0.0.$sources"); fi
   fleet=(--count "$count" --serial-format 'BN%06d')
   "$cli" printer -p "$port" "${fleet[@]}" "${topics[@]}" "${bind[@]}" > /dev/null 2> "$work/fleet.err" &
   fleet_pid=$!
