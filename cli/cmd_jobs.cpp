@@ -3,21 +3,23 @@
 // matches the PRINT_TASK_DONE replies by task id and reports what was done,
 // refused, lost or answered twice, and how long each job took.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <thread>
 #include <unordered_map>
 
 #include "BitmapPrintJob.h"
 #include "CliCommand.h"
+#include "CliFleet.h"
 #include "CliMqtt.h"
 #include "CliOptions.h"
 #include "Fleet.h"
 #include "Json.h"
-#include "Nelo.MQTT.Client.Threading.h"
 #include "Nelo.MQTT.Topics.h"
 #include "TaskEnvelope.h"
 #include "TaskReply.h"
@@ -48,6 +50,81 @@ struct TJob {
 struct TPrinterTally {
   long Sent = 0, Done = 0, Refused = 0, Lost = 0, Duplicates = 0;
   std::vector<std::string> Problems;  // a few examples for the JUnit message
+};
+
+// The service's session: the replies it matches, on the session's loop.
+class TJobsSide : public TNeloMQTTFleetHandler {
+ public:
+  explicit TJobsSide(bool ADebug) : Logger(ADebug), Debug(ADebug) {}
+  TNeloMQTTFleet* Fleet = nullptr;
+  TCliLogger Logger;
+  const bool Debug;
+  class TSender : public TNeloObject {
+   public:
+    std::string ClassName() const override { return "TNeloMQTTFleet"; }
+  } Sender;
+  std::vector<TJob> Jobs;
+  std::unordered_map<std::string, std::size_t> JobOfTask;
+  std::atomic<std::size_t> JobCount{0};
+  std::atomic<long> Answered{0};
+  long Duplicates = 0, Unmatched = 0, Online = 0, Offline = 0;
+  std::atomic<int64_t> LastReplyMs{TNeloMQTTFleet::NowMs()};
+  std::atomic<std::size_t> SubAcks{0};
+  std::atomic<bool> SubRefused{false};
+  std::atomic<int> Status{csNotConnected};
+  std::atomic<bool> Connected{false}, EverConnected{false}, Failed{false};
+  std::atomic<long> Losses{0};
+  TNeloMQTTConnectionStatus FailedStatus = csNotConnected;  // written before Failed
+  std::string FailedText;
+
+  void OnStatus(std::size_t, TNeloMQTTConnectionStatus AStatus, const std::string& AError) override {
+    Status = AStatus;
+    const bool connected = AStatus == csConnected;
+    if (Connected.load() && !connected) ++Losses;
+    Connected = connected;
+    if (connected) EverConnected = true;
+    if (!EverConnected.load() && !Failed.load() && AStatus != csConnecting && AStatus != csReconnecting) {
+      FailedStatus = AStatus;
+      FailedText = AError;
+      Failed = true;
+    }
+  }
+  void OnLog(std::size_t, TNeloMQTTLogLevel ALevel, const std::string& AText) override {
+    if (Debug) LogFleetLine(Logger, &Sender, ALevel, AText);
+  }
+  void OnSubscribed(std::size_t, uint16_t, const TNeloMQTTSubscriptions& ASubs) override {
+    for (const TNeloMQTTSubscription& s : ASubs)
+      if (!s.Accepted) SubRefused = true;
+    ++SubAcks;
+  }
+  void OnMessage(std::size_t, TNeloMQTTMessage& AMessage) override {
+    const auto now = std::chrono::steady_clock::now();
+    LastReplyMs = TNeloMQTTFleet::NowMs();
+    const TReadReply reply = ReadPrinterReply(std::string(AMessage.Payload.begin(), AMessage.Payload.end()));
+    if (reply.Kind == rkPrinterStatus) {
+      if (reply.Online) ++Online;
+      if (reply.Offline) ++Offline;
+      return;
+    }
+    if (reply.Kind != rkTaskDone) {
+      ++Unmatched;
+      return;
+    }
+    const auto it = JobOfTask.find(reply.Done.TaskId);
+    if (it == JobOfTask.end()) {
+      ++Unmatched;
+      return;
+    }
+    TJob& job = Jobs[it->second];
+    if (++job.Replies > 1) {
+      ++Duplicates;
+      return;
+    }
+    job.Status = reply.Done.Status;
+    job.Reason = reply.Done.Reason;
+    job.Ms = std::chrono::duration<double, std::milli>(now - job.Sent).count();
+    ++Answered;
+  }
 };
 
 double Percentile(const std::vector<double>& ASorted, double AShare) {
@@ -128,6 +205,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
     if (o.Fleet.JobsTopic.empty() || o.Fleet.RepliesTopic.empty())
       throw ECliUsage("--jobs TOPIC and --replies TOPIC are needed");
     serials = FleetSerials(o.Fleet);
+    CheckMqttTextLengths(o.Connect, 0, {o.Fleet.JobsTopic, o.Fleet.RepliesTopic}, serials);
   } catch (const ECliUsage& e) {
     return parser.UsageError(e.what());
   }
@@ -184,52 +262,52 @@ int RunJobs(const std::vector<std::string>& AArgs) {
   }
 
   InstallStopSignals();
-  TCliSession session("jobs", o.Connect);
-  TNeloMQTTClient& client = session.Client();
-  client.SetPacketSentNotifications(false);
-
-  std::vector<TJob> jobs;
-  jobs.reserve(std::min<std::size_t>(static_cast<std::size_t>(o.Total), 1000000) * content->TaskCount());
-  std::unordered_map<std::string, std::size_t> jobOfTask;
-  long answered = 0, duplicates = 0, unmatched = 0, online = 0, offline = 0;
-  auto lastReply = std::chrono::steady_clock::now();
-  client.OnPublishReceived = [&](TNeloObject*, uint16_t, const std::string&, const TNeloMQTTBytes& APayload) {
-    const auto now = std::chrono::steady_clock::now();
-    lastReply = now;
-    const TReadReply reply = ReadPrinterReply(std::string(APayload.begin(), APayload.end()));
-    if (reply.Kind == rkPrinterStatus) {
-      if (reply.Online) ++online;
-      if (reply.Offline) ++offline;
-      return;
+  // One session on one loop of the fleet engine. Everything the session
+  // touches (the jobs, the task ids, the counts) belongs to that loop until
+  // the engine stops; this thread waits on the atomics.
+  TJobsSide side(o.Connect.Debug);
+  side.Jobs.reserve(std::min<std::size_t>(static_cast<std::size_t>(o.Total), 1000000) * content->TaskCount());
+  TNeloMQTTFleetOptions fleetOptions = FleetOptionsFrom(o.Connect, {});
+  fleetOptions.Loops = 1;
+  TNeloMQTTFleet fleet(fleetOptions, 1, side);
+  side.Fleet = &fleet;
+  std::string startError;
+  auto fail = [](const std::string& AText) { std::fprintf(stderr, "tessiva-cli jobs: %s\n", AText.c_str()); };
+  const std::string where =
+      o.Connect.Host + ":" +
+      std::to_string(o.Connect.Port != 0 ? o.Connect.Port : (o.Connect.Tls ? 8883 : 1883));
+  if (!fleet.Start(startError)) {
+    fail("cannot connect to " + where + " (" + startError + ")");
+    return ConnectFailureExitCode(csConnectionRejected_ServerUnavailable, startError);
+  }
+  fleet.Connect(0, std::make_shared<const TNeloMQTTFleetSessionSettings>(SessionSettingsFrom(o.Connect)));
+  auto waitUntil = [](const std::function<bool()>& ADone, std::chrono::steady_clock::time_point ADeadline) {
+    for (;;) {
+      if (ADone()) return true;
+      if (CliStopRequested() || std::chrono::steady_clock::now() >= ADeadline) return ADone();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (reply.Kind != rkTaskDone) {
-      ++unmatched;
-      return;
-    }
-    const auto it = jobOfTask.find(reply.Done.TaskId);
-    if (it == jobOfTask.end()) {
-      ++unmatched;
-      return;
-    }
-    TJob& job = jobs[it->second];
-    if (++job.Replies > 1) {
-      ++duplicates;
-      return;
-    }
-    ++answered;
-    job.Status = reply.Done.Status;
-    job.Reason = reply.Done.Reason;
-    job.Ms = std::chrono::duration<double, std::milli>(now - job.Sent).count();
   };
-  std::size_t subAcks = 0;
-  bool subRefused = false;
-  client.OnSubscriptionAcknowledged = [&](TNeloObject*, uint16_t, const TNeloMQTTSubscriptions& ASubs) {
-    ++subAcks;
-    for (const TNeloMQTTSubscription& s : ASubs)
-      if (!s.Accepted) subRefused = true;
-  };
-
-  if (!session.Connect()) return session.FailureExitCode();
+  waitUntil([&] { return side.EverConnected.load() || side.Failed.load(); },
+            std::chrono::steady_clock::now() + std::chrono::seconds(15));
+  if (!side.EverConnected.load()) {
+    fleet.Stop();
+    const TNeloMQTTConnectionStatus status =
+        side.Failed.load() ? side.FailedStatus : static_cast<TNeloMQTTConnectionStatus>(side.Status.load());
+    const std::string& last = side.FailedText;
+    if (status == csConnecting || status == csReconnecting) {
+      fail("no answer from " + o.Connect.Host + " (no CONNACK)");
+    } else if (status == csConnectionLost) {
+      // Open, but no CONNACK: the peer closed the connection or never answered.
+      fail(last.find("CONNACK") != std::string::npos ? "no answer from " + o.Connect.Host + " (no CONNACK)"
+                                                     : "the broker closed the connection before its CONNACK");
+    } else if (status == csConnectionRejected_ServerUnavailable && !last.empty()) {
+      fail("cannot connect to " + where + " (" + last + ")");
+    } else {
+      fail(ConnectionStatusText(status));
+    }
+    return ConnectFailureExitCode(status == csConnecting ? csConnecting : status, last);
+  }
 
   // Replies first, so no answer can come before we listen.
   constexpr std::size_t kFiltersPerSubscribe = 64;
@@ -238,67 +316,93 @@ int RunJobs(const std::vector<std::string>& AArgs) {
     const std::size_t n = std::min(kFiltersPerSubscribe, replyFilters.size() - i);
     const TNeloStringArray part(replyFilters.begin() + static_cast<long>(i),
                                 replyFilters.begin() + static_cast<long>(i + n));
-    client.Subscribe(part, TNeloQosArray(n, qosAtLeastOnce));
+    fleet.Subscribe(0, part, TNeloQosArray(n, qosAtLeastOnce));
     ++subscribes;
   }
-  session.PumpUntil([&] { return subAcks == subscribes || !client.IsConnected(); },
-                    std::chrono::steady_clock::now() + std::chrono::seconds(15));
-  if (subAcks != subscribes || subRefused) {
-    session.Fail(subRefused ? "the broker refused the subscription to the replies"
-                            : "no SUBACK from the broker");
-    session.Disconnect();
+  waitUntil([&] { return side.SubAcks.load() >= subscribes || !side.Connected.load(); },
+            std::chrono::steady_clock::now() + std::chrono::seconds(15));
+  if (side.SubAcks.load() < subscribes || side.SubRefused.load()) {
+    fail(side.SubRefused.load() ? "the broker refused the subscription to the replies"
+                                : "no SUBACK from the broker");
+    fleet.Disconnect(0);
+    fleet.Stop();
     return ceFailure;
   }
 
-  TNeloMQTTNeloMQTTClientSession& state = *client.Session();
-  const int queueLimit = 200;
+  // The sender runs on the session's loop: due by the rate, at most
+  // queueLimit tasks unacknowledged or waiting (also while the connection
+  // is down and the engine brings it back).
+  const std::size_t queueLimit = 200;
   const auto start = std::chrono::steady_clock::now();
-  long sentMessages = 0;
-  bool lostConnection = false;
+  const int64_t startMs = TNeloMQTTFleet::NowMs();
   std::vector<std::string> ids(content->TaskCount());
-  while (sentMessages < o.Total && !CliStopRequested()) {
-    const auto due = start + std::chrono::microseconds(
-                                 static_cast<int64_t>(static_cast<double>(sentMessages) * 1e6 / o.Rate));
-    auto now = std::chrono::steady_clock::now();
-    if (now < due || state.OutstandingPackets() >= queueLimit) {
-      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
-      NeloCheckSynchronize(static_cast<int>(std::clamp<int64_t>(wait, 0, 5)));
-      if (!client.IsConnected()) {
-        lostConnection = true;
-        break;
+  std::atomic<long> sentMessages{0};
+  std::atomic<bool> sending{true};
+  std::atomic<int64_t> sendEndMs{0};
+  std::function<void()> sendStep = [&] {
+    for (;;) {
+      const long n = sentMessages.load();
+      if (n >= o.Total || CliStopRequested()) {
+        sendEndMs = TNeloMQTTFleet::NowMs();
+        sending = false;
+        return;
       }
-      continue;
+      const auto due =
+          start + std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(n) * 1e6 / o.Rate));
+      const auto now = std::chrono::steady_clock::now();
+      if (now < due) {
+        fleet.RunAt(0,
+                    TNeloMQTTFleet::NowMs() +
+                        std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count(),
+                    sendStep);
+        return;
+      }
+      if (fleet.Outstanding(0) >= queueLimit) {
+        fleet.RunAt(0, TNeloMQTTFleet::NowMs() + 1, sendStep);
+        return;
+      }
+      const std::size_t printer = static_cast<std::size_t>(n) % serials.size();
+      for (std::string& id : ids) id = NewTaskId();
+      const std::string message = content->Make(serials[printer], ids);
+      const auto sentAt = std::chrono::steady_clock::now();
+      for (const std::string& id : ids) {
+        side.JobOfTask.emplace(id, side.Jobs.size());
+        TJob job;
+        job.Printer = printer;
+        job.Sent = sentAt;
+        side.Jobs.push_back(job);
+      }
+      side.JobCount = side.Jobs.size();
+      fleet.Publish(0, jobTopics[printer], TNeloMQTTBytes(message.begin(), message.end()), o.Qos, false);
+      ++sentMessages;
     }
-    const std::size_t printer = static_cast<std::size_t>(sentMessages) % serials.size();
-    for (std::string& id : ids) id = NewTaskId();
-    const std::string message = content->Make(serials[printer], ids);
-    const auto sentAt = std::chrono::steady_clock::now();
-    for (const std::string& id : ids) {
-      jobOfTask.emplace(id, jobs.size());
-      TJob job;
-      job.Printer = printer;
-      job.Sent = sentAt;
-      jobs.push_back(job);
-    }
-    client.Publish(jobTopics[printer], message, o.Qos, false);
-    ++sentMessages;
-    NeloCheckSynchronize(0);
+  };
+  fleet.Run(0, sendStep);
+  waitUntil([&] { return !sending.load(); }, CliNoDeadline());
+  if (sending.load()) {
+    // Stopped by a signal while waiting: the sender ends at its next step.
+    waitUntil([&] { return !sending.load(); }, std::chrono::steady_clock::now() + std::chrono::seconds(2));
   }
-  const auto sendEnd = std::chrono::steady_clock::now();
-  const double sendSeconds = std::chrono::duration<double>(sendEnd - start).count();
+  const int64_t sendEnd = sendEndMs.load() != 0 ? sendEndMs.load() : TNeloMQTTFleet::NowMs();
+  const double sendSeconds = static_cast<double>(sendEnd - startMs) / 1000.0;
 
   // Wait for the answers; once all are in, a little longer for late
   // duplicates.
-  const auto deadline = sendEnd + std::chrono::seconds(o.TimeoutSeconds);
-  session.PumpUntil([&] { return answered == static_cast<long>(jobs.size()) || !client.IsConnected(); },
-                    deadline, 5);
+  const auto deadline =
+      std::chrono::steady_clock::now() +
+      std::chrono::milliseconds(sendEnd + int64_t{o.TimeoutSeconds} * 1000 - TNeloMQTTFleet::NowMs());
+  waitUntil([&] { return side.Answered.load() == static_cast<long>(side.JobCount.load()); }, deadline);
   // Then until the replies have been quiet for half a second (bounded by the
   // deadline), so duplicates that trail their first answer are counted.
-  session.PumpUntil(
-      [&] { return std::chrono::steady_clock::now() - lastReply >= std::chrono::milliseconds(500); },
-      deadline, 5);
-  if (!client.IsConnected()) lostConnection = true;
-  session.Disconnect();
+  waitUntil([&] { return TNeloMQTTFleet::NowMs() - side.LastReplyMs.load() >= 500; }, deadline);
+  const bool lostConnection = !side.Connected.load();
+  const long losses = side.Losses.load();
+  fleet.Disconnect(0);
+  fleet.Stop();
+  std::vector<TJob>& jobs = side.Jobs;
+  const long answered = side.Answered.load(), duplicates = side.Duplicates, unmatched = side.Unmatched,
+             online = side.Online, offline = side.Offline;
+  (void)answered;
 
   // Tally.
   const long sent = static_cast<long>(jobs.size());
@@ -332,7 +436,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
   const bool haveMs = !ms.empty();
   const double mMin = haveMs ? ms.front() : 0, mMax = haveMs ? ms.back() : 0;
   const double p50 = Percentile(ms, 0.50), p90 = Percentile(ms, 0.90), p99 = Percentile(ms, 0.99);
-  const double rate = sendSeconds > 0 ? static_cast<double>(sentMessages) / sendSeconds : 0;
+  const double rate = sendSeconds > 0 ? static_cast<double>(sentMessages.load()) / sendSeconds : 0;
 
   if (o.Json) {
     std::string j = "{\"printers\":" + std::to_string(serials.size()) + ",\"sent\":" + std::to_string(sent) +
@@ -353,7 +457,8 @@ int RunJobs(const std::vector<std::string>& AArgs) {
            ",\"p99\":" + Fixed(p99) + ",\"max\":" + Fixed(mMax) + "}";
     else
       j += "null";
-    j += ",\"connection_lost\":" + std::string(lostConnection ? "true" : "false") + "}\n";
+    j += ",\"connection_lost\":" + std::string(lostConnection ? "true" : "false") +
+         ",\"reconnects\":" + std::to_string(losses) + "}\n";
     std::fputs(j.c_str(), stdout);
   } else {
     std::printf("printers   %zu\n", serials.size());
@@ -364,6 +469,7 @@ int RunJobs(const std::vector<std::string>& AArgs) {
     std::printf("\nlost       %ld\nduplicates %ld\n", lost, duplicates);
     if (unmatched > 0) std::printf("unmatched  %ld\n", unmatched);
     if (online + offline > 0) std::printf("status     %ld online, %ld offline\n", online, offline);
+    if (losses > 0) std::printf("reconnects %ld\n", losses);
     if (haveMs)
       std::printf("publish to done (ms): min %.3f  p50 %.3f  p90 %.3f  p99 %.3f  max %.3f\n", mMin, p50, p90,
                   p99, mMax);
@@ -396,11 +502,15 @@ int RunJobs(const std::vector<std::string>& AArgs) {
     std::ofstream out(o.JUnitFile, std::ios::binary | std::ios::trunc);
     out << xml;
     if (!out.flush()) {
-      session.Fail("cannot write " + o.JUnitFile);
+      fail("cannot write " + o.JUnitFile);
       return ceFailure;
     }
   }
-  if (lostConnection) session.Fail("the connection to the broker was lost");
+  if (lostConnection)
+    fail("the connection to the broker was lost");
+  else if (losses > 0)
+    fail("the connection to the broker was lost " + std::to_string(losses) +
+         (losses == 1 ? " time" : " times") + " and came back");
   const bool exact =
       sent > 0 && done == sent && refused == 0 && lost == 0 && duplicates == 0 && !lostConnection;
   return exact ? ceOk : ceFailure;

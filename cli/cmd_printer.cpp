@@ -1,28 +1,34 @@
 // tessiva-cli printer: one or many virtual printers in one process. Each is
 // an MQTT client that announces itself, takes print task envelopes from its
-// job topic and hands each to its TVirtualPrinter (the printer library),
-// which prints it and says what to answer; this file is the network side:
-// connections, subscriptions, replies published on time, dropped links.
+// job topic, prints them (PrinterJob) and answers PRINT_TASK_DONE for every
+// entry; faults can be injected to test a service's error paths.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <queue>
 #include <random>
+#include <thread>
 #include <unordered_set>
 
 #include "CliCommand.h"
+#include "CliFleet.h"
 #include "CliMqtt.h"
 #include "CliOptions.h"
 #include "Fleet.h"
-#include "Nelo.MQTT.Client.Threading.h"
+#include "Nelo.MQTT.Fleet.Addresses.h"
 #include "Nelo.MQTT.Topics.h"
 #include "VirtualPrinter.h"
 
 namespace {
+
+// How many task ids a printer remembers.
+constexpr std::size_t kRememberedTasks = 100;
 
 struct TPrinterOptions {
   TCliConnectOptions Connect;
@@ -35,6 +41,7 @@ struct TPrinterOptions {
   bool HaveSeed = false;
   uint64_t Seed = 0;
   int ConnectRate = 0;
+  std::string BindAddresses;
 };
 
 void ParseDelay(const std::string& AText, TPrinterOptions& AOptions) {
@@ -79,6 +86,10 @@ void DeclarePrinter(TCliParser& AParser, TPrinterOptions& AOptions) {
            })
       .Int("", "--connect-rate", "N", "connections opened per second at start (0: as fast as possible)", 0,
            1000000, [o](long v) { o->ConnectRate = static_cast<int>(v); })
+      .Value("", "--bind-address", "ADDR[,ADDR...]",
+             "connect from these local addresses in turn; a range such as 127.0.0.1-127.0.0.20 counts "
+             "each (past the ephemeral ports of one address)",
+             [o](const std::string& v) { o->BindAddresses = v; })
       .Printers(o->Fleet)
       .Connection(o->Connect, false)
       .Epilog(
@@ -110,64 +121,51 @@ std::string UtcTimestamp() {
 }
 
 struct TFleetCounters {
-  long Messages = 0, Entries = 0, Printed = 0, Refused = 0, Duplicates = 0;
-  long Replies = 0, Dropped = 0, Failed = 0, Delayed = 0, Duplicated = 0;
-  long OfflineDrops = 0, Reconnects = 0, RepliesLost = 0;
+  std::atomic<long> Messages{0}, Entries{0}, Printed{0}, Refused{0}, Duplicates{0};
+  std::atomic<long> Replies{0}, Dropped{0}, Failed{0}, Delayed{0}, Duplicated{0};
+  std::atomic<long> OfflineDrops{0}, Reconnects{0}, Unsent{0};
 };
 
-// One printer of the fleet: its connection, and the printer itself.
+// One printer of the fleet on its session's loop. The printer itself (its
+// generator, the task ids it remembers) is made at its first job, or at the
+// start when it must draw when to go offline: a printer costs little until
+// it has work.
 struct TPrinterSlot {
-  std::unique_ptr<TVirtualPrinter> Printer;
-  std::unique_ptr<TNeloMQTTClient> Client;
-  bool Started = false;
+  std::string JobsTopic, RepliesTopic;
+  std::unique_ptr<TVirtualPrinter> Printer;  // used by one job at a time, in the render pool
+  std::vector<TNeloMQTTBytes> Waiting;       // jobs behind the one being rendered, in order
+  bool Rendering = false;
   bool EverOnline = false;
   bool Online = false;
   bool Ready = false;  // its first job subscription is acknowledged
 };
 
-// A reply due later, or a connection to drop.
-struct TTimedStep {
-  int64_t Due;
-  uint64_t Order;
-  std::size_t Printer;
-  bool Drop;  // false: publish Payload
-  std::string Payload;
-  bool operator>(const TTimedStep& AOther) const {
-    return Due != AOther.Due ? Due > AOther.Due : Order > AOther.Order;
-  }
-};
-
-class TPrinterFleet {
+class TPrinterFleet : public TNeloMQTTFleetHandler {
  public:
-  TPrinterFleet(const TPrinterOptions& AOptions, const std::vector<std::string>& ASerials)
-      : FOptions(AOptions), FLogger(std::make_unique<TCliLogger>(AOptions.Connect.Debug)) {
+  TPrinterFleet(const TPrinterOptions& AOptions, std::vector<std::string> ASerials,
+                const std::vector<boost::asio::ip::address>& ASources)
+      : FOptions(AOptions),
+        FSerials(std::move(ASerials)),
+        FLogger(std::make_unique<TCliLogger>(AOptions.Connect.Debug)),
+        FPool(std::max(2u, std::thread::hardware_concurrency())) {
     std::random_device device;
-    const uint64_t seed = AOptions.HaveSeed ? AOptions.Seed : (uint64_t{device()} << 32 | device());
-    FPrinters.reserve(ASerials.size());
-    for (std::size_t i = 0; i < ASerials.size(); ++i) {
-      TVirtualPrinterOptions options;
-      options.JobsTopic = ExpandSerial(AOptions.Fleet.JobsTopic, ASerials[i]);
-      options.RepliesTopic = ExpandSerial(AOptions.Fleet.RepliesTopic, ASerials[i]);
-      options.OutDir = AOptions.OutDir;
-      options.Faults = AOptions.Faults;
-      options.Render.Profile = AOptions.Profile;
-      options.Seed = seed;
-      auto p = std::make_unique<TPrinterSlot>();
-      p->Printer = std::make_unique<TVirtualPrinter>(ASerials[i], std::move(options));
-      FPrinters.push_back(std::move(p));
-    }
+    FSeed = AOptions.HaveSeed ? AOptions.Seed : (uint64_t{device()} << 32 | device());
+    FPrinters.resize(FSerials.size());
+    FFleet = std::make_unique<TNeloMQTTFleet>(FleetOptionsFrom(AOptions.Connect, ASources), FSerials.size(),
+                                              *this);
   }
 
-  ~TPrinterFleet() {
-    // Clients first: their destructors serve the hand-offs still queued.
-    for (auto& p : FPrinters) p->Client.reset();
+  ~TPrinterFleet() override {
+    // The pool's last steps post to stopped loops; nothing of theirs runs.
+    FFleet->Stop();
   }
 
   // Checks the topics of every printer; false with AError set when one is
   // not a valid topic name.
   bool CheckTopics(std::string& AError) const {
-    for (const auto& p : FPrinters) {
-      for (const std::string& topic : {p->Printer->JobsTopic(), p->Printer->RepliesTopic()}) {
+    for (const std::string& serial : FSerials) {
+      for (const std::string& topic : {ExpandSerial(FOptions.Fleet.JobsTopic, serial),
+                                       ExpandSerial(FOptions.Fleet.RepliesTopic, serial)}) {
         if (!TNeloMQTTTopic::ValidateTopicName(topic)) {
           AError = "'" + topic + "' is not a valid topic name";
           return false;
@@ -178,120 +176,175 @@ class TPrinterFleet {
   }
 
   int Run() {
+    std::string error;
+    if (!FFleet->Start(error)) {
+      std::fprintf(stderr, "tessiva-cli printer: cannot connect to %s (%s)\n", FOptions.Connect.Host.c_str(),
+                   error.c_str());
+      return ConnectFailureExitCode(csConnectionRejected_ServerUnavailable, error);
+    }
     const int64_t started = NowMs();
     std::size_t next = 0;
     bool reportedOnline = false;
     while (!CliStopRequested()) {
-      // Open connections, paced by --connect-rate.
+      // Open connections, paced by --connect-rate (the engine's connect
+      // window paces them otherwise).
       const int64_t now = NowMs();
-      std::size_t allowed = FPrinters.size();
+      std::size_t allowed = FSerials.size();
       if (FOptions.ConnectRate > 0)
         allowed = std::min<std::size_t>(
-            FPrinters.size(), static_cast<std::size_t>((now - started) * FOptions.ConnectRate / 1000 + 1));
-      for (int batch = 0; next < allowed && batch < 25; ++batch) Start(next++);
-
-      // A printer that never got online ends the fleet with the reason.
-      for (std::size_t i = FFirstUnsettled; i < next; ++i) {
-        TPrinterSlot& p = *FPrinters[i];
-        if (p.EverOnline) {
-          if (i == FFirstUnsettled) ++FFirstUnsettled;
-          continue;
-        }
-        const TNeloMQTTConnectionStatus s = p.Client->ConnectionStatus();
-        const bool failed = (s != csConnecting && s != csReconnecting && s != csConnected) ||
-                            (s == csConnecting && !p.Client->Session()->HasActiveNetworkConnection());
-        if (failed) {
-          const std::string last = FLogger->LastError();
-          std::fprintf(stderr, "tessiva-cli printer: %s: %s\n", p.Printer->Serial().c_str(),
-                       s == csConnectionRejected_ServerUnavailable && !last.empty()
-                           ? ("cannot connect to " + FOptions.Connect.Host + " (" + last + ")").c_str()
-                           : ConnectionStatusText(s).c_str());
-          return ConnectFailureExitCode(s, last);
+            FSerials.size(), static_cast<std::size_t>((now - started) * FOptions.ConnectRate / 1000 + 1));
+      while (next < allowed) Start(next++);
+      {
+        // A printer that never got online ends the fleet with the reason.
+        std::lock_guard<std::mutex> guard(FFailureLock);
+        if (FFailed) {
+          std::fprintf(stderr, "tessiva-cli printer: %s: %s\n", FSerials[FFailedPrinter].c_str(),
+                       FFailedStatus == csConnectionRejected_ServerUnavailable && !FFailedText.empty()
+                           ? ("cannot connect to " + FOptions.Connect.Host + " (" + FFailedText + ")").c_str()
+                           : ConnectionStatusText(FFailedStatus).c_str());
+          return ConnectFailureExitCode(FFailedStatus, FFailedText);
         }
       }
-      if (!reportedOnline && FReady == FPrinters.size()) {
+      if (!reportedOnline && FReady.load() == FSerials.size()) {
         reportedOnline = true;
         // Online and subscribed: jobs sent from now on reach every printer.
-        std::fprintf(stderr, "tessiva-cli printer: %zu of %zu printers online after %.3f s\n", FReady,
-                     FPrinters.size(), static_cast<double>(NowMs() - started) / 1000.0);
+        std::fprintf(stderr, "tessiva-cli printer: %zu of %zu printers online after %.3f s\n", FReady.load(),
+                     FSerials.size(), static_cast<double>(NowMs() - started) / 1000.0);
         std::fflush(stderr);
       }
-      RunDueSteps();
-      int wait = next < FPrinters.size() ? 1 : 10;
-      if (!FSteps.empty()) wait = static_cast<int>(std::clamp<int64_t>(FSteps.top().Due - NowMs(), 0, wait));
-      NeloCheckSynchronize(wait);
+      // This thread only starts printers and watches: once all are online it
+      // looks for a stop signal or a failure a few times a second.
+      std::this_thread::sleep_for(std::chrono::milliseconds(next < FSerials.size() ? 1
+                                                            : reportedOnline       ? 50
+                                                                                   : 10));
     }
-    std::size_t online = 0;
-    for (const auto& p : FPrinters)
-      if (p->Online) ++online;
     // The summary first: taking a large fleet down takes a while.
-    PrintSummary(online);
-    for (auto& p : FPrinters)
-      if (p->Client && p->Client->IsConnected()) p->Client->Disconnect();
+    PrintSummary(FOnline.load());
+    for (std::size_t i = 0; i < next; ++i) FFleet->Disconnect(i);
+    FFleet->Stop();
     return ceOk;
   }
 
- private:
-  void Start(std::size_t AIndex) {
+  // ---- the engine's events, on the printer's loop ----
+  void OnStatus(std::size_t AIndex, TNeloMQTTConnectionStatus AStatus, const std::string& AError) override {
     TPrinterSlot& p = *FPrinters[AIndex];
-    p.Client = std::make_unique<TNeloMQTTClient>();
-    TNeloMQTTClient& c = *p.Client;
-    TCliConnectOptions connect = FOptions.Connect;
-    if (!connect.ClientId.empty()) connect.ClientId += "-" + p.Printer->Serial();
-    connect.WillTopic = p.Printer->RepliesTopic();
-    connect.WillPayload = p.Printer->WillMessage();
-    connect.WillQos = qosAtLeastOnce;
-    connect.WillRetain = false;
-    ConfigureClient(c, connect, FLogger.get());
-    c.SetPacketSentNotifications(false);
-    c.KeepAliveSettings()->SetAutoReconnect(true);
-    c.KeepAliveSettings()->SetAutoReconnectInterval(1);
-    c.OnConnectedStatusChanged = [this, AIndex](TNeloObject*, bool AConnected, TNeloMQTTConnectionStatus) {
-      OnStatus(AIndex, AConnected);
-    };
-    c.OnPublishReceived = [this, AIndex](TNeloObject*, uint16_t, const std::string& ATopic,
-                                         const TNeloMQTTBytes& APayload) {
-      OnMessage(AIndex, ATopic, APayload);
-    };
-    c.OnSubscriptionAcknowledged = [this, AIndex](TNeloObject*, uint16_t, const TNeloMQTTSubscriptions&) {
-      TPrinterSlot& printer = *FPrinters[AIndex];
-      if (!printer.Ready) {
-        printer.Ready = true;
-        ++FReady;
+    if (!p.EverOnline && AStatus != csConnecting && AStatus != csReconnecting && AStatus != csConnected) {
+      std::lock_guard<std::mutex> guard(FFailureLock);
+      if (!FFailed) {
+        FFailed = true;
+        FFailedPrinter = AIndex;
+        FFailedStatus = AStatus;
+        FFailedText = AError;
       }
-    };
-    p.Started = true;
-    c.Connect(FOptions.Connect.CleanSession);
-    if (FOptions.OfflineEvery > 0) {
-      // Spread over the period, so the fleet does not drop all at once.
-      const int64_t period = int64_t{FOptions.OfflineEvery} * 1000;
-      const int64_t phase = static_cast<int64_t>(p.Printer->Draw() * static_cast<double>(period));
-      Schedule(NowMs() + period / 2 + phase / 2, AIndex, true, std::string());
+      return;
+    }
+    const bool connected = AStatus == csConnected;
+    if (connected == p.Online) return;
+    p.Online = connected;
+    if (!connected) {
+      --FOnline;
+      return;
+    }
+    ++FOnline;
+    if (p.EverOnline) {
+      // The engine renews the job subscription itself when the broker kept
+      // no session.
+      ++FCounters.Reconnects;
+    } else {
+      FFleet->Subscribe(AIndex, {p.JobsTopic}, {FOptions.Qos});
+    }
+    p.EverOnline = true;
+    FFleet->Publish(AIndex, p.RepliesTopic, Bytes(PrinterStatusMessage(FSerials[AIndex], true)),
+                    qosAtLeastOnce, false);
+  }
+
+  void OnSubscribed(std::size_t AIndex, uint16_t, const TNeloMQTTSubscriptions&) override {
+    TPrinterSlot& p = *FPrinters[AIndex];
+    if (!p.Ready) {
+      p.Ready = true;
+      ++FReady;
     }
   }
 
-  void OnStatus(std::size_t AIndex, bool AConnected) {
+  void OnMessage(std::size_t AIndex, TNeloMQTTMessage& AMessage) override {
     TPrinterSlot& p = *FPrinters[AIndex];
-    if (AConnected == p.Online) return;
-    p.Online = AConnected;
-    if (!AConnected) return;
-    if (p.EverOnline)
-      ++FCounters.Reconnects;
-    else
-      ++FOnline;
-    p.EverOnline = true;
-    TNeloMQTTClient& c = *p.Client;
-    // Subscribed again after every (re)connect: the session is clean.
-    c.Subscribe(p.Printer->JobsTopic(), FOptions.Qos);
-    c.Publish(p.Printer->RepliesTopic(), p.Printer->OnlineMessage(), qosAtLeastOnce, false);
+    if (AMessage.Topic != p.JobsTopic) return;
+    ++FCounters.Messages;
+    if (p.Rendering) {
+      p.Waiting.push_back(std::move(AMessage.Payload));
+      return;
+    }
+    Render(AIndex, std::move(AMessage.Payload));
   }
 
-  void OnMessage(std::size_t AIndex, const std::string& ATopic, const TNeloMQTTBytes& APayload) {
+  void OnLog(std::size_t AIndex, TNeloMQTTLogLevel ALevel, const std::string& AText) override {
+    if (FOptions.Connect.Debug) LogFleetLine(*FLogger, &FSender, ALevel, FSerials[AIndex] + ": " + AText);
+  }
+
+ private:
+  class TSender : public TNeloObject {
+   public:
+    std::string ClassName() const override { return "TNeloMQTTFleet"; }
+  };
+
+  static TNeloMQTTBytes Bytes(const std::string& AText) { return TNeloMQTTBytes(AText.begin(), AText.end()); }
+
+  std::unique_ptr<TVirtualPrinter> MakePrinter(std::size_t AIndex) const {
+    const TPrinterSlot& p = *FPrinters[AIndex];
+    TVirtualPrinterOptions options;
+    options.JobsTopic = p.JobsTopic;
+    options.RepliesTopic = p.RepliesTopic;
+    options.OutDir = FOptions.OutDir;
+    options.Faults = FOptions.Faults;
+    options.Render.Profile = FOptions.Profile;
+    options.Seed = FSeed;
+    options.RenderCache = &FCache;
+    return std::make_unique<TVirtualPrinter>(FSerials[AIndex], std::move(options));
+  }
+
+  void Start(std::size_t AIndex) {
+    auto p = std::make_unique<TPrinterSlot>();
+    const std::string& serial = FSerials[AIndex];
+    p->JobsTopic = ExpandSerial(FOptions.Fleet.JobsTopic, serial);
+    p->RepliesTopic = ExpandSerial(FOptions.Fleet.RepliesTopic, serial);
+    TCliConnectOptions connect = FOptions.Connect;
+    if (!connect.ClientId.empty()) connect.ClientId += "-" + serial;
+    connect.WillTopic = p->RepliesTopic;
+    connect.WillPayload = PrinterStatusMessage(serial, false);
+    connect.WillQos = qosAtLeastOnce;
+    connect.WillRetain = false;
+    FPrinters[AIndex] = std::move(p);
+    int64_t firstDrop = 0;
+    if (FOptions.OfflineEvery > 0) {
+      // Spread over the period, so the fleet does not drop all at once.
+      FPrinters[AIndex]->Printer = MakePrinter(AIndex);
+      const int64_t period = int64_t{FOptions.OfflineEvery} * 1000;
+      const int64_t phase =
+          static_cast<int64_t>(FPrinters[AIndex]->Printer->Draw() * static_cast<double>(period));
+      firstDrop = NowMs() + period / 2 + phase / 2;
+    }
+    FFleet->Connect(AIndex,
+                    std::make_shared<const TNeloMQTTFleetSessionSettings>(SessionSettingsFrom(connect)));
+    if (firstDrop != 0) FFleet->RunAt(AIndex, firstDrop, [this, AIndex] { DropStep(AIndex); });
+  }
+
+  // The printer's next job goes to the render pool; its answer comes back
+  // to the printer's loop, and then the job after it goes.
+  void Render(std::size_t AIndex, TNeloMQTTBytes APayload) {
     TPrinterSlot& p = *FPrinters[AIndex];
-    if (ATopic != p.Printer->JobsTopic()) return;
-    ++FCounters.Messages;
-    for (const TPrinterReply& r :
-         p.Printer->OnMessage(ATopic, std::string(APayload.begin(), APayload.end()))) {
+    p.Rendering = true;
+    if (!p.Printer) p.Printer = MakePrinter(AIndex);
+    TVirtualPrinter* printer = p.Printer.get();
+    FPool.Post([this, AIndex, printer, payload = std::move(APayload)] {
+      auto replies = std::make_shared<std::vector<TPrinterReply>>(
+          printer->OnMessage(printer->JobsTopic(), std::string(payload.begin(), payload.end())));
+      FFleet->Run(AIndex, [this, AIndex, replies] { Answer(AIndex, *replies); });
+    });
+  }
+
+  void Answer(std::size_t AIndex, const std::vector<TPrinterReply>& AReplies) {
+    TPrinterSlot& p = *FPrinters[AIndex];
+    for (const TPrinterReply& r : AReplies) {
       ++FCounters.Entries;
       if (r.Printed)
         ++FCounters.Printed;
@@ -300,7 +353,7 @@ class TPrinterFleet {
       else
         ++FCounters.Refused;
       if (r.Failed) ++FCounters.Failed;
-      std::printf("%s %s\n", UtcTimestamp().c_str(), r.JobLine(p.Printer->Serial()).c_str());
+      WriteLine(UtcTimestamp() + " " + r.JobLine(FSerials[AIndex]) + "\n");
       if (r.Dropped) {
         ++FCounters.Dropped;
         continue;
@@ -308,75 +361,92 @@ class TPrinterFleet {
       if (r.Copies > 1) ++FCounters.Duplicated;
       if (r.DelayMs > 0) ++FCounters.Delayed;
       for (int i = 0; i < r.Copies; ++i) {
-        if (r.DelayMs > 0)
-          Schedule(NowMs() + r.DelayMs, AIndex, false, r.Payload);
-        else
+        if (r.DelayMs > 0) {
+          ++FCounters.Unsent;
+          FFleet->RunAt(AIndex, NowMs() + r.DelayMs, [this, AIndex, reply = r.Payload] {
+            --FCounters.Unsent;
+            Reply(AIndex, reply);
+          });
+        } else {
           Reply(AIndex, r.Payload);
+        }
       }
     }
+    p.Rendering = false;
+    if (!p.Waiting.empty()) {
+      TNeloMQTTBytes next = std::move(p.Waiting.front());
+      p.Waiting.erase(p.Waiting.begin());
+      if (p.Waiting.empty()) std::vector<TNeloMQTTBytes>().swap(p.Waiting);
+      Render(AIndex, std::move(next));
+    }
+  }
+
+  void WriteLine(const std::string& ALine) {
+    std::lock_guard<std::mutex> guard(FOutputLock);
+    std::fputs(ALine.c_str(), stdout);
     std::fflush(stdout);
   }
 
   void Reply(std::size_t AIndex, const std::string& APayload) {
     TPrinterSlot& p = *FPrinters[AIndex];
-    if (!p.Client->IsConnected()) {
+    if (!p.Online) {
       // Printed while the link was down: answered once it is back.
-      Schedule(NowMs() + 100, AIndex, false, APayload);
+      ++FCounters.Unsent;
+      FFleet->RunAt(AIndex, NowMs() + 100, [this, AIndex, APayload] {
+        --FCounters.Unsent;
+        Reply(AIndex, APayload);
+      });
       return;
     }
-    p.Client->Publish(p.Printer->RepliesTopic(), APayload, qosAtLeastOnce, false);
+    FFleet->Publish(AIndex, p.RepliesTopic, Bytes(APayload), qosAtLeastOnce, false);
     ++FCounters.Replies;
   }
 
-  void Schedule(int64_t ADue, std::size_t APrinter, bool ADrop, std::string APayload) {
-    FSteps.push(TTimedStep{ADue, FOrder++, APrinter, ADrop, std::move(APayload)});
-  }
-
-  void RunDueSteps() {
-    const int64_t now = NowMs();
-    while (!FSteps.empty() && FSteps.top().Due <= now) {
-      TTimedStep step = FSteps.top();
-      FSteps.pop();
-      TPrinterSlot& p = *FPrinters[step.Printer];
-      if (step.Drop) {
-        if (p.Client->IsConnected()) {
-          // Abrupt: no DISCONNECT, so the broker sends the will; the engine
-          // sees the loss and reconnects by itself.
-          ++FCounters.OfflineDrops;
-          p.Client->Connection()->Close();
-        }
-        Schedule(now + int64_t{FOptions.OfflineEvery} * 1000, step.Printer, true, std::string());
-      } else {
-        Reply(step.Printer, step.Payload);
-      }
+  void DropStep(std::size_t AIndex) {
+    TPrinterSlot& p = *FPrinters[AIndex];
+    if (p.Online) {
+      // Abrupt: no DISCONNECT, so the broker sends the will; the engine
+      // sees the loss and reconnects by itself.
+      ++FCounters.OfflineDrops;
+      FFleet->Drop(AIndex);
     }
+    FFleet->RunAt(AIndex, NowMs() + int64_t{FOptions.OfflineEvery} * 1000,
+                  [this, AIndex] { DropStep(AIndex); });
   }
 
   void PrintSummary(std::size_t AOnline) {
-    long pending = 0;
-    while (!FSteps.empty()) {
-      if (!FSteps.top().Drop) ++pending;
-      FSteps.pop();
-    }
     const TFleetCounters& c = FCounters;
+    std::lock_guard<std::mutex> guard(FOutputLock);
     std::printf(
         "summary: printers %zu, online %zu, messages %ld, jobs %ld, printed %ld, refused %ld, duplicate %ld, "
         "replies %ld, dropped %ld, failed %ld, delayed %ld, duplicated %ld, unsent %ld, offline %ld, "
         "reconnects %ld\n",
-        FPrinters.size(), AOnline, c.Messages, c.Entries, c.Printed, c.Refused, c.Duplicates, c.Replies,
-        c.Dropped, c.Failed, c.Delayed, c.Duplicated, pending, c.OfflineDrops, c.Reconnects);
+        FSerials.size(), AOnline, c.Messages.load(), c.Entries.load(), c.Printed.load(), c.Refused.load(),
+        c.Duplicates.load(), c.Replies.load(), c.Dropped.load(), c.Failed.load(), c.Delayed.load(),
+        c.Duplicated.load(), c.Unsent.load(), c.OfflineDrops.load(), c.Reconnects.load());
     std::fflush(stdout);
   }
 
   const TPrinterOptions& FOptions;
+  const std::vector<std::string> FSerials;
   std::unique_ptr<TCliLogger> FLogger;
+  TSender FSender;
+  uint64_t FSeed = 0;
+  // Made when the printer starts; a printer not started costs a pointer.
   std::vector<std::unique_ptr<TPrinterSlot>> FPrinters;
-  std::priority_queue<TTimedStep, std::vector<TTimedStep>, std::greater<TTimedStep>> FSteps;
-  uint64_t FOrder = 0;
-  std::size_t FOnline = 0;
-  std::size_t FReady = 0;
-  std::size_t FFirstUnsettled = 0;
+  mutable TRenderCache FCache;
+  std::mutex FOutputLock;
+  std::atomic<std::size_t> FOnline{0}, FReady{0};
+  std::mutex FFailureLock;
+  bool FFailed = false;
+  std::size_t FFailedPrinter = 0;
+  TNeloMQTTConnectionStatus FFailedStatus = csNotConnected;
+  std::string FFailedText;
   TFleetCounters FCounters;
+  std::unique_ptr<TNeloMQTTFleet> FFleet;
+  // Declared last, so it goes first: its steps still reach the (stopped)
+  // fleet and the printers.
+  TRenderPool FPool;
 };
 
 int RunPrinter(const std::vector<std::string>& AArgs) {
@@ -394,19 +464,35 @@ int RunPrinter(const std::vector<std::string>& AArgs) {
     if (o.Fleet.JobsTopic.empty() || o.Fleet.RepliesTopic.empty())
       throw ECliUsage("--jobs TOPIC and --replies TOPIC are needed");
     serials = FleetSerials(o.Fleet);
+    std::size_t longestSerial = 0;
+    for (const std::string& s : serials) longestSerial = std::max(longestSerial, s.size());
+    // A printer's client id is the given one, "-" and its serial; its will
+    // is its offline status on its reply topic.
+    CheckMqttTextLengths(o.Connect, 1 + longestSerial, {o.Fleet.JobsTopic, o.Fleet.RepliesTopic}, serials);
   } catch (const ECliUsage& e) {
     return parser.UsageError(e.what());
   }
-  // One socket per printer, plus the process's own files.
-  const long needed = static_cast<long>(serials.size()) + 64;
-  const long limit = RaiseOpenFileLimit(needed);
-  if (limit < needed)
-    std::fprintf(stderr, "tessiva-cli printer: the open-file limit (%ld) is below the %ld this fleet needs\n",
-                 limit, needed);
-  NeloSetMainThread();
+  std::vector<boost::asio::ip::address> sources;
+  if (!o.BindAddresses.empty()) {
+    try {
+      sources = NeloMQTTParseBindAddresses(o.BindAddresses);
+    } catch (const ENeloMQTTBindAddressError& e) {
+      return parser.UsageError(std::string("--bind-address: ") + e.what());
+    }
+  }
+  // One socket per printer, plus the process's own files: the open-file
+  // limit is raised as far as the system lets it, and a fleet the limits
+  // cannot hold is refused before anything is made for it.
+  const TNeloMQTTFleetCapacity capacity =
+      NeloMQTTFleetCapacity(static_cast<long>(serials.size()), sources.size());
+  const std::string problem = NeloMQTTCapacityProblem(static_cast<long>(serials.size()), capacity);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "tessiva-cli printer: %s\n", problem.c_str());
+    return ceUsage;
+  }
   InstallStopSignals();
-  TPrinterFleet fleet(o, serials);
   std::string error;
+  TPrinterFleet fleet(o, std::move(serials), sources);
   if (!fleet.CheckTopics(error)) {
     std::fprintf(stderr, "tessiva-cli printer: %s\n", error.c_str());
     return ceFailure;

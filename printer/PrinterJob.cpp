@@ -1,6 +1,7 @@
 #include "PrinterJob.h"
 
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -40,26 +41,47 @@ TPrinterJobResult PrintEntry(TEnvelopeEntry& AEntry, const TPrinterJobOptions& A
 
   TPrinterJobResult r;
   r.TaskId = taskId;
-  const TRenderResult rendered = RenderCommandBytes(AEntry.Bytes, AOptions.Render);
-  r.Language =
-      LanguageName(rendered.JobLanguages.empty() ? DetectLanguage(AEntry.Bytes.data(), AEntry.Bytes.size())
-                                                 : rendered.JobLanguages.front());
-  // A job the printer could not print as sent is refused with the first error.
-  for (const TFinding& f : rendered.Findings)
-    if (f.Severity == fsError) {
-      TPrinterJobResult refused = Refusal(taskId, trRenderError, FormatFinding(f));
-      return refused;
-    }
-  r.Pages = static_cast<int>(rendered.Pages.size());
-  if (!AOptions.OutDir.empty()) {
+  const TPrintBytes& commands = AEntry.Bytes;
+  const bool withPng = !AOptions.OutDir.empty();
+  auto render = [&commands, &AOptions, withPng] {
+    const auto started = std::chrono::steady_clock::now();
+    const TRenderResult rendered = RenderCommandBytes(commands, AOptions.Render);
+    TJobRender out;
+    // A render that may have stopped at its time budget says nothing about
+    // the same content on a quieter moment.
+    out.Keep = AOptions.Render.MaxJobMilliseconds <= 0 ||
+               std::chrono::steady_clock::now() - started <
+                   std::chrono::milliseconds(AOptions.Render.MaxJobMilliseconds);
+    out.Language =
+        LanguageName(rendered.JobLanguages.empty() ? DetectLanguage(commands.data(), commands.size())
+                                                   : rendered.JobLanguages.front());
+    // A job the printer could not print as sent is refused with the first error.
+    for (const TFinding& f : rendered.Findings)
+      if (f.Severity == fsError) {
+        out.LintError = FormatFinding(f);
+        return out;
+      }
+    out.Pages = static_cast<int>(rendered.Pages.size());
+    if (withPng)
+      for (const TRenderedPage& page : rendered.Pages) out.Png.push_back(page.Png());
+    return out;
+  };
+  const std::shared_ptr<const TJobRender> rendered =
+      AOptions.RenderCache != nullptr && !AOptions.Render.OnPage
+          ? AOptions.RenderCache->Get(commands, RenderProfileKey(AOptions.Render), withPng, render)
+          : std::make_shared<const TJobRender>(render());
+  r.Language = rendered->Language;
+  if (!rendered->LintError.empty()) return Refusal(taskId, trRenderError, rendered->LintError);
+  r.Pages = rendered->Pages;
+  if (withPng) {
     const std::string dir = AOptions.OutDir + "/" + SafeFileName(AOptions.Serial);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     const std::string base = dir + "/" + SafeFileName(taskId);
-    for (std::size_t k = 0; k < rendered.Pages.size(); ++k) {
+    for (std::size_t k = 0; k < rendered->Png.size(); ++k) {
       const std::string name = k == 0 ? base + ".png" : base + "-" + std::to_string(k + 1) + ".png";
       try {
-        WriteRenderFile(name, rendered.Pages[k].Png());
+        WriteRenderFile(name, rendered->Png[k]);
       } catch (const std::exception& e) {
         TPrinterJobResult failed;
         failed.TaskId = taskId;

@@ -13,6 +13,7 @@
 
 #include "PrinterProfile.h"
 #include "Render.h"
+#include "RenderCache.h"
 #include "TaskEnvelope.h"
 #include "TaskReply.h"
 
@@ -38,6 +39,9 @@ struct TPrinterJobOptions {
   std::function<bool(const std::string& ATaskId)> SeenBefore;
   // How the printer draws (its profile, its width, its limits).
   TRenderOptions Render = PrinterRenderOptions();
+  // Shared by the printers of a process: each distinct content is rendered
+  // once per profile. Null: every job is rendered.
+  TRenderCache* RenderCache = nullptr;
 };
 
 struct TPrinterJobResult {

@@ -55,6 +55,7 @@ std::vector<TPrinterReply> TVirtualPrinter::OnMessage(const std::string& ATopic,
   job.Serial = FSerial;
   job.OutDir = FOptions.OutDir;
   job.Render = FOptions.Render;
+  job.RenderCache = FOptions.RenderCache;
   job.SeenBefore = [this](const std::string& ATaskId) { return SeenBefore(ATaskId); };
   const TPrinterFaults& f = FOptions.Faults;
   for (TPrinterJobResult& r : RunPrinterJob(APayload, job)) {

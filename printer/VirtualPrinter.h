@@ -38,6 +38,8 @@ struct TVirtualPrinterOptions {
   // How many task ids it remembers.
   std::size_t RememberedTasks = 100;
   TRenderOptions Render = PrinterRenderOptions();
+  // Shared by the printers of a process (PrinterJob.h); null: none.
+  TRenderCache* RenderCache = nullptr;
 };
 
 // The answer to one entry of a job.

@@ -57,20 +57,7 @@ short PollFor(int AFd, short AEvents, int ATimeoutMs) {
   }
 }
 
-// All pending OpenSSL errors of this thread as one text (the queue is emptied).
-std::string TlsErrorText() {
-  std::string text;
-  unsigned long code;
-  while ((code = ERR_get_error()) != 0) {
-    char buffer[256];
-    ERR_error_string_n(code, buffer, sizeof buffer);
-    if (!text.empty()) text += "; ";
-    text += buffer;
-  }
-  return text.empty() ? std::string("unknown TLS error") : text;
-}
-
-int NoPassphrase(char*, int, int, void*) { return 0; }
+std::string TlsErrorText() { return NeloMQTTTlsErrorText(); }
 
 // What the peer's TLS layer has sent and not yet been read, when it is an
 // error (an alert): its text; empty otherwise. Application data stays
@@ -99,12 +86,6 @@ void AcknowledgePromptly(int AFd) {
 #endif
 }
 
-bool IsAddressLiteral(const std::string& AName) {
-  in6_addr address6{};
-  in_addr address4{};
-  return inet_pton(AF_INET, AName.c_str(), &address4) == 1 ||
-         inet_pton(AF_INET6, AName.c_str(), &address6) == 1;
-}
 
 // A socket BIO that sends with MSG_NOSIGNAL, so a write to a connection the
 // peer has dropped yields EPIPE instead of killing the process with SIGPIPE.
@@ -370,37 +351,9 @@ void TNeloMQTTNetworkConnection::Open() {
     // dropped connection never keeps a stale plain/TLS choice.
     if (UseSSL()) {
       const TNeloMQTTTlsSettings& settings = *FSSLIOHandler;
-      ERR_clear_error();
-      link->Ctx = SSL_CTX_new(TLS_client_method());
-      if (!link->Ctx) throw ENeloMQTTSocketError("TLS set-up failed: " + TlsErrorText());
-      SSL_CTX_set_min_proto_version(link->Ctx, TLS1_2_VERSION);
-      SSL_CTX_set_options(link->Ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-      SSL_CTX_set_mode(link->Ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE);
-      if (settings.VerifyPeer) {
-        if (!settings.CAFile.empty() || !settings.CAPath.empty()) {
-          if (SSL_CTX_load_verify_locations(
-                  link->Ctx, settings.CAFile.empty() ? nullptr : settings.CAFile.c_str(),
-                  settings.CAPath.empty() ? nullptr : settings.CAPath.c_str()) != 1) {
-            throw ENeloMQTTSocketError("Could not load the CA certificates: " + TlsErrorText());
-          }
-        } else if (SSL_CTX_set_default_verify_paths(link->Ctx) != 1) {
-          throw ENeloMQTTSocketError("Could not load the system trust store: " + TlsErrorText());
-        }
-        SSL_CTX_set_verify(link->Ctx, SSL_VERIFY_PEER, nullptr);
-      } else {
-        SSL_CTX_set_verify(link->Ctx, SSL_VERIFY_NONE, nullptr);
-      }
-      if (!settings.CertFile.empty()) {
-        // A passphrase-protected key is refused instead of prompting on a
-        // terminal (which would stall the connecting thread indefinitely).
-        SSL_CTX_set_default_passwd_cb(link->Ctx, NoPassphrase);
-        const std::string& keyFile = settings.KeyFile.empty() ? settings.CertFile : settings.KeyFile;
-        if (SSL_CTX_use_certificate_chain_file(link->Ctx, settings.CertFile.c_str()) != 1 ||
-            SSL_CTX_use_PrivateKey_file(link->Ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
-            SSL_CTX_check_private_key(link->Ctx) != 1) {
-          throw ENeloMQTTSocketError("Could not load the client certificate: " + TlsErrorText());
-        }
-      }
+      std::string setupError;
+      link->Ctx = NeloMQTTNewTlsContext(settings, setupError);
+      if (!link->Ctx) throw ENeloMQTTSocketError(setupError);
       link->Ssl = SSL_new(link->Ctx);
       if (!link->Ssl) throw ENeloMQTTSocketError("TLS set-up failed: " + TlsErrorText());
       BIO* bio = BIO_new(SocketBioMethod());
@@ -408,16 +361,8 @@ void TNeloMQTTNetworkConnection::Open() {
       BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
       SSL_set_bio(link->Ssl, bio, bio);
 
-      const std::string serverName = settings.ServerName.empty() ? client->HostName : settings.ServerName;
-      const bool literal = IsAddressLiteral(serverName);
-      if (!literal && !serverName.empty()) SSL_set_tlsext_host_name(link->Ssl, serverName.c_str());
-      if (settings.VerifyPeer && settings.VerifyHostName) {
-        X509_VERIFY_PARAM* param = SSL_get0_param(link->Ssl);
-        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        const int set = literal ? X509_VERIFY_PARAM_set1_ip_asc(param, serverName.c_str())
-                                : X509_VERIFY_PARAM_set1_host(param, serverName.c_str(), 0);
-        if (set != 1) throw ENeloMQTTSocketError("Invalid TLS server name '" + serverName + "'");
-      }
+      if (!NeloMQTTSetTlsPeer(link->Ssl, settings, client->HostName, setupError))
+        throw ENeloMQTTSocketError(setupError);
 
       const auto handshakeDeadline = TClock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
       for (;;) {

@@ -15,19 +15,8 @@
 
 #include "Nelo.MQTT.Global.h"
 #include "Nelo.MQTT.Logging.h"
+#include "Nelo.MQTT.TlsContext.h"
 #include "Nelo.MQTT.Transport.h"
-
-// TLS settings of the transport, read at every Open. TLS 1.2 or later is
-// negotiated, SNI is sent for host names, and by default the broker's chain
-// and host name are verified against the system trust store.
-class TNeloMQTTTlsSettings {
- public:
-  std::string CAFile, CAPath;     // empty: the system trust store
-  std::string CertFile, KeyFile;  // client certificate, optional
-  bool VerifyPeer = true;         // false: chain and host name unchecked (explicit opt-out)
-  std::string ServerName;         // SNI and host-name check; empty: the transport's HostName
-  bool VerifyHostName = true;     // false (with VerifyPeer): the chain is checked, the name is not
-};
 
 // The socket-layer TCP client object (name resolution, connect, TLS, socket);
 // defined in the source file.
