@@ -12,10 +12,7 @@
 #include <vector>
 
 #include "Nelo.MQTT.Global.h"
-
-// A lower value is more severe; vNONE is only used as a verbosity that lets
-// nothing through.
-enum TNeloMQTTLogLevel { vNONE = 0, vFATAL = 1, vERROR = 2, vWARNING = 3, vINFO = 4, vDEBUG = 5 };
+#include "Nelo.MQTT.LogLevel.h"
 
 // Sender is the logger itself; AMessage is the text exactly as it was logged.
 using TNeloMQTTLogEvent =
