@@ -243,6 +243,11 @@ class TNeloMQTTCore {
   // Connect. ReconnectStopped() tells the refusal apart.
   bool ReconnectAllowed() const { return !FStopped && !FReconnectStopped; }
   bool ReconnectStopped() const { return FReconnectStopped; }
+  // A frame has begun and its rest has not all come yet.
+  bool InFrame() const { return FOpen && FInState != isFirstByte; }
+  // Whether the CONNACK of the current connection said the broker kept the
+  // session (false before it came).
+  bool SessionPresent() const { return FSessionPresent; }
   // The earliest moment Tick has something to do; kNoDeadline when none.
   int64_t NextDeadline() const;
   // Exchanges open (counted against the window) and publishes waiting behind it.
@@ -356,4 +361,5 @@ class TNeloMQTTCore {
   bool FStopped = false;
   bool FReconnectStopped = false;
   bool FFlushTracking = false;
+  bool FSessionPresent = false;
 };
