@@ -203,6 +203,9 @@ class TNeloMQTTCore {
                    int64_t ANow) {
     return Publish(ATopic, APayload.data(), APayload.size(), AQos, ARetain, ANow);
   }
+  // Draws a packet id and leaves it unused (a publish refused by the
+  // driver's checks still takes its id, as the seed client's did).
+  void SkipPacketId() { NextPacketId(); }
   // One SUBSCRIBE for all filters (same length as the levels; filters not
   // validated here); returns its packet id. Granted filters are kept and
   // renewed after a reconnect without session.

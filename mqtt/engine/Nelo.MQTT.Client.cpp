@@ -201,6 +201,7 @@ auto TNeloMQTTClient::Drive(F ACall) -> decltype(ACall()) {
 }
 
 void TNeloMQTTClient::AfterCore() {
+  QueueHeldWrite();
   FSession->SetCoreOutstanding(FCore->InFlightCount() + FCore->QueuedCount());
   FSession->SetCoreDeadline(FCore->NextDeadline());
   FSession->SetInFrame(FCore->InFrame());
@@ -243,8 +244,19 @@ void TNeloMQTTClient::CoreWrite(const uint8_t* AData, std::size_t ASize) {
   const uint8_t type = ASize > 0 ? static_cast<uint8_t>(AData[0] >> 4) : 0;
   write.Answer = type == mtPUBACK || type == mtPUBREC || type == mtPUBREL || type == mtPUBCOMP;
   write.Publish0 = type == mtPUBLISH && ((AData[0] >> 1) & 0x03) == 0;
-  FSession->QueueWrite(std::move(write));
+  // Queued once the core has said what the packet is (CorePacketSent comes
+  // right after), so the writer never takes it without its info.
+  QueueHeldWrite();
+  FHeldWrite = std::move(write);
+  FHoldingWrite = true;
   TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kPacketAdded);
+}
+
+void TNeloMQTTClient::QueueHeldWrite() {
+  if (!FHoldingWrite) return;
+  FHoldingWrite = false;
+  FSession->QueueWrite(std::move(FHeldWrite));
+  FHeldWrite = TQueuedWrite();
 }
 
 void TNeloMQTTClient::CorePacketSent(const TNeloMQTTPacketInfo& AInfo) {
@@ -252,7 +264,11 @@ void TNeloMQTTClient::CorePacketSent(const TNeloMQTTPacketInfo& AInfo) {
     if (FDirectWritten) DoPacketSent(AInfo);
     return;
   }
-  FSession->AttachInfoToLast(AInfo);
+  if (FHoldingWrite) {
+    FHeldWrite.Info = AInfo;
+    FHeldWrite.HasInfo = true;
+  }
+  QueueHeldWrite();
 }
 
 void TNeloMQTTClient::CoreClose(TNeloMQTTCoreCloseReason) { FCloseRequested = true; }
@@ -540,6 +556,9 @@ uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const std::string& 
 uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const TNeloMQTTBytes& APayload,
                                   TNeloMQTTQoS AQos, bool ARetain) {
   EnsureConnected();
+  // The id is drawn before the topic is checked: a refused topic takes one.
+  if (!TNeloMQTTTopic::ValidateTopicName(ATopic) && AQos > qosAtMostOnce && AQos < qosRESERVED)
+    FCore->SkipPacketId();
   NELO_ASSERT(TNeloMQTTTopic::ValidateTopicName(ATopic), "This is not a valid topic name");
   try {
     return Drive([&] { return FCore->Publish(ATopic, APayload, AQos, ARetain, NeloNowMs()); });

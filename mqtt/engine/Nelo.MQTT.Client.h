@@ -249,6 +249,7 @@ class TNeloMQTTClient : public TNeloObject, private TNeloMQTTCoreSink {
   template <class F>
   auto Drive(F ACall) -> decltype(ACall());
   void AfterCore();
+  void QueueHeldWrite();
 
   // The core's actions (main thread).
   void CoreWrite(const uint8_t* AData, std::size_t ASize) override;
@@ -288,6 +289,9 @@ class TNeloMQTTClient : public TNeloObject, private TNeloMQTTCoreSink {
   bool FDirectWritten = false;
   // A packet the core wrote during a Connect before the transport was open.
   bool FConnecting = false;
+  // The packet the core wrote last, until it says what it is.
+  TQueuedWrite FHeldWrite;
+  bool FHoldingWrite = false;
   // Bound on the direct DISCONNECT write.
   static constexpr int kDirectWriteTimeoutMs = 500;
 };

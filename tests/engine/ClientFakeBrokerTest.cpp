@@ -461,7 +461,7 @@ TEST_F(ClientFakeBrokerTest, ConnectIsTheFirstPacketAfterAReconnect) {
   auto first = ReadFrame();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->Type(), mtCONNECT);
-  EXPECT_EQ(first->Body[7] & 0x02, 0);  // clean session off on a reconnect
+  EXPECT_NE(first->Body[7] & 0x02, 0);  // a reconnect keeps the operator's clean session
   EXPECT_EQ(FClient->ConnectionStatus(), csReconnecting);
   FConnection->Send(MakeFrame(0x20, Bytes({0, 0})));
   ASSERT_TRUE(PumpUntil([this] { return FClient->IsConnected(); }));

@@ -323,7 +323,11 @@ TEST_F(ClientFaultsTest, SubscriptionsAreMadeAgainWhenTheBrokerKeptNoSession) {
     ASSERT_TRUE(PumpUntil([this] { return FClient->IsConnected(); }));
     auto frame = ReadFrame(std::chrono::milliseconds(200));
     if (sessionPresent) {
-      EXPECT_FALSE(frame);
+      // What the resumed session still owes goes again at once (MQTT 3.1.1,
+      // 4.4): the unanswered UNSUBSCRIBE; nothing is subscribed again.
+      ASSERT_TRUE(frame);
+      EXPECT_EQ(frame->Type(), mtUNSUBSCRIBE);
+      EXPECT_FALSE(ReadFrame(std::chrono::milliseconds(200)));
       continue;
     }
     ASSERT_TRUE(frame);
