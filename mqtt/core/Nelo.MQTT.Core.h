@@ -246,8 +246,6 @@ class TNeloMQTTCore {
   // Connect. ReconnectStopped() tells the refusal apart.
   bool ReconnectAllowed() const { return !FStopped && !FReconnectStopped; }
   bool ReconnectStopped() const { return FReconnectStopped; }
-  // A frame has begun and its rest has not all come yet.
-  bool InFrame() const { return FOpen && FInState != isFirstByte; }
   // Whether the CONNACK of the current connection said the broker kept the
   // session (false before it came).
   bool SessionPresent() const { return FSessionPresent; }

@@ -3,11 +3,6 @@
 TNeloMQTTNeloMQTTClientSession::TNeloMQTTNeloMQTTClientSession() = default;
 TNeloMQTTNeloMQTTClientSession::~TNeloMQTTNeloMQTTClientSession() = default;
 
-void TNeloMQTTNeloMQTTClientSession::Notify(const std::function<void()>& ANotify) {
-  std::lock_guard<std::mutex> lock(FNotifyLock);
-  if (ANotify) ANotify();
-}
-
 void TNeloMQTTNeloMQTTClientSession::SetOnPacketQueued(std::function<void()> ANotify) {
   std::lock_guard<std::mutex> lock(FNotifyLock);
   FOnPacketQueued = std::move(ANotify);
@@ -44,9 +39,16 @@ bool TNeloMQTTNeloMQTTClientSession::TakeWrite(TQueuedWrite& AWrite) {
   return true;
 }
 
-void TNeloMQTTNeloMQTTClientSession::WriteDone(const TQueuedWrite& AWrite, bool ASent) {
+void TNeloMQTTNeloMQTTClientSession::WriteDone(TQueuedWrite AWrite, bool ASent) {
   if (ASent) FFlushed += AWrite.Bytes.size();
-  if (AWrite.Publish0) --FQueuedPublishes0;
+  if (AWrite.Publish0) {
+    if (!ASent) {
+      std::lock_guard<std::mutex> guard(FWriteLock);
+      FKept.push_back(std::move(AWrite));
+      return;
+    }
+    --FQueuedPublishes0;
+  }
   if (!AWrite.Answer) return;
   if (--FQueuedAnswers == kAnswerBacklog / 2 - 1) {
     std::lock_guard<std::mutex> lock(FNotifyLock);
@@ -60,7 +62,20 @@ void TNeloMQTTNeloMQTTClientSession::ClearWrites() {
     std::lock_guard<std::mutex> guard(FWriteLock);
     dropped.swap(FWrites);
   }
-  for (const TQueuedWrite& write : dropped) WriteDone(write, false);
+  for (TQueuedWrite& write : dropped) WriteDone(std::move(write), false);
+}
+
+void TNeloMQTTNeloMQTTClientSession::RequeueKeptPublishes() {
+  {
+    std::lock_guard<std::mutex> guard(FWriteLock);
+    if (FKept.empty()) return;
+    while (!FKept.empty()) {
+      FWrites.push_front(std::move(FKept.back()));
+      FKept.pop_back();
+    }
+  }
+  std::lock_guard<std::mutex> lock(FNotifyLock);
+  if (FOnPacketQueued) FOnPacketQueued();
 }
 
 bool TNeloMQTTNeloMQTTClientSession::HasOutgoingPackets() {

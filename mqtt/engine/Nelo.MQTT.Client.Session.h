@@ -59,9 +59,14 @@ class TNeloMQTTNeloMQTTClientSession {
   // The oldest write, or false when none waits.
   bool TakeWrite(TQueuedWrite& AWrite);
   // The writer is through with a write taken by TakeWrite (sent or not).
-  void WriteDone(const TQueuedWrite& AWrite, bool ASent);
-  // Drops every write not yet taken (they belonged to a connection that ended).
+  // A QoS 0 PUBLISH that could not be sent is kept for the next connection.
+  void WriteDone(TQueuedWrite AWrite, bool ASent);
+  // Drops every write not yet taken (they belonged to a connection that
+  // ended), except the QoS 0 PUBLISHes: those wait for the next connection.
   void ClearWrites();
+  // The next connection is accepted: the QoS 0 PUBLISHes kept from the last
+  // one go first.
+  void RequeueKeptPublishes();
   bool HasOutgoingPackets();
   // Bytes sent since the core last heard of it (taken by the main thread).
   std::size_t TakeFlushed() { return FFlushed.exchange(0); }
@@ -80,9 +85,6 @@ class TNeloMQTTNeloMQTTClientSession {
   // Engine-clock time of the core's next deadline; INT64_MAX when none.
   int64_t CoreDeadline() const { return FCoreDeadline.load(); }
   void SetCoreDeadline(int64_t AValue) { FCoreDeadline.store(AValue); }
-  // The core is inside a frame (its body has not all come yet).
-  bool InFrame() const { return FInFrame.load(); }
-  void SetInFrame(bool AValue) { FInFrame.store(AValue); }
 
   int64_t LastWriteCommunicationTime() const { return FLastWriteCommunicationTime.load(); }
   void SetLastWriteCommunicationTime(int64_t AValue) { FLastWriteCommunicationTime.store(AValue); }
@@ -100,16 +102,14 @@ class TNeloMQTTNeloMQTTClientSession {
   const TNeloMQTTRequestedSubscriptions& RequestedSubscriptions() const { return FRequestedSubscriptions; }
 
  private:
-  void Notify(const std::function<void()>& ANotify);
-
   std::mutex FWriteLock;
   std::deque<TQueuedWrite> FWrites;
+  std::deque<TQueuedWrite> FKept;  // guarded by FWriteLock
   std::atomic<int> FQueuedAnswers{0};
   std::atomic<int> FQueuedPublishes0{0};
   std::atomic<std::size_t> FFlushed{0};
   std::atomic<int> FCoreOutstanding{0};
   std::atomic<int64_t> FCoreDeadline{INT64_MAX};
-  std::atomic<bool> FInFrame{false};
   std::atomic<int64_t> FLastWriteCommunicationTime{0};
   std::atomic<int64_t> FLastReadCommunicationTime{0};
   std::atomic<bool> FHasActiveNetworkConnection{false};

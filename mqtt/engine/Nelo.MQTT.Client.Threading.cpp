@@ -142,11 +142,82 @@ void TNeloMQTTReaderThread::Reset() {
   Wake();
 }
 
+namespace {
+// The frame time-out is the transport's read time-out: real time, whatever
+// clock the engine runs on.
+int64_t RealNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
 int TNeloMQTTReaderThread::PauseAfterPass() {
   // Inside a frame the wait ends when its rest is overdue.
-  if (FSession->InFrame() && FLastData != 0)
-    return std::max(PauseUntil(FLastData + kFrameTimeoutMs - NeloNowMs()), 1);
+  if (InsideFrame() && FLastData != 0)
+    return static_cast<int>(std::clamp<int64_t>(FLastData + kFrameTimeoutMs - RealNowMs(), 1, kWaitMs));
   return kWaitMs;
+}
+
+bool TNeloMQTTReaderThread::InsideFrame() const { return FScanState != 0 || FPendingPos < FPending.size(); }
+
+void TNeloMQTTReaderThread::ScanFrames() {
+  // Frame boundaries only (first byte, remaining length, body length); what
+  // the frames are is the core's to find.
+  while (FScanPos < FPending.size()) {
+    if (FScanState == 0) {
+      const uint8_t first = FPending[FScanPos++];
+      // A zero byte between frames starts none.
+      if (first == 0) {
+        FCompleteEnd = FScanPos;
+        continue;
+      }
+      FScanState = 1;
+      FScanLength = 0;
+      FScanLengthBytes = 0;
+    } else if (FScanState == 1) {
+      const uint8_t byte = FPending[FScanPos++];
+      FScanLength |= static_cast<std::size_t>(byte & 0x7F) << (7 * FScanLengthBytes);
+      ++FScanLengthBytes;
+      if ((byte & 0x80) != 0) {
+        if (FScanLengthBytes < 4) continue;
+        // Malformed: all of it goes to the core, which ends the connection.
+        FScanPos = FCompleteEnd = FPending.size();
+        FScanState = 0;
+        return;
+      }
+      FScanLeft = FScanLength;
+      FScanState = 2;
+      if (FScanLeft == 0) {
+        FScanState = 0;
+        FCompleteEnd = FScanPos;
+      }
+    } else {
+      const std::size_t take = std::min(FScanLeft, FPending.size() - FScanPos);
+      FScanPos += take;
+      FScanLeft -= take;
+      if (FScanLeft == 0) {
+        FScanState = 0;
+        FCompleteEnd = FScanPos;
+      }
+    }
+  }
+}
+
+std::size_t TNeloMQTTReaderThread::HandOverEnd() const {
+  // Whole frames; a large frame also in pieces as it comes (the core reads
+  // past a message above its cap without keeping it).
+  if (FScanState == 2 && FScanLength > kChunkBytes) return FPending.size();
+  return FCompleteEnd;
+}
+
+void TNeloMQTTReaderThread::ClearPending() {
+  FPending.clear();
+  FPendingPos = FScanPos = FCompleteEnd = 0;
+  FScanState = 0;
+  FScanLength = FScanLeft = 0;
+  FScanLengthBytes = 0;
+  FLastData = 0;
 }
 
 void TNeloMQTTReaderThread::WaitForWork(int AMs) {
@@ -184,43 +255,45 @@ void TNeloMQTTReaderThread::DoWork() {
     TNeloMQTTLogHelper::Warning(Logger(), this, TNeloMQTTEngineTexts::kInDisconnected);
     return;
   }
-  if (FResetRequested.exchange(false)) {
-    FPending.clear();
-    FPendingPos = 0;
-    FLastData = 0;
-  }
+  if (FResetRequested.exchange(false)) ClearPending();
   try {
     while (!Paused() && !Terminated()) {
-      if (FPendingPos == FPending.size()) {
-        FPending.clear();
-        FPendingPos = 0;
+      const std::size_t end = HandOverEnd();
+      if (FPendingPos >= end) {
         if (FSession->AnswersBacklogged()) break;
         if (!FConnection->HasData()) break;
         FConnection->ReadSome(FPending, kChunkBytes);
-        FLastData = NeloNowMs();
-        if (FPending.empty()) break;
-      } else if (FSession->AnswersBacklogged()) {
-        break;
+        FLastData = RealNowMs();
+        ScanFrames();
+        continue;
       }
+      if (FSession->AnswersBacklogged()) break;
       std::size_t taken = 0;
       const uint8_t* data = FPending.data() + FPendingPos;
-      const std::size_t size = FPending.size() - FPendingPos;
+      const std::size_t size = end - FPendingPos;
       NeloSynchronize([this, data, size, &taken] { taken = NotifyBytesReceived(data, size); });
       FPendingPos += std::min(taken, size);
+      if (FPendingPos == FPending.size()) {
+        FPending.clear();
+        FPendingPos = FScanPos = FCompleteEnd = 0;
+      } else if (FPendingPos >= 65536) {
+        FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(FPendingPos));
+        FScanPos -= FPendingPos;
+        FCompleteEnd -= std::min(FCompleteEnd, FPendingPos);
+        FPendingPos = 0;
+      }
       // Held back: the rest waits until the writer has sent the answers.
       if (taken == 0) break;
     }
     // A frame whose rest does not come leaves the stream out of step: close
     // the transport so the loss is reported and a reconnect can start over
     // on a clean stream.
-    if (!Paused() && FSession->InFrame() && FPendingPos == FPending.size() && FLastData != 0 &&
-        NeloNowMs() - FLastData >= kFrameTimeoutMs && FConnection->IsReady())
+    if (!Paused() && InsideFrame() && FLastData != 0 && RealNowMs() - FLastData >= kFrameTimeoutMs &&
+        FConnection->IsReady())
       throw ENeloMQTTReadTimeout();
   } catch (const std::exception& e) {
     TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kInReadException, &e);
-    FPending.clear();
-    FPendingPos = 0;
-    FLastData = 0;
+    ClearPending();
     if (FConnection->IsReady()) FConnection->Close();
   }
 }
@@ -305,7 +378,7 @@ void TNeloMQTTWriterThread::DoWork() {
   while (!Terminated() && !Paused() && FSession->TakeWrite(write)) {
     if (write.HasInfo) SetLastSentPacketInfo(write.Info);
     const bool sent = WritePacket(write.Bytes);
-    FSession->WriteDone(write, sent);
+    FSession->WriteDone(std::move(write), sent);
     // The transport reports the loss; what is queued belonged to it.
     if (!sent) break;
     if (write.HasInfo) NotifyPacketSent();

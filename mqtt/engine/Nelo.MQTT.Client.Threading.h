@@ -126,6 +126,12 @@ class TNeloMQTTReaderThread final : public TNeloMQTTWorkerThread {
 
  private:
   std::size_t NotifyBytesReceived(const uint8_t* AData, std::size_t ASize);
+  // Follows the frame boundaries of what was read (FScanPos on); bytes up to
+  // FCompleteEnd make whole frames.
+  void ScanFrames();
+  std::size_t HandOverEnd() const;
+  bool InsideFrame() const;
+  void ClearPending();
   int FWakeFd = -1;
   std::mutex FEventLock;
   TNeloBytesEvent FOnBytesReceived;
@@ -133,6 +139,13 @@ class TNeloMQTTReaderThread final : public TNeloMQTTWorkerThread {
   TNeloMQTTBytes FPending;
   std::size_t FPendingPos = 0;
   std::atomic<bool> FResetRequested{false};
+  std::size_t FScanPos = 0;
+  std::size_t FCompleteEnd = 0;
+  int FScanState = 0;  // 0: first byte, 1: remaining length, 2: body
+  std::size_t FScanLength = 0;
+  std::size_t FScanLeft = 0;
+  int FScanLengthBytes = 0;
+  // Real time of the last bytes read (the frame time-out), 0: none.
   int64_t FLastData = 0;
 };
 

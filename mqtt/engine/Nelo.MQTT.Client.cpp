@@ -204,7 +204,6 @@ void TNeloMQTTClient::AfterCore() {
   QueueHeldWrite();
   FSession->SetCoreOutstanding(FCore->InFlightCount() + FCore->QueuedCount());
   FSession->SetCoreDeadline(FCore->NextDeadline());
-  FSession->SetInFrame(FCore->InFrame());
   if (FCloseRequested) {
     FCloseRequested = false;
     // The connection ends here; its loss is reported as any other.
@@ -369,6 +368,8 @@ void TNeloMQTTClient::SetConnectionStatus(TNeloMQTTConnectionStatus AStatus) {
   if (AStatus == FConnectionStatus.load()) return;
   FConnectionStatus.store(AStatus);
   FSession->SetHasActiveMqttConnection(AStatus == csConnected);
+  // QoS 0 messages the last connection could not send go first on this one.
+  if (AStatus == csConnected) FSession->RequeueKeptPublishes();
   DoConnectedStatusChanged(AStatus == csConnected, AStatus);
   if (AStatus == csConnected && FKeepAliveThread) {
     FKeepAliveThread->SetShouldKeepConnectionAlive(FKeepAliveSettings->KeepConnectionAlive());

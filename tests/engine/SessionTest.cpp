@@ -65,17 +65,30 @@ TEST(SessionTest, TheAnswerBacklogHoldsTheReaderUntilHalfIsSent) {
   EXPECT_EQ(drained, 1);
 }
 
-TEST(SessionTest, ClearingDropsWhatWasQueuedAndItsCounts) {
+TEST(SessionTest, ClearingDropsWhatWasQueuedButKeepsQoS0PublishesForTheNextConnection) {
   TNeloMQTTNeloMQTTClientSession session;
   session.QueueWrite(Write({0x40, 0x02, 0x00, 0x01}, true));
-  session.QueueWrite(Write({0x30, 0x00}, false, true));
+  session.QueueWrite(Write({0x30, 0x03, 0x00, 0x01, 'a'}, false, true));
+  session.QueueWrite(Write({0x30, 0x03, 0x00, 0x01, 'b'}, false, true));
   EXPECT_EQ(session.QueuedAnswers(), 1);
-  EXPECT_EQ(session.OutstandingPackets(), 1);
+  EXPECT_EQ(session.OutstandingPackets(), 2);
+  // The first PUBLISH is taken and its write fails; the rest is cleared.
+  TQueuedWrite taken;
+  ASSERT_TRUE(session.TakeWrite(taken));
+  session.WriteDone(taken, true);  // the answer went out
+  ASSERT_TRUE(session.TakeWrite(taken));
+  session.WriteDone(taken, false);
   session.ClearWrites();
   EXPECT_FALSE(session.HasOutgoingPackets());
   EXPECT_EQ(session.QueuedAnswers(), 0);
+  EXPECT_EQ(session.OutstandingPackets(), 2);
+  session.RequeueKeptPublishes();
+  for (const char payload : {'a', 'b'}) {
+    ASSERT_TRUE(session.TakeWrite(taken));
+    EXPECT_EQ(taken.Bytes.back(), payload);
+    session.WriteDone(taken, true);
+  }
   EXPECT_EQ(session.OutstandingPackets(), 0);
-  EXPECT_EQ(session.TakeFlushed(), 0u);
 }
 
 TEST(SessionTest, SubscriptionRequestsAreFoundOnceByTheirId) {
