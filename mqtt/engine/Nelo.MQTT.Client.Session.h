@@ -41,6 +41,10 @@ class TNeloMQTTNeloMQTTClientSession {
 
   // Largest remaining length accepted from the broker (the core's cap).
   static constexpr uint32_t kDefaultMaxIncomingPacketSize = 64u * 1024 * 1024;
+  // The core's cap as the reader sees it: a frame above it is handed over
+  // as it comes, so the core refuses it as soon as its length is known.
+  uint32_t MaxIncomingPacketSize() const { return FMaxIncomingPacketSize.load(); }
+  void SetMaxIncomingPacketSize(uint32_t AValue) { FMaxIncomingPacketSize.store(AValue); }
 
   // Answers (acknowledgements) written by the core and not yet sent. From
   // kAnswerBacklog on, the reader takes in no more frames: each would add an
@@ -106,6 +110,7 @@ class TNeloMQTTNeloMQTTClientSession {
   std::deque<TQueuedWrite> FWrites;
   std::deque<TQueuedWrite> FKept;  // guarded by FWriteLock
   std::atomic<int> FQueuedAnswers{0};
+  std::atomic<uint32_t> FMaxIncomingPacketSize{kDefaultMaxIncomingPacketSize};
   std::atomic<int> FQueuedPublishes0{0};
   std::atomic<std::size_t> FFlushed{0};
   std::atomic<int> FCoreOutstanding{0};

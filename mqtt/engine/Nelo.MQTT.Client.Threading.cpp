@@ -207,7 +207,8 @@ void TNeloMQTTReaderThread::ScanFrames() {
 std::size_t TNeloMQTTReaderThread::HandOverEnd() const {
   // Whole frames; a large frame also in pieces as it comes (the core reads
   // past a message above its cap without keeping it).
-  if (FScanState == 2 && FScanLength > kChunkBytes) return FPending.size();
+  if (FScanState == 2 && (FScanLength > kChunkBytes || FScanLength > FSession->MaxIncomingPacketSize()))
+    return FPending.size();
   return FCompleteEnd;
 }
 

@@ -177,7 +177,10 @@ class TNeloMQTTClient : public TNeloObject, private TNeloMQTTCoreSink {
   // Largest packet accepted from the broker (remaining length, bytes); a
   // larger one closes the connection with an error line. 64 MiB.
   uint32_t MaxIncomingPacketSize() const { return FCore->MaxIncomingPacketSize(); }
-  void SetMaxIncomingPacketSize(uint32_t AValue) { FCore->SetMaxIncomingPacketSize(AValue); }
+  void SetMaxIncomingPacketSize(uint32_t AValue) {
+    FCore->SetMaxIncomingPacketSize(AValue);
+    FSession->SetMaxIncomingPacketSize(AValue);
+  }
 
   // Whether the broker's last CONNACK said it kept the session.
   bool SessionPresent() const { return FCore->SessionPresent(); }
