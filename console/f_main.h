@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Nelo.MQTT.Client.h"
+#include "MessageLog.h"
 #include "Nelo.MQTT.Logging.h"
 
 namespace Ui {
@@ -91,8 +92,8 @@ class Tmain : public QWidget {
   void PutMessage(const QString& AMsg);
   // A received publication (user-interface thread); throws when the payload
   // is not UTF-8 (it is in the message log all the same).
-  void nelomqtclnt1PublishReceived(uint16_t APacketID, const std::string& ATopic,
-                                   const std::string& APayload);
+  void nelomqtclnt1PublishReceived(uint16_t APacketID, const std::string& ATopic, const std::string& APayload,
+                                   const TLoggedFlags& AFlags = TLoggedFlags());
   // A log line, from any thread; appended on the user-interface thread in order.
   void nelomqtlgr1Log(const std::string& AMessage);
   // Print row
