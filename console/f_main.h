@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "Nelo.MQTT.Client.h"
 #include "MessageLog.h"
+#include "Nelo.MQTT.Client.h"
 #include "Nelo.MQTT.Logging.h"
 
 namespace Ui {
