@@ -28,7 +28,7 @@ int RunSub(const std::vector<std::string>& AArgs) {
   TCliParser parser("sub", "usage: tessiva-cli sub -t FILTER [-t FILTER ...] [options]");
   parser
       .MqttText("-t", "--topic", "FILTER", "topic filter (repeatable)",
-             [p](const std::string& v) { p->Topics.push_back(v); })
+                [p](const std::string& v) { p->Topics.push_back(v); })
       .Value("-q", "--qos", "QOS", "requested QoS 0, 1 or 2 (0)",
              [p](const std::string& v) { p->Qos = ParseQos(v); })
       .Int("-C", "", "COUNT", "end after COUNT messages", 1, 2000000000, [p](long v) { p->Count = v; })

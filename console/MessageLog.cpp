@@ -11,7 +11,7 @@
 #include "f_main.h"
 
 TLoggedMessage& TMessageLog::Add(qint64 AArrivalMs, const QString& ATopic, uint16_t APacketId,
-                                 const QByteArray& APayload) {
+                                 const QByteArray& APayload, const TLoggedFlags& AFlags) {
   if (FCapacity > 0 && Count() >= FCapacity) {
     FMessages.pop_front();
     ++FDropped;
@@ -22,16 +22,11 @@ TLoggedMessage& TMessageLog::Add(qint64 AArrivalMs, const QString& ATopic, uint1
   m.Topic = ATopic;
   m.PacketId = APacketId;
   m.Payload = APayload;
+  m.QoS = AFlags.QoS;
+  m.Retain = AFlags.Retain;
+  m.Duplicate = AFlags.Duplicate;
   FMessages.push_back(std::move(m));
   return FMessages.back();
-}
-
-void TMessageLog::SetLastFlags(int AQoS, bool ADuplicate, bool ARetain) {
-  if (FMessages.empty()) return;
-  TLoggedMessage& m = FMessages.back();
-  m.QoS = AQoS;
-  m.Duplicate = ADuplicate;
-  m.Retain = ARetain;
 }
 
 bool TopicMatches(const QString& AFilter, const QString& ATopic) {

@@ -21,6 +21,13 @@ struct TLoggedMessage {
   QByteArray Payload;
 };
 
+// The flags a publication arrived with.
+struct TLoggedFlags {
+  int QoS = 0;
+  bool Retain = false;
+  bool Duplicate = false;
+};
+
 class TMessageLog {
  public:
   static constexpr qsizetype kCapacity = 100000;
@@ -28,9 +35,7 @@ class TMessageLog {
 
   // Logs a publication; the oldest goes when the log is full.
   TLoggedMessage& Add(qint64 AArrivalMs, const QString& ATopic, uint16_t APacketId,
-                      const QByteArray& APayload);
-  // The flags of the publication logged last (they are known after it).
-  void SetLastFlags(int AQoS, bool ADuplicate, bool ARetain);
+                      const QByteArray& APayload, const TLoggedFlags& AFlags = TLoggedFlags());
 
   qsizetype Count() const { return static_cast<qsizetype>(FMessages.size()); }
   // Sequence numbers of the oldest kept and of the next to come.

@@ -203,14 +203,14 @@ Tmain::Tmain(QWidget* AParent)
   FClient->Credentials()->SetPassword("password");
   FClient->KeepAliveSettings()->SetAutoReconnect(true);
   FClient->SetLogger(FLogger.get());
-  FClient->OnPublishReceived = [this](TNeloObject*, uint16_t APacketID, const std::string& ATopic,
-                                      const TNeloMQTTBytes& APayload) {
-    nelomqtclnt1PublishReceived(APacketID, ATopic, std::string(APayload.begin(), APayload.end()));
-  };
-  // The flags of a publication come with the packet event raised right after it.
-  FClient->OnPacketReceived = [this](TNeloObject*, const TNeloMQTTPacketInfo& AInfo) {
-    if (AInfo.PacketType == mtPUBLISH)
-      FMessageLog->SetLastFlags(AInfo.PacketQos, AInfo.IsDuplicate, AInfo.IsRetained);
+  // A received message comes as one value, its flags with it.
+  FClient->OnMessageReceived = [this](TNeloObject*, const TNeloMQTTMessage& AMessage) {
+    TLoggedFlags flags;
+    flags.QoS = AMessage.QoS;
+    flags.Retain = AMessage.Retain;
+    flags.Duplicate = AMessage.Dup;
+    nelomqtclnt1PublishReceived(AMessage.PacketId, AMessage.Topic,
+                                std::string(AMessage.Payload.begin(), AMessage.Payload.end()), flags);
   };
   FClient->OnConnectedStatusChanged = [this](TNeloObject*, bool, TNeloMQTTConnectionStatus AStatus) {
     ConnectionStatusChanged(AStatus);
@@ -613,10 +613,10 @@ void Tmain::btn_sendClick() {
 }
 
 void Tmain::nelomqtclnt1PublishReceived(uint16_t APacketID, const std::string& ATopic,
-                                        const std::string& APayload) {
+                                        const std::string& APayload, const TLoggedFlags& AFlags) {
   // Every publication goes into the message log, whatever its bytes.
   FMessageLog->Add(QDateTime::currentMSecsSinceEpoch(), QString::fromStdString(ATopic), APacketID,
-                   QByteArray(APayload.data(), static_cast<qsizetype>(APayload.size())));
+                   QByteArray(APayload.data(), static_cast<qsizetype>(APayload.size())), AFlags);
   const QString text = DecodePayloadUtf8(APayload);
   if (ui->cbb_format_recv->currentIndex() == 0) {
     PutMessage(text);

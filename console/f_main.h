@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "MessageLog.h"
 #include "Nelo.MQTT.Client.h"
 #include "Nelo.MQTT.Logging.h"
 
@@ -91,8 +92,8 @@ class Tmain : public QWidget {
   void PutMessage(const QString& AMsg);
   // A received publication (user-interface thread); throws when the payload
   // is not UTF-8 (it is in the message log all the same).
-  void nelomqtclnt1PublishReceived(uint16_t APacketID, const std::string& ATopic,
-                                   const std::string& APayload);
+  void nelomqtclnt1PublishReceived(uint16_t APacketID, const std::string& ATopic, const std::string& APayload,
+                                   const TLoggedFlags& AFlags = TLoggedFlags());
   // A log line, from any thread; appended on the user-interface thread in order.
   void nelomqtlgr1Log(const std::string& AMessage);
   // Print row

@@ -240,6 +240,7 @@ void TNeloMQTTCore::Open(const TNeloMQTTCoreOptions& AOptions, bool AClean, int6
 
 void TNeloMQTTCore::ResetConnection() {
   FOpen = false;
+  FSessionPresent = false;
   FConnAckSeen = false;
   FAwaitConnAck = false;
   FAwaitPing = false;
@@ -841,6 +842,7 @@ void TNeloMQTTCore::ConnAck(const uint8_t* ABody, int64_t ANow) {
   FConnAckSeen = true;
   FAwaitConnAck = false;
   const bool sessionPresent = (ABody[0] & 0x01) != 0;
+  FSessionPresent = sessionPresent && ABody[1] == 0;
   const uint8_t code = ABody[1];
   const TNeloMQTTConnectionStatus status = StatusOfReturnCode(code);
   if (status != csConnected) {

@@ -205,6 +205,9 @@ class TNeloMQTTCore {
                    int64_t ANow) {
     return Publish(ATopic, APayload.data(), APayload.size(), AQos, ARetain, ANow);
   }
+  // Draws a packet id and leaves it unused (a publish refused by the
+  // driver's checks still takes its id, as the seed client's did).
+  void SkipPacketId() { NextPacketId(); }
   // One SUBSCRIBE for all filters (same length as the levels; filters not
   // validated here); returns its packet id. Granted filters are kept and
   // renewed after a reconnect without session.
@@ -245,6 +248,9 @@ class TNeloMQTTCore {
   // Connect. ReconnectStopped() tells the refusal apart.
   bool ReconnectAllowed() const { return !FStopped && !FReconnectStopped; }
   bool ReconnectStopped() const { return FReconnectStopped; }
+  // Whether the CONNACK of the current connection said the broker kept the
+  // session (false before it came).
+  bool SessionPresent() const { return FSessionPresent; }
   // The earliest moment Tick has something to do; kNoDeadline when none.
   int64_t NextDeadline() const;
   // Exchanges open (counted against the window) and publishes waiting behind it.
@@ -358,4 +364,5 @@ class TNeloMQTTCore {
   bool FStopped = false;
   bool FReconnectStopped = false;
   bool FFlushTracking = false;
+  bool FSessionPresent = false;
 };

@@ -13,7 +13,6 @@
 
 #include "Nelo.MQTT.Client.Session.h"
 #include "Nelo.MQTT.Client.Texts.h"
-#include "Nelo.MQTT.FrameCutter.h"
 #include "Nelo.MQTT.Logging.h"
 #include "Nelo.MQTT.Transport.h"
 #include "Nelo.MQTT.Utils.h"
@@ -138,6 +137,90 @@ void TNeloMQTTReaderThread::Signal() {
   } while (written < 0 && errno == EINTR);
 }
 
+void TNeloMQTTReaderThread::Reset() {
+  FResetRequested.store(true);
+  Wake();
+}
+
+namespace {
+// The frame time-out is the transport's read time-out: real time, whatever
+// clock the engine runs on.
+int64_t RealNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
+int TNeloMQTTReaderThread::PauseAfterPass() {
+  // Inside a frame the wait ends when its rest is overdue.
+  if (InsideFrame() && FLastData != 0)
+    return static_cast<int>(std::clamp<int64_t>(FLastData + kFrameTimeoutMs - RealNowMs(), 1, kWaitMs));
+  return kWaitMs;
+}
+
+bool TNeloMQTTReaderThread::InsideFrame() const { return FScanState != 0 || FPendingPos < FPending.size(); }
+
+void TNeloMQTTReaderThread::ScanFrames() {
+  // Frame boundaries only (first byte, remaining length, body length); what
+  // the frames are is the core's to find.
+  while (FScanPos < FPending.size()) {
+    if (FScanState == 0) {
+      const uint8_t first = FPending[FScanPos++];
+      // A zero byte between frames starts none.
+      if (first == 0) {
+        FCompleteEnd = FScanPos;
+        continue;
+      }
+      FScanState = 1;
+      FScanLength = 0;
+      FScanLengthBytes = 0;
+    } else if (FScanState == 1) {
+      const uint8_t byte = FPending[FScanPos++];
+      FScanLength |= static_cast<std::size_t>(byte & 0x7F) << (7 * FScanLengthBytes);
+      ++FScanLengthBytes;
+      if ((byte & 0x80) != 0) {
+        if (FScanLengthBytes < 4) continue;
+        // Malformed: all of it goes to the core, which ends the connection.
+        FScanPos = FCompleteEnd = FPending.size();
+        FScanState = 0;
+        return;
+      }
+      FScanLeft = FScanLength;
+      FScanState = 2;
+      if (FScanLeft == 0) {
+        FScanState = 0;
+        FCompleteEnd = FScanPos;
+      }
+    } else {
+      const std::size_t take = std::min(FScanLeft, FPending.size() - FScanPos);
+      FScanPos += take;
+      FScanLeft -= take;
+      if (FScanLeft == 0) {
+        FScanState = 0;
+        FCompleteEnd = FScanPos;
+      }
+    }
+  }
+}
+
+std::size_t TNeloMQTTReaderThread::HandOverEnd() const {
+  // Whole frames; a large frame also in pieces as it comes (the core reads
+  // past a message above its cap without keeping it).
+  if (FScanState == 2 && (FScanLength > kChunkBytes || FScanLength > FSession->MaxIncomingPacketSize()))
+    return FPending.size();
+  return FCompleteEnd;
+}
+
+void TNeloMQTTReaderThread::ClearPending() {
+  FPending.clear();
+  FPendingPos = FScanPos = FCompleteEnd = 0;
+  FScanState = 0;
+  FScanLength = FScanLeft = 0;
+  FScanLengthBytes = 0;
+  FLastData = 0;
+}
+
 void TNeloMQTTReaderThread::WaitForWork(int AMs) {
   // Paused, or held back until the writer has sent the answers queued so
   // far: only a Wake (resuming, the backlog drained) or termination ends it.
@@ -154,18 +237,18 @@ void TNeloMQTTReaderThread::WaitForWork(int AMs) {
   TakeWakeRequest();
 }
 
-void TNeloMQTTReaderThread::SetOnPacketReceived(TNeloNotifyEvent AEvent) {
+void TNeloMQTTReaderThread::SetOnBytesReceived(TNeloBytesEvent AEvent) {
   std::lock_guard<std::mutex> lock(FEventLock);
-  FOnPacketReceived = std::move(AEvent);
+  FOnBytesReceived = std::move(AEvent);
 }
 
-void TNeloMQTTReaderThread::NotifyPacketReceived() {
-  TNeloNotifyEvent event;
+std::size_t TNeloMQTTReaderThread::NotifyBytesReceived(const uint8_t* AData, std::size_t ASize) {
+  TNeloBytesEvent event;
   {
     std::lock_guard<std::mutex> lock(FEventLock);
-    event = FOnPacketReceived;
+    event = FOnBytesReceived;
   }
-  if (event) event(this);
+  return event ? event(this, AData, ASize) : ASize;
 }
 
 void TNeloMQTTReaderThread::DoWork() {
@@ -173,60 +256,46 @@ void TNeloMQTTReaderThread::DoWork() {
     TNeloMQTTLogHelper::Warning(Logger(), this, TNeloMQTTEngineTexts::kInDisconnected);
     return;
   }
-  bool inFrame = false;
-  int batched = 0;
+  if (FResetRequested.exchange(false)) ClearPending();
   try {
-    while (!Paused() && !Terminated() && !FSession->AnswersBacklogged() && FConnection->HasData()) {
-      TNeloMQTTLogger* log = Logger();
-      TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInDataDetected);
-      uint8_t first = 0;
-      FConnection->Read(first);
-      TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInFirstByte, first);
-      if (first != 0) {
-        inFrame = true;
-        TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInReadingLength);
-        TNeloMQTTBytes buffer;
-        // The header is cut by the frame cutter: the length is checked
-        // against the cap as soon as it is known, before the body is read.
-        TNeloMQTTFrameCutter cutter(FSession->MaxIncomingPacketSize());
-        cutter.Feed(&first, 1);
-        while (!cutter.LengthKnown()) {
-          const std::size_t before = buffer.size();
-          FConnection->Read(buffer, 1, true);
-          if (buffer.size() == before) throw ENeloMQTTConnectionClosed();
-          TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInLengthByte, buffer.back());
-          cutter.Feed(&buffer.back(), 1);
-        }
-        const uint32_t length = cutter.RemainingLength();
-        TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInGotLength + std::to_string(length));
-        if (length > 0) {
-          TNeloMQTTLogHelper::Debug(log, this,
-                                    TNeloMQTTEngineTexts::kInStartReading + std::to_string(length) +
-                                        TNeloMQTTEngineTexts::kInBytesSuffix);
-          FConnection->Read(buffer, static_cast<std::size_t>(length), false);
-          TNeloMQTTLogHelper::Debug(log, this,
-                                    TNeloMQTTEngineTexts::kInEndReading + std::to_string(buffer.size()));
-        } else {
-          buffer.clear();
-        }
-        FSession->AddIncomingPacket(first, std::move(buffer));
-        TNeloMQTTLogHelper::Debug(log, this, TNeloMQTTEngineTexts::kInQueued);
-        inFrame = false;
+    while (!Paused() && !Terminated()) {
+      const std::size_t end = HandOverEnd();
+      if (FPendingPos >= end) {
+        if (FSession->AnswersBacklogged()) break;
+        if (!FConnection->HasData()) break;
+        FConnection->ReadSome(FPending, kChunkBytes);
+        FLastData = RealNowMs();
+        ScanFrames();
+        continue;
       }
-      // Frames already in the input buffer are cut first and handed over
-      // together (the main thread dispatches them in order, one by one);
-      // otherwise after each frame.
-      if (first != 0 && ++batched < kBatchFrames && FConnection->HasBufferedData()) continue;
-      batched = 0;
-      NeloSynchronize([this] { NotifyPacketReceived(); });
+      if (FSession->AnswersBacklogged()) break;
+      std::size_t taken = 0;
+      const uint8_t* data = FPending.data() + FPendingPos;
+      const std::size_t size = end - FPendingPos;
+      NeloSynchronize([this, data, size, &taken] { taken = NotifyBytesReceived(data, size); });
+      FPendingPos += std::min(taken, size);
+      if (FPendingPos == FPending.size()) {
+        FPending.clear();
+        FPendingPos = FScanPos = FCompleteEnd = 0;
+      } else if (FPendingPos >= 65536) {
+        FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(FPendingPos));
+        FScanPos -= FPendingPos;
+        FCompleteEnd -= std::min(FCompleteEnd, FPendingPos);
+        FPendingPos = 0;
+      }
+      // Held back: the rest waits until the writer has sent the answers.
+      if (taken == 0) break;
     }
-    if (batched > 0) NeloSynchronize([this] { NotifyPacketReceived(); });
+    // A frame whose rest does not come leaves the stream out of step: close
+    // the transport so the loss is reported and a reconnect can start over
+    // on a clean stream.
+    if (!Paused() && InsideFrame() && FLastData != 0 && RealNowMs() - FLastData >= kFrameTimeoutMs &&
+        FConnection->IsReady())
+      throw ENeloMQTTReadTimeout();
   } catch (const std::exception& e) {
     TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kInReadException, &e);
-    // A frame cut short (time-out, malformed length) leaves the stream out of
-    // step: close the transport so the loss is reported and a reconnect can
-    // start over on a clean stream.
-    if (inFrame && FConnection->IsReady()) FConnection->Close();
+    ClearPending();
+    if (FConnection->IsReady()) FConnection->Close();
   }
 }
 
@@ -245,15 +314,6 @@ TNeloMQTTWriterThread::~TNeloMQTTWriterThread() {
   Stop();
 }
 
-int TNeloMQTTWriterThread::PauseAfterPass() {
-  // Queued packets, acknowledgements and resuming wake the writer; what it
-  // waits for by itself is the next resend.
-  if (FConnection == nullptr || !FConnection->IsReady()) return kIdlePauseMs;
-  const int64_t due = FSession->NextResendDue(kRetryIntervalMs);
-  if (due == 0) return kIdlePauseMs;
-  return std::max(PauseUntil(due - NeloNowMs()), 1);
-}
-
 void TNeloMQTTWriterThread::SetOnPacketSent(TNeloNotifyEvent AEvent) {
   std::lock_guard<std::mutex> lock(FLock);
   FOnPacketSent = std::move(AEvent);
@@ -269,12 +329,9 @@ TNeloMQTTPacketInfo TNeloMQTTWriterThread::LastSentPacketInfo() {
   return FLastSentPacketInfo;
 }
 
-void TNeloMQTTWriterThread::SetLastSentPacketInfo(const TQueuedOutPacket& APacket) {
+void TNeloMQTTWriterThread::SetLastSentPacketInfo(const TNeloMQTTPacketInfo& AInfo) {
   std::lock_guard<std::mutex> lock(FLock);
-  FLastSentPacketInfo.PacketId = APacket.PacketId();
-  FLastSentPacketInfo.PacketType = APacket.PacketType();
-  FLastSentPacketInfo.PacketQos = APacket.Qos();
-  FLastSentPacketInfo.IsDuplicate = APacket.Attempt() > 0;
+  FLastSentPacketInfo = AInfo;
   FLastSentPacketInfo.IsRetained = false;
 }
 
@@ -296,20 +353,14 @@ void TNeloMQTTWriterThread::NotifyPacketSent() {
   }
 }
 
-bool TNeloMQTTWriterThread::WritePacket(const TQueuedOutPacket& APacket) {
+bool TNeloMQTTWriterThread::WritePacket(const TNeloMQTTBytes& ABytes) {
   try {
     // The time of a send is taken as it starts.
     const int64_t now = NeloNowMs();
-    // Stamped before the write as well as by the client's handler, so the
-    // keep-alive sees every send, also one whose answer is handled before
-    // this thread returns from the write, and when no one listens for sent
-    // packets.
-    // Not ready: the transport would drop the bytes. Checked before the
-    // write, not after: a peer that closes right after taking the packet
-    // has still received it (its resend must carry the DUP flag).
+    // Not ready: the transport would drop the bytes.
     if (!FConnection->IsReady()) return false;
     FSession->SetLastWriteCommunicationTime(now);
-    FConnection->Write(APacket.Packet());
+    FConnection->Write(ABytes);
     {
       std::lock_guard<std::mutex> lock(FLock);
       FLastSentTime = now;
@@ -321,110 +372,17 @@ bool TNeloMQTTWriterThread::WritePacket(const TQueuedOutPacket& APacket) {
   }
 }
 
-TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoS0Packet(
-    std::unique_ptr<TQueuedOutPacket>& APacket) {
-  TNeloMQTTLogHelper::Debug(Logger(), this, TNeloMQTTEngineTexts::kOutQoS0Sending, APacket->Packet());
-  // The oldest unanswered ping sets the deadline for its PINGRESP (stamped
-  // before the write: the answer may be handled before the write returns).
-  if (APacket->PacketType() == mtPINGREQ && FSession->PingSentTime() == 0)
-    FSession->SetPingSentTime(std::max<int64_t>(NeloNowMs(), 1));
-  if (!WritePacket(*APacket)) return srTransportFailed;
-  FSession->ReleaseOutPacket(std::move(APacket));
-  NotifyPacketSent();
-  return srDone;
-}
-
-TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendQoSnPacket(
-    std::unique_ptr<TQueuedOutPacket>& APacket) {
-  const std::string qosText =
-      APacket->Qos() == qosExactlyOnce ? TNeloMQTTEngineTexts::kOutQoS2 : TNeloMQTTEngineTexts::kOutQoS1;
-  const std::string idText = std::to_string(APacket->PacketId());
-  if (FSession->IsAcknowlegded(APacket->PacketId(), APacket->PacketType(), true)) {
-    TNeloMQTTLogHelper::Debug(
-        Logger(), this,
-        TNeloMQTTEngineTexts::kOutPacket + idText + qosText + TNeloMQTTEngineTexts::kOutAcknowledged);
-    FSession->ReleaseOutPacket(std::move(APacket));
-    return srDone;
-  }
-  if (APacket->Attempt() > 0 && NeloNowMs() - APacket->LastAttempt() < kRetryIntervalMs) {
-    FSession->WaitForAcknowledge(std::move(APacket));
-    return srDone;
-  }
-  if (APacket->Attempt() >= kMaxAttempts) {
-    if (APacket->Qos() == qosExactlyOnce)
-      TNeloMQTTLogHelper::Error(
-          Logger(), this, TNeloMQTTEngineTexts::kOutPacket + idText + TNeloMQTTEngineTexts::kOutQoS2Failed);
-    else
-      TNeloMQTTLogHelper::Error(
-          Logger(), this, TNeloMQTTEngineTexts::kOutPacket + idText + TNeloMQTTEngineTexts::kOutQoS1Failed);
-    FSession->ReleaseOutPacket(std::move(APacket));
-    return srDone;
-  }
-  TNeloMQTTLogHelper::Debug(Logger(), this,
-                            TNeloMQTTEngineTexts::kOutPacket + idText + qosText +
-                                TNeloMQTTEngineTexts::kOutSendingAttempt + std::to_string(APacket->Attempt()),
-                            APacket->Packet());
-  if (!WritePacket(*APacket)) return srTransportFailed;
-  APacket->RegisterAttempt(LastSentTime());
-  NotifyPacketSent();
-  FSession->WaitForAcknowledge(std::move(APacket));
-  return srDone;
-}
-
-TNeloMQTTWriterThread::TSendResult TNeloMQTTWriterThread::SendPacket(
-    std::unique_ptr<TQueuedOutPacket>& APacket) {
-  SetLastSentPacketInfo(*APacket);
-  switch (APacket->Qos()) {
-    case qosAtMostOnce:
-      return SendQoS0Packet(APacket);
-    case qosAtLeastOnce:
-    case qosExactlyOnce:
-      return SendQoSnPacket(APacket);
-    default: {
-      // The packet itself is at fault: refuse it and go on with the others.
-      ENeloMQTTError error("Invalid Qos Level");
-      TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kOutRefused, &error);
-      FSession->ReleaseOutPacket(std::move(APacket));
-      return srDone;
-    }
-  }
-}
-
 void TNeloMQTTWriterThread::DoWork() {
   if (FConnection == nullptr || !FConnection->IsReady()) return;
-  // A new connection starts with its CONNECT: nothing else is written on it
-  // before that, neither queued packets nor resends that have fallen due.
-  if (FSession->ConnectPending()) {
-    std::unique_ptr<TQueuedOutPacket> connect = FSession->TakeConnectPacket();
-    if (!connect) return;
-    SetLastSentPacketInfo(*connect);
-    TNeloMQTTLogHelper::Debug(Logger(), this, TNeloMQTTEngineTexts::kOutQoS0Sending, connect->Packet());
-    // Stamped before the write: the CONNACK may be handled before the write returns.
-    FSession->SetConnectSentTime(std::max<int64_t>(NeloNowMs(), 1));
-    if (!WritePacket(*connect)) {
-      FSession->ReturnConnectPacket(std::move(connect));
-      return;
-    }
-    FSession->ConnectPacketWritten();
-    connect.reset();
-    NotifyPacketSent();
-    // A new attempt queued its own CONNECT meanwhile: that one goes first.
-    if (FSession->ConnectPending()) return;
-  }
-  FSession->StartOutgoingPacketsCycle();
-  while (!Terminated() && !Paused()) {
-    std::unique_ptr<TQueuedOutPacket> packet = FSession->GetNextInFlightPacket();
-    if (!packet) break;
-    if (SendPacket(packet) == srTransportFailed) {
-      // Keep the packet for the next pass; the transport reports the loss.
-      if (packet) {
-        if (packet->Qos() == qosAtMostOnce)
-          FSession->RequeueOutgoingPacket(std::move(packet));
-        else
-          FSession->WaitForAcknowledge(std::move(packet));
-      }
-      break;
-    }
+  TQueuedWrite write;
+  // In the order the core wrote them, each packet in one write.
+  while (!Terminated() && !Paused() && FSession->TakeWrite(write)) {
+    if (write.HasInfo) SetLastSentPacketInfo(write.Info);
+    const bool sent = WritePacket(write.Bytes);
+    FSession->WriteDone(std::move(write), sent);
+    // The transport reports the loss; what is queued belonged to it.
+    if (!sent) break;
+    if (write.HasInfo) NotifyPacketSent();
   }
 }
 
@@ -440,9 +398,9 @@ TNeloMQTTKeepAliveThread::TNeloMQTTKeepAliveThread(TNeloMQTTTransport* AConnecti
 
 TNeloMQTTKeepAliveThread::~TNeloMQTTKeepAliveThread() { Stop(); }
 
-void TNeloMQTTKeepAliveThread::SetOnRequestPing(TNeloNotifyEvent AEvent) {
+void TNeloMQTTKeepAliveThread::SetOnRequestTick(TNeloNotifyEvent AEvent) {
   std::lock_guard<std::mutex> lock(FEventLock);
-  FOnPingRequest = std::move(AEvent);
+  FOnRequestTick = std::move(AEvent);
 }
 
 void TNeloMQTTKeepAliveThread::SetOnRequestReconnect(TNeloNotifyEvent AEvent) {
@@ -450,16 +408,11 @@ void TNeloMQTTKeepAliveThread::SetOnRequestReconnect(TNeloNotifyEvent AEvent) {
   FOnRequestReconnect = std::move(AEvent);
 }
 
-void TNeloMQTTKeepAliveThread::SetOnRequestClose(TNeloNotifyEvent AEvent) {
-  std::lock_guard<std::mutex> lock(FEventLock);
-  FOnRequestClose = std::move(AEvent);
-}
-
-void TNeloMQTTKeepAliveThread::RequestClose() {
+void TNeloMQTTKeepAliveThread::Raise(TNeloNotifyEvent& AEvent) {
   TNeloNotifyEvent event;
   {
     std::lock_guard<std::mutex> lock(FEventLock);
-    event = FOnRequestClose;
+    event = AEvent;
   }
   if (event) event(this);
 }
@@ -467,35 +420,15 @@ void TNeloMQTTKeepAliveThread::RequestClose() {
 int TNeloMQTTKeepAliveThread::PauseAfterPass() {
   const int64_t now = NeloNowMs();
   int64_t next = now + kPassPauseMs;
-  auto consider = [&](int64_t ADeadline) { next = std::min(next, ADeadline); };
-  const int64_t lastWrite = FSession->LastWriteCommunicationTime();
   if (FSession->HasActiveNetworkConnection()) {
-    if (ShouldKeepConnectionAlive())
-      consider(lastWrite + (static_cast<int64_t>(KeepAliveInterval()) + 1) * 1000);
-    if (FSession->ConnectSentTime() != 0) consider(FSession->ConnectSentTime() + kConnAckTimeoutMs);
-    if (FSession->PingSentTime() != 0) consider(FSession->PingSentTime() + PingAnswerMs());
+    const int64_t deadline = FSession->CoreDeadline();
+    // A deadline handed over and not moved is looked at again after a pause.
+    next = std::min(next, deadline == FLastTickDeadline ? now + RunInterval() : deadline);
   } else if (ShouldTryReconnect()) {
-    consider(lastWrite + static_cast<int64_t>(ReconnectInterval()) * 1000);
+    next = std::min(
+        next, FSession->LastWriteCommunicationTime() + static_cast<int64_t>(ReconnectInterval()) * 1000);
   }
   return std::max(PauseUntil(next - now), 1);
-}
-
-void TNeloMQTTKeepAliveThread::RequestPing() {
-  TNeloNotifyEvent event;
-  {
-    std::lock_guard<std::mutex> lock(FEventLock);
-    event = FOnPingRequest;
-  }
-  if (event) event(this);
-}
-
-void TNeloMQTTKeepAliveThread::RequestReconnect() {
-  TNeloNotifyEvent event;
-  {
-    std::lock_guard<std::mutex> lock(FEventLock);
-    event = FOnRequestReconnect;
-  }
-  if (event) event(this);
 }
 
 void TNeloMQTTKeepAliveThread::DoWork() {
@@ -504,36 +437,20 @@ void TNeloMQTTKeepAliveThread::DoWork() {
       FSession->LastWriteCommunicationTime() + static_cast<int64_t>(ReconnectInterval()) * 1000 <= now) {
     TNeloMQTTLogHelper::Info(Logger(), this, TNeloMQTTEngineTexts::kKeepAliveReconnect);
     try {
-      NeloSynchronize([this] { RequestReconnect(); });
+      NeloSynchronize([this] { Raise(FOnRequestReconnect); });
     } catch (const std::exception& e) {
       TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kKeepAliveReconnectFailed, &e);
     }
     FSession->SetLastWriteCommunicationTime(now);
   }
-  if (FSession->HasActiveNetworkConnection() && ShouldKeepConnectionAlive() &&
-      FSession->LastWriteCommunicationTime() + (static_cast<int64_t>(KeepAliveInterval()) + 1) * 1000 <=
-          now) {
-    TNeloMQTTLogHelper::Debug(Logger(), this, TNeloMQTTEngineTexts::kKeepAlivePing);
-    try {
-      NeloSynchronize([this] { RequestPing(); });
-    } catch (const std::exception& e) {
-      TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kKeepAlivePingFailed, &e);
-    }
-    FSession->SetLastWriteCommunicationTime(now);
-  }
-  // A peer that answers neither the CONNECT nor a ping within its time is
-  // gone: the connection is closed (and auto-reconnect applies).
   if (FSession->HasActiveNetworkConnection()) {
-    const int64_t connectSent = FSession->ConnectSentTime();
-    const int64_t pingSent = FSession->PingSentTime();
-    if ((connectSent != 0 && connectSent + kConnAckTimeoutMs <= now) ||
-        (pingSent != 0 && pingSent + PingAnswerMs() <= now)) {
-      FSession->SetConnectSentTime(0);
-      FSession->SetPingSentTime(0);
+    const int64_t deadline = FSession->CoreDeadline();
+    if (deadline <= now) {
+      FLastTickDeadline = deadline;
       try {
-        NeloSynchronize([this] { RequestClose(); });
+        NeloSynchronize([this] { Raise(FOnRequestTick); });
       } catch (const std::exception& e) {
-        TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kKeepAliveCloseFailed, &e);
+        TNeloMQTTLogHelper::Error(Logger(), this, TNeloMQTTEngineTexts::kKeepAlivePingFailed, &e);
       }
     }
   }

@@ -18,7 +18,6 @@
 class TNeloMQTTTransport;
 class TNeloMQTTLogger;
 class TNeloMQTTNeloMQTTClientSession;
-class TQueuedOutPacket;
 
 // ---------------------------------------------------------------------------
 // Workers
@@ -90,38 +89,68 @@ class TNeloMQTTWorkerThread : public TNeloObject {
 };
 
 using TNeloNotifyEvent = std::function<void(TNeloObject* ASender)>;
+// Received bytes handed to the main thread; returns how many were taken
+// (fewer while the answers written so far wait for the writer).
+using TNeloBytesEvent =
+    std::function<std::size_t(TNeloObject* ASender, const uint8_t* AData, std::size_t ASize)>;
 
-// Cuts the received byte stream into frames and queues them in the session;
-// hands OnPacketReceived to the main thread after each frame.
+// Takes what the broker sends and hands it to the main thread, where the
+// protocol core cuts it into frames and acts on them.
 class TNeloMQTTReaderThread final : public TNeloMQTTWorkerThread {
  public:
   // Longest wait on the socket; Wake and Terminate cut it short.
   static constexpr int kWaitMs = 1000;
-  // Most frames cut from already received bytes before they are handed over.
+  // Most frames of answers taken in beyond the backlog before the reader
+  // holds back (bounds the answers queued, with kAnswerBacklog).
   static constexpr int kBatchFrames = 64;
+  // Most bytes handed over at once.
+  static constexpr std::size_t kChunkBytes = 16384;
+  // A frame whose rest does not come within this long ends the connection
+  // (the stream is out of step otherwise).
+  static constexpr int64_t kFrameTimeoutMs = 5000;
   TNeloMQTTReaderThread(TNeloMQTTTransport* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
                         TNeloMQTTLogger* ALog);
   ~TNeloMQTTReaderThread() override;
   std::string ClassName() const override { return "TNeloMQTTReaderThread"; }
 
   // Set before the thread does work (the client binds it right after creation).
-  void SetOnPacketReceived(TNeloNotifyEvent AEvent);
+  void SetOnBytesReceived(TNeloBytesEvent AEvent);
+  // A new connection: what was kept of the last one's bytes goes.
+  void Reset();
 
  protected:
   void DoWork() override;
-  int PauseAfterPass() override { return kWaitMs; }
+  int PauseAfterPass() override;
   void WaitForWork(int AMs) override;
   void Signal() override;
 
  private:
-  void NotifyPacketReceived();
+  std::size_t NotifyBytesReceived(const uint8_t* AData, std::size_t ASize);
+  // Follows the frame boundaries of what was read (FScanPos on); bytes up to
+  // FCompleteEnd make whole frames.
+  void ScanFrames();
+  std::size_t HandOverEnd() const;
+  bool InsideFrame() const;
+  void ClearPending();
   int FWakeFd = -1;
   std::mutex FEventLock;
-  TNeloNotifyEvent FOnPacketReceived;
+  TNeloBytesEvent FOnBytesReceived;
+  // Bytes read and not yet taken by the core (held back by the backlog).
+  TNeloMQTTBytes FPending;
+  std::size_t FPendingPos = 0;
+  std::atomic<bool> FResetRequested{false};
+  std::size_t FScanPos = 0;
+  std::size_t FCompleteEnd = 0;
+  int FScanState = 0;  // 0: first byte, 1: remaining length, 2: body
+  std::size_t FScanLength = 0;
+  std::size_t FScanLeft = 0;
+  int FScanLengthBytes = 0;
+  // Real time of the last bytes read (the frame time-out), 0: none.
+  int64_t FLastData = 0;
 };
 
-// Sends queued packets and carries out the sender's side of QoS 1 and 2:
-// wait for the acknowledgement, resend every 10 s, give up after 10 sends.
+// Sends what the core wrote, in order, one packet per write, and hands the
+// sent-packet notices to the main thread.
 class TNeloMQTTWriterThread final : public TNeloMQTTWorkerThread {
  public:
   static constexpr int kMaxAttempts = 10;
@@ -132,8 +161,8 @@ class TNeloMQTTWriterThread final : public TNeloMQTTWorkerThread {
   ~TNeloMQTTWriterThread() override;
   std::string ClassName() const override { return "TNeloMQTTWriterThread"; }
 
-  // With nothing to resend the writer waits this long at most; queueing a
-  // packet, an acknowledgement or resuming wakes it at once.
+  // With nothing queued the writer waits this long at most; queueing a
+  // packet or resuming wakes it at once.
   static constexpr int kIdlePauseMs = 1000;
 
   void SetOnPacketSent(TNeloNotifyEvent AEvent);
@@ -144,16 +173,11 @@ class TNeloMQTTWriterThread final : public TNeloMQTTWorkerThread {
 
  protected:
   void DoWork() override;
-  int PauseAfterPass() override;
+  int PauseAfterPass() override { return kIdlePauseMs; }
 
  private:
-  // What became of a packet taken up in a pass.
-  enum TSendResult { srDone, srTransportFailed };
-  TSendResult SendPacket(std::unique_ptr<TQueuedOutPacket>& APacket);
-  TSendResult SendQoS0Packet(std::unique_ptr<TQueuedOutPacket>& APacket);
-  TSendResult SendQoSnPacket(std::unique_ptr<TQueuedOutPacket>& APacket);
-  bool WritePacket(const TQueuedOutPacket& APacket);
-  void SetLastSentPacketInfo(const TQueuedOutPacket& APacket);
+  bool WritePacket(const TNeloMQTTBytes& ABytes);
+  void SetLastSentPacketInfo(const TNeloMQTTPacketInfo& AInfo);
   void NotifyPacketSent();
 
   std::mutex FLock;
@@ -162,8 +186,9 @@ class TNeloMQTTWriterThread final : public TNeloMQTTWorkerThread {
   TNeloNotifyEvent FOnPacketSent;
 };
 
-// Requests a ping after KeepAliveInterval + 1 s without a write, and a
-// reconnect every ReconnectInterval s while the transport is down.
+// Asks the main thread to act when the core's next deadline has come (ping,
+// resends, CONNACK and PINGRESP time-outs), and to reconnect every
+// ReconnectInterval s while the transport is down.
 class TNeloMQTTKeepAliveThread final : public TNeloMQTTWorkerThread {
  public:
   TNeloMQTTKeepAliveThread(TNeloMQTTTransport* AConnection, TNeloMQTTNeloMQTTClientSession* ASession,
@@ -181,6 +206,8 @@ class TNeloMQTTKeepAliveThread final : public TNeloMQTTWorkerThread {
     FReconnectInterval.store(AValue);
     Wake();
   }
+  // The keep-alive itself is the core's (its settings come with the
+  // CONNECT); these are kept for the application that reads them.
   bool ShouldKeepConnectionAlive() const { return FShouldKeepConnectionAlive.load(); }
   void SetShouldKeepConnectionAlive(bool AValue) {
     FShouldKeepConnectionAlive.store(AValue);
@@ -192,14 +219,10 @@ class TNeloMQTTKeepAliveThread final : public TNeloMQTTWorkerThread {
     Wake();
   }
 
-  void SetOnRequestPing(TNeloNotifyEvent AEvent);
+  // Raised (on the main thread) when the core's deadline has come.
+  void SetOnRequestTick(TNeloNotifyEvent AEvent);
   void SetOnRequestReconnect(TNeloNotifyEvent AEvent);
-  // Raised (on the main thread) when the CONNACK or a PINGRESP is overdue:
-  // the connection is to be closed.
-  void SetOnRequestClose(TNeloNotifyEvent AEvent);
 
-  // The CONNACK must come this long after the CONNECT was written.
-  static constexpr int64_t kConnAckTimeoutMs = 5000;
   // Longest sleep between passes; the next deadline usually comes first.
   static constexpr int kPassPauseMs = 1000;
 
@@ -208,18 +231,16 @@ class TNeloMQTTKeepAliveThread final : public TNeloMQTTWorkerThread {
   int PauseAfterPass() override;
 
  private:
-  void RequestPing();
-  void RequestReconnect();
-  void RequestClose();
-  // A PINGRESP is due within the keep-alive interval (1 s at least).
-  int64_t PingAnswerMs() const { return std::max<int64_t>(KeepAliveInterval(), 1) * 1000; }
-  TNeloNotifyEvent FOnRequestClose;
+  void Raise(TNeloNotifyEvent& AEvent);
 
   std::atomic<bool> FShouldTryReconnect{false};
   std::atomic<int> FReconnectInterval{30};
   std::atomic<bool> FShouldKeepConnectionAlive{false};
   std::atomic<int> FKeepAliveInterval{120};
   std::mutex FEventLock;
-  TNeloNotifyEvent FOnPingRequest;
+  TNeloNotifyEvent FOnRequestTick;
   TNeloNotifyEvent FOnRequestReconnect;
+  // The deadline last handed over; a deadline the main thread did not move
+  // is handed over again only after a pause.
+  int64_t FLastTickDeadline = 0;
 };

@@ -1,18 +1,6 @@
 #include "Nelo.MQTT.Client.h"
 
-#include "Nelo.MQTT.PacketFactory.h"
-#include "Nelo.MQTT.Packets.CONNACK.h"
-#include "Nelo.MQTT.Packets.CONNECT.h"
-#include "Nelo.MQTT.Packets.DISCONNECT.h"
-#include "Nelo.MQTT.Packets.PINGREQ.h"
-#include "Nelo.MQTT.Packets.PUBACK.h"
-#include "Nelo.MQTT.Packets.PUBCOMP.h"
-#include "Nelo.MQTT.Packets.PUBLISH.h"
-#include "Nelo.MQTT.Packets.PUBREC.h"
-#include "Nelo.MQTT.Packets.PUBREL.h"
-#include "Nelo.MQTT.Packets.SUBACK.h"
-#include "Nelo.MQTT.Packets.SUBSCRIBE.h"
-#include "Nelo.MQTT.Packets.UNSUBSCRIBE.h"
+#include "Nelo.MQTT.Texts.h"
 #include "Nelo.MQTT.Topics.h"
 #include "Nelo.MQTT.Utils.h"
 
@@ -53,7 +41,11 @@ TNeloMQTTClient::TNeloMQTTClient(TNeloObject* AOwner, std::unique_ptr<TNeloMQTTT
       FKeepAliveSettings(std::make_unique<TNeloMQTTKeepAliveSettings>()),
       FCredentials(std::make_unique<TNeloMQTTCredentials>()),
       FSession(std::make_unique<TNeloMQTTNeloMQTTClientSession>()),
-      FTransport(ATransport ? std::move(ATransport) : std::make_unique<TNeloMQTTNetworkConnection>(nullptr)) {
+      FTransport(ATransport ? std::move(ATransport) : std::make_unique<TNeloMQTTNetworkConnection>(nullptr)),
+      FCore(std::make_unique<TNeloMQTTCore>(static_cast<TNeloMQTTCoreSink&>(*this))) {
+  // The writer sends at its own pace: the reader takes in no more frames
+  // while kAnswerBacklog answers wait for it.
+  FCore->SetFlushTracking(true);
   FTransport->OnDisconnected = [this](TNeloObject*) { HandleNetworkDisconnected(); };
   FTransport->OnConnected = [this](TNeloObject*) { HandleNetworkConnected(); };
 }
@@ -84,6 +76,7 @@ TNeloMQTTClient::~TNeloMQTTClient() {
   NeloCancelQueued(this);
   if (FLogger) FLogger->RemoveFreeNotification(this);
   FTransport.reset();
+  FCore.reset();
   FSession.reset();
   FKeepAliveSettings.reset();
   FLastWillSettings.reset();
@@ -169,6 +162,11 @@ void TNeloMQTTClient::DoPublishReceived(uint16_t APacketID, const std::string& A
   if (OnPublishReceivedEx) OnPublishReceivedEx(this, APacketID, ATopic, APayload);
 }
 
+void TNeloMQTTClient::DoMessageReceived(const TNeloMQTTMessage& AMessage) {
+  if (OnMessageReceived) OnMessageReceived(this, AMessage);
+  DoPublishReceived(AMessage.PacketId, AMessage.Topic, AMessage.Payload);
+}
+
 void TNeloMQTTClient::DoConnectedStatusChanged(bool AConnected, TNeloMQTTConnectionStatus AStatus) {
   if (OnConnectedStatusChanged) OnConnectedStatusChanged(this, AConnected, AStatus);
 }
@@ -179,6 +177,182 @@ void TNeloMQTTClient::DoSubscriptionAcknowledged(uint16_t APacketID,
     const TNeloMQTTSubscriptions copy = ASubscriptions;
     OnSubscriptionAcknowledged(this, APacketID, copy);
   }
+}
+
+// ---------------------------------------------------------------------------
+// Driving the core
+
+template <class F>
+auto TNeloMQTTClient::Drive(F ACall) -> decltype(ACall()) {
+  // The logger's filter may change at any time; the core builds only the
+  // lines that pass it.
+  FCore->SetLogVerbosity(FLogger ? FLogger->Verbosity() : vNONE);
+  const std::size_t flushed = FSession->TakeFlushed();
+  if (flushed > 0) FCore->Flushed(flushed);
+  struct TAfter {
+    TNeloMQTTClient* Client;
+    ~TAfter() {
+      if (--Client->FInCore == 0) Client->AfterCore();
+    }
+  };
+  ++FInCore;
+  TAfter after{this};
+  return ACall();
+}
+
+void TNeloMQTTClient::AfterCore() {
+  QueueHeldWrite();
+  FSession->SetCoreOutstanding(FCore->InFlightCount() + FCore->QueuedCount());
+  FSession->SetCoreDeadline(FCore->NextDeadline());
+  if (FCloseRequested) {
+    FCloseRequested = false;
+    // The connection ends here; its loss is reported as any other.
+    if (FTransport->IsReady()) FTransport->Close();
+  }
+  // The keep-alive thread sleeps until the core's next deadline.
+  if (FKeepAliveThread) FKeepAliveThread->Wake();
+}
+
+TNeloMQTTCoreOptions TNeloMQTTClient::CoreOptions() const {
+  TNeloMQTTCoreOptions options;
+  options.ClientId = FClientID;
+  options.KeepAliveInterval = FKeepAliveSettings->KeepAliveInterval();
+  options.KeepConnectionAlive = FKeepAliveSettings->KeepConnectionAlive();
+  options.Username = FCredentials->Username();
+  options.Password = FCredentials->Password();
+  options.WillTopic = FLastWillSettings->Topic();
+  options.WillMessage = FLastWillSettings->WillMessage();
+  options.WillRetain = FLastWillSettings->Retain();
+  options.WillQoS = FLastWillSettings->QoS();
+  return options;
+}
+
+void TNeloMQTTClient::CoreWrite(const uint8_t* AData, std::size_t ASize) {
+  TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kHandlingOutgoing);
+  if (FDirectWrite) {
+    TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kSendingDirectly);
+    // Best effort within a short bound: never behind a write in progress
+    // (the socket is shut down next, which ends that write).
+    FDirectWritten = FTransport->WriteWithin(TNeloMQTTBytes(AData, AData + ASize), kDirectWriteTimeoutMs);
+    if (!FDirectWritten) TNeloMQTTLogHelper::Warning(FLogger, this, TNeloMQTTEngineTexts::kDirectSendSkipped);
+    return;
+  }
+  TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kSendingToWriter);
+  TQueuedWrite write;
+  write.Bytes.assign(AData, AData + ASize);
+  const uint8_t type = ASize > 0 ? static_cast<uint8_t>(AData[0] >> 4) : 0;
+  write.Answer = type == mtPUBACK || type == mtPUBREC || type == mtPUBREL || type == mtPUBCOMP;
+  write.Publish0 = type == mtPUBLISH && ((AData[0] >> 1) & 0x03) == 0;
+  // Queued once the core has said what the packet is (CorePacketSent comes
+  // right after), so the writer never takes it without its info.
+  QueueHeldWrite();
+  FHeldWrite = std::move(write);
+  FHoldingWrite = true;
+  TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kPacketAdded);
+}
+
+void TNeloMQTTClient::QueueHeldWrite() {
+  if (!FHoldingWrite) return;
+  FHoldingWrite = false;
+  FSession->QueueWrite(std::move(FHeldWrite));
+  FHeldWrite = TQueuedWrite();
+}
+
+void TNeloMQTTClient::CorePacketSent(const TNeloMQTTPacketInfo& AInfo) {
+  if (FDirectWrite) {
+    if (FDirectWritten) DoPacketSent(AInfo);
+    return;
+  }
+  if (FHoldingWrite) {
+    FHeldWrite.Info = AInfo;
+    FHeldWrite.HasInfo = true;
+  }
+  QueueHeldWrite();
+}
+
+void TNeloMQTTClient::CoreClose(TNeloMQTTCoreCloseReason) { FCloseRequested = true; }
+
+void TNeloMQTTClient::CoreStatus(TNeloMQTTConnectionStatus AStatus) { SetConnectionStatus(AStatus); }
+
+void TNeloMQTTClient::CoreDeliver(TNeloMQTTMessage& AMessage) {
+  // The acknowledgement is out already; an error of the application's
+  // handlers goes no further than this line.
+  try {
+    DoMessageReceived(AMessage);
+  } catch (const std::exception& e) {
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedIncomingPublish, &e);
+  } catch (...) {
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedIncomingPublish);
+  }
+}
+
+void TNeloMQTTClient::CoreAcknowledged(const TNeloMQTTCoreAck& AAck) {
+  switch (AAck.Kind) {
+    case akSubscribed:
+      FSession->GetSubscriptionRequest(AAck.PacketId);
+      if (AAck.Subscriptions != nullptr) DoSubscriptionAcknowledged(AAck.PacketId, *AAck.Subscriptions);
+      break;
+    case akPingResponse:
+      DoPingResponse();
+      break;
+    case akGivenUp:
+      if (AAck.PacketType == mtSUBSCRIBE) FSession->GetSubscriptionRequest(AAck.PacketId);
+      break;
+    default:
+      break;
+  }
+}
+
+void TNeloMQTTClient::CorePacketReceived(const TNeloMQTTPacketInfo& AInfo) {
+  if (AInfo.PacketType == mtPINGREQ) DoPingRequest();
+  DoPacketReceived(AInfo);
+}
+
+void TNeloMQTTClient::CoreLog(TNeloMQTTLogLevel ALevel, const std::string& AText, const char* AError) {
+  if (AError != nullptr) {
+    const ENeloMQTTError error(AError);
+    switch (ALevel) {
+      case vFATAL:
+        TNeloMQTTLogHelper::Fatal(FLogger, this, AText, &error);
+        return;
+      case vWARNING:
+        TNeloMQTTLogHelper::Warning(FLogger, this, AText, &error);
+        return;
+      default:
+        TNeloMQTTLogHelper::Error(FLogger, this, AText, &error);
+        return;
+    }
+  }
+  switch (ALevel) {
+    case vFATAL:
+      TNeloMQTTLogHelper::Fatal(FLogger, this, AText, nullptr);
+      break;
+    case vERROR:
+      TNeloMQTTLogHelper::Error(FLogger, this, AText, nullptr);
+      break;
+    case vWARNING:
+      TNeloMQTTLogHelper::Warning(FLogger, this, AText, nullptr);
+      break;
+    case vINFO:
+      TNeloMQTTLogHelper::Info(FLogger, this, AText);
+      break;
+    case vDEBUG:
+      TNeloMQTTLogHelper::Debug(FLogger, this, AText);
+      break;
+    default:
+      break;
+  }
+}
+
+std::size_t TNeloMQTTClient::HandleBytesReceived(const uint8_t* AData, std::size_t ASize) {
+  FSession->SetLastReadCommunicationTime(NeloNowMs());
+  if (FDestroying.load()) return ASize;
+  return Drive([&] { return FCore->Received(AData, ASize, NeloNowMs()); });
+}
+
+void TNeloMQTTClient::HandleTick() {
+  if (FDestroying.load()) return;
+  Drive([&] { FCore->Tick(NeloNowMs()); });
 }
 
 // ---------------------------------------------------------------------------
@@ -194,6 +368,8 @@ void TNeloMQTTClient::SetConnectionStatus(TNeloMQTTConnectionStatus AStatus) {
   if (AStatus == FConnectionStatus.load()) return;
   FConnectionStatus.store(AStatus);
   FSession->SetHasActiveMqttConnection(AStatus == csConnected);
+  // QoS 0 messages the last connection could not send go first on this one.
+  if (AStatus == csConnected) FSession->RequeueKeptPublishes();
   DoConnectedStatusChanged(AStatus == csConnected, AStatus);
   if (AStatus == csConnected && FKeepAliveThread) {
     FKeepAliveThread->SetShouldKeepConnectionAlive(FKeepAliveSettings->KeepConnectionAlive());
@@ -205,40 +381,30 @@ void TNeloMQTTClient::Connect(bool ACleanSession) {
   NELO_ASSERT(!FBrokerHostName.empty(), "Please provide the hostname of the broker");
   if (!FKeepAliveThread) {
     FKeepAliveThread = std::make_unique<TNeloMQTTKeepAliveThread>(FTransport.get(), FSession.get(), FLogger);
-    FKeepAliveThread->SetOnRequestPing([this](TNeloObject*) { HandlePingRequest(); });
+    FKeepAliveThread->SetOnRequestTick([this](TNeloObject*) { HandleTick(); });
     FKeepAliveThread->SetOnRequestReconnect([this](TNeloObject*) { HandleReconnectRequest(); });
-    FKeepAliveThread->SetOnRequestClose([this](TNeloObject*) { HandleConnectionTimeout(); });
   } else {
     FKeepAliveThread->SetPaused(false);
   }
   if (IsConnected()) return;
   FOperatorDisconnected = false;
-  // A new connection of the operator's: the subscriptions to restore after
-  // a reconnect are the ones granted from now on.
-  FGrantedSubscriptions.clear();
-  FPendingSubscriptionQos.clear();
   if (FClientID.empty()) FClientID = RandomClientIdentifier();
-  SetConnectionStatus(csConnecting);
+  Drive([&] { FCore->SetStatus(csConnecting); });
   try {
-    InternalConnect(ACleanSession);
+    InternalConnect(ACleanSession, true);
   } catch (...) {
-    SetConnectionStatus(csConnectionRejected_ServerUnavailable);
+    Drive([&] { FCore->SetStatus(csConnectionRejected_ServerUnavailable); });
   }
 }
 
-void TNeloMQTTClient::InternalConnect(bool AClean) {
-  if (AClean) FSession->Clear();
+void TNeloMQTTClient::InternalConnect(bool AClean, bool AOperator) {
   try {
     TNeloMQTTLogHelper::Info(FLogger, this, TNeloMQTTEngineTexts::kConnecting);
-    // The CONNECT queued below must be the first packet on the new
-    // connection: the writer holds everything else back until it is out.
-    FSession->HoldUntilConnect();
-    FSession->SetConnectSentTime(0);
-    FSession->SetPingSentTime(0);
-    FConnAckReceived = false;
     if (FTransport->IsReady()) {
       TNeloMQTTLogHelper::Info(FLogger, this, TNeloMQTTEngineTexts::kClosingPrevious);
+      FConnecting = true;
       FTransport->Close();
+      FConnecting = false;
     }
     FTransport->SetHostName(FBrokerHostName);
     FTransport->SetIPVersion(FIPVersion);
@@ -249,32 +415,31 @@ void TNeloMQTTClient::InternalConnect(bool AClean) {
     if (!FWriterThread) {
       FWriterThread = std::make_unique<TNeloMQTTWriterThread>(FTransport.get(), FSession.get(), FLogger);
       BindWriterEvents();
-    } else {
-      FWriterThread->SetPaused(false);
     }
     if (!FReaderThread) {
       FReaderThread = std::make_unique<TNeloMQTTReaderThread>(FTransport.get(), FSession.get(), FLogger);
-      FReaderThread->SetOnPacketReceived([this](TNeloObject*) { HandlePacketsReceived(); });
+      FReaderThread->SetOnBytesReceived([this](TNeloObject*, const uint8_t* AData, std::size_t ASize) {
+        return HandleBytesReceived(AData, ASize);
+      });
     } else {
-      FReaderThread->SetPaused(false);
+      FReaderThread->Reset();
     }
-
-    auto connect = std::make_unique<TNeloMQTTConnectPacket>(FClientID);
-    connect->SetCleanSession(AClean);
-    connect->SetUserName(FCredentials->Username());
-    // MQTT 3.1.1 allows a password only together with a user name, and will
-    // QoS and will retain only together with a will: brokers close the
-    // connection on a CONNECT that breaks either rule, so a password without
-    // user name, or a will QoS or retain without will topic, is left out.
-    if (!connect->UserName().empty()) connect->SetPassword(FCredentials->Password());
-    connect->SetWillTopic(FLastWillSettings->Topic());
-    connect->SetWillMessage(FLastWillSettings->WillMessage());
-    if (!connect->WillTopic().empty()) {
-      connect->SetWillRetain(FLastWillSettings->Retain());
-      connect->SetWillQoS(FLastWillSettings->QoS());
-    }
-    connect->SetKeepAlive(FKeepAliveSettings->KeepAliveInterval());
-    HandleOutgoingPacket(std::move(connect), false);
+    // The CONNECT is the first packet on the new connection: nothing of the
+    // last one is left to go before it.
+    FSession->ClearWrites();
+    const TNeloMQTTCoreOptions options = [&] {
+      TNeloMQTTCoreOptions o = CoreOptions();
+      o.CleanSession = AClean;
+      return o;
+    }();
+    Drive([&] {
+      if (AOperator)
+        FCore->Connect(options, NeloNowMs());
+      else
+        FCore->Reconnect(options, NeloNowMs());
+    });
+    FWriterThread->SetPaused(false);
+    FReaderThread->SetPaused(false);
   } catch (const std::exception& e) {
     TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedToConnect, &e);
     throw;
@@ -296,10 +461,9 @@ void TNeloMQTTClient::HandleNetworkDisconnected() {
     return;
   }
   // Found by a worker (normally the reader, inside the transport's poll):
-  // the main thread changes the status, raises the event and pauses the
-  // workers, like for every other status change (meanwhile the workers find
-  // the transport not ready and do nothing). The step is queued without
-  // waiting, as the worker may hold a transport lock here.
+  // the main thread tells the core, changes the status, raises the event and
+  // pauses the workers. The step is queued without waiting, as the worker
+  // may hold a transport lock here.
   NeloQueueOnMainThread(this, [this] {
     if (FDestroying.load()) return;
     // A reconnect may have opened a new connection meanwhile; then this
@@ -310,11 +474,12 @@ void TNeloMQTTClient::HandleNetworkDisconnected() {
 }
 
 void TNeloMQTTClient::NetworkLost() {
-  if (FConnectionStatus.load() == csConnected) SetConnectionStatus(csConnectionLost);
-  // Acknowledgements and pings belonged to the connection that ended.
-  FSession->DropConnectionPackets();
-  FSession->SetConnectSentTime(0);
-  FSession->SetPingSentTime(0);
+  // The previous connection closed by a new attempt: the core starts the
+  // new one from scratch.
+  if (!FConnecting) Drive([&] { FCore->TransportClosed(NeloNowMs()); });
+  // What was written for the connection that ended goes with it; the core
+  // resends what it still waits for on the next one.
+  FSession->ClearWrites();
   InternalDisconnect();
 }
 
@@ -330,63 +495,32 @@ void TNeloMQTTClient::Disconnect() {
   // reconnect request the keep-alive thread handed over before.
   FOperatorDisconnected = true;
   if (!FKeepAliveThread) return;
-  if (FConnectionStatus.load() != csConnected) {
-    // Connecting, reconnecting, lost or refused: the reconnect loop ends
-    // and a connection still open is closed.
-    FKeepAliveThread->SetPaused(true);
-    FKeepAliveThread->SetShouldTryReconnect(false);
-    FKeepAliveThread->SetShouldKeepConnectionAlive(false);
-    if (FConnectionStatus.load() == csNotConnected && !FTransport->IsReady()) return;
-    InternalDisconnect();
-    SetConnectionStatus(csNotConnected);
-    return;
-  }
-  struct TFinally {
-    TNeloMQTTClient* Client;
-    ~TFinally() { Client->SetConnectionStatus(csNotConnected); }
-  } finally{this};
   FKeepAliveThread->SetPaused(true);
   FKeepAliveThread->SetShouldTryReconnect(false);
   FKeepAliveThread->SetShouldKeepConnectionAlive(false);
-  if (FSession->HasActiveMqttConnection())
-    HandleOutgoingPacket(std::make_unique<TNeloMQTTDisconnectPacket>(), true);
+  if (FConnectionStatus.load() != csConnected) {
+    // Connecting, reconnecting, lost or refused: the reconnect loop ends
+    // and a connection still open is closed.
+    if (FConnectionStatus.load() == csNotConnected && !FTransport->IsReady()) return;
+    Drive([&] { FCore->Disconnect(NeloNowMs()); });
+    InternalDisconnect();
+    return;
+  }
+  // The DISCONNECT is written at once on this thread; then the transport
+  // closes (status csConnectionLost, then csNotConnected).
+  FDirectWrite = true;
+  FDirectWritten = false;
+  struct TFinally {
+    TNeloMQTTClient* Client;
+    ~TFinally() { Client->FDirectWrite = false; }
+  } finally{this};
+  Drive([&] { FCore->Disconnect(NeloNowMs()); });
+  FDirectWrite = false;
   InternalDisconnect();
-  // The reader may have noticed the close first; its notice reaches this
-  // thread later. The connection is gone all the same.
-  if (FConnectionStatus.load() == csConnected) SetConnectionStatus(csConnectionLost);
 }
 
 void TNeloMQTTClient::Ping() {
-  if (IsConnected()) HandleOutgoingPacket(std::make_unique<TNeloMQTTPingRequestPacket>(), false);
-}
-
-void TNeloMQTTClient::HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APacket, bool ASendDirectly) {
-  try {
-    TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kHandlingOutgoing);
-    if (ASendDirectly) {
-      TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kSendingDirectly);
-      // Best effort within a short bound: never behind a write in progress
-      // (the socket is shut down next, which ends that write).
-      if (!FTransport->WriteWithin(APacket->GetBytes(), kDirectWriteTimeoutMs)) {
-        TNeloMQTTLogHelper::Warning(FLogger, this, TNeloMQTTEngineTexts::kDirectSendSkipped);
-        return;
-      }
-      TNeloMQTTPacketInfo info;
-      info.PacketId = APacket->PacketId();
-      info.PacketType = APacket->PacketType();
-      info.PacketQos = APacket->QoS();
-      info.IsDuplicate = APacket->IsDuplicate();
-      info.IsRetained = APacket->IsRetained();
-      DoPacketSent(info);
-    } else {
-      TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kSendingToWriter);
-      FSession->QueueOutgoingPacket(std::make_unique<TQueuedOutPacket>(
-          APacket->PacketId(), APacket->QoS(), APacket->PacketType(), APacket->GetBytes()));
-      TNeloMQTTLogHelper::Debug(FLogger, this, TNeloMQTTEngineTexts::kPacketAdded);
-    }
-  } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedOutgoing, &e);
-  }
+  if (IsConnected()) Drive([&] { FCore->Ping(NeloNowMs()); });
 }
 
 void TNeloMQTTClient::HandlePacketSent() {
@@ -396,35 +530,17 @@ void TNeloMQTTClient::HandlePacketSent() {
   DoPacketSent(FWriterThread->LastSentPacketInfo());
 }
 
-void TNeloMQTTClient::HandlePingRequest() { Ping(); }
-
-void TNeloMQTTClient::HandleConnectionTimeout() {
-  if (FDestroying.load() || !FTransport->IsReady()) return;
-  const bool connecting = FConnectionStatus.load() != csConnected;
-  TNeloMQTTLogHelper::Error(
-      FLogger, this, connecting ? TNeloMQTTEngineTexts::kConnAckTimeout : TNeloMQTTEngineTexts::kPingTimeout);
-  CloseOnError();
-}
-
-void TNeloMQTTClient::CloseOnError() {
-  const TNeloMQTTConnectionStatus before = FConnectionStatus.load();
-  if (FTransport->IsReady()) FTransport->Close();
-  // A connection that never got accepted is lost as well.
-  if ((before == csConnecting || before == csReconnecting) && FConnectionStatus.load() == before &&
-      !FOperatorDisconnected)
-    SetConnectionStatus(csConnectionLost);
-}
-
 void TNeloMQTTClient::HandleReconnectRequest() {
   // The client is going away, or the operator disconnected after the
-  // request was handed over: no new connection.
-  if (FDestroying.load() || FOperatorDisconnected) return;
+  // request was handed over: no new connection. Nor after a refusal of the
+  // credentials or the client, until the operator connects again.
+  if (FDestroying.load() || FOperatorDisconnected || !FCore->ReconnectAllowed()) return;
   // The keep-alive thread saw the transport down before the notice of the
   // loss reached this thread: report the loss first, as it happened.
   if (FConnectionStatus.load() == csConnected && !FSession->HasActiveNetworkConnection()) NetworkLost();
-  SetConnectionStatus(csReconnecting);
+  Drive([&] { FCore->SetStatus(csReconnecting); });
   try {
-    InternalConnect(false);
+    InternalConnect(false, false);
   } catch (const std::exception& e) {
     TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kPingFailed, &e);
   }
@@ -441,10 +557,16 @@ uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const std::string& 
 uint16_t TNeloMQTTClient::Publish(const std::string& ATopic, const TNeloMQTTBytes& APayload,
                                   TNeloMQTTQoS AQos, bool ARetain) {
   EnsureConnected();
-  const uint16_t id = AQos > qosAtMostOnce ? FSession->GetNextPacketId() : 0;
+  // The id is drawn before the topic is checked: a refused topic takes one.
+  if (!TNeloMQTTTopic::ValidateTopicName(ATopic) && AQos > qosAtMostOnce && AQos < qosRESERVED)
+    FCore->SkipPacketId();
   NELO_ASSERT(TNeloMQTTTopic::ValidateTopicName(ATopic), "This is not a valid topic name");
-  HandleOutgoingPacket(std::make_unique<TNeloMQTTPublishPacket>(id, ATopic, APayload, AQos, ARetain), false);
-  return id;
+  try {
+    return Drive([&] { return FCore->Publish(ATopic, APayload, AQos, ARetain, NeloNowMs()); });
+  } catch (const std::exception& e) {
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedOutgoing, &e);
+    return 0;
+  }
 }
 
 uint16_t TNeloMQTTClient::Subscribe(const std::string& ATopic, TNeloMQTTQoS ATopicQosLevel) {
@@ -455,20 +577,20 @@ uint16_t TNeloMQTTClient::Subscribe(const TNeloStringArray& ATopics, const TNelo
   EnsureConnected();
   for (const std::string& topic : ATopics)
     NELO_ASSERT(TNeloMQTTTopic::ValidateTopicFilter(topic), "This is not a valid topic filter");
-  auto packet =
-      std::make_unique<TNeloMQTTSubscribePacket>(FSession->GetNextPacketId(), ATopics, ATopicQosLevels);
-  const uint16_t id = packet->PacketId();
+  // Arrays of different lengths are the caller's error.
+  if (ATopics.size() != ATopicQosLevels.size())
+    throw ENeloMQTTError(TNeloMQTTCodecTexts::kSubscribeCountMismatch);
+  uint16_t id = 0;
+  try {
+    id = Drive([&] { return FCore->Subscribe(ATopics, ATopicQosLevels, NeloNowMs()); });
+  } catch (const std::exception& e) {
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedOutgoing, &e);
+    return 0;
+  }
   auto request = std::make_unique<TNeloMQTTRequestedSubscription>();
   request->PacketId = id;
   request->Topics = ATopics;
-  HandleOutgoingPacket(std::move(packet), false);
-  FPendingSubscriptionQos[id] = ATopicQosLevels;
-  try {
-    FSession->AddSubscriptionRequest(std::move(request));
-  } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kSubscribeFailed, &e);
-    return 0;
-  }
+  FSession->AddSubscriptionRequest(std::move(request));
   return id;
 }
 
@@ -480,252 +602,10 @@ uint16_t TNeloMQTTClient::Unsubscribe(const TNeloStringArray& ATopics) {
   EnsureConnected();
   for (const std::string& topic : ATopics)
     NELO_ASSERT(TNeloMQTTTopic::ValidateTopicFilter(topic), "This is not a valid topic filter");
-  const uint16_t id = FSession->GetNextPacketId();
-  HandleOutgoingPacket(std::make_unique<TNeloMQTTUnSubscribePacket>(id, ATopics), false);
-  // Not restored after a reconnect any more.
-  for (const std::string& topic : ATopics) {
-    for (auto it = FGrantedSubscriptions.begin(); it != FGrantedSubscriptions.end();) {
-      if (it->first == topic)
-        it = FGrantedSubscriptions.erase(it);
-      else
-        ++it;
-    }
-  }
-  return id;
-}
-
-// ---------------------------------------------------------------------------
-// Receiving
-
-void TNeloMQTTClient::HandlePacketsReceived() {
-  FSession->SetLastReadCommunicationTime(NeloNowMs());
-  while (FSession->HasIncomingPackets()) {
-    std::unique_ptr<TQueuedInPacket> queued = FSession->GetNextIncomingPacket();
-    if (!queued) continue;
-    // MQTT 3.1.1 ends the connection on these; nothing of the packet is acted on.
-    const char* violation = ProtocolViolation(*queued);
-    if (violation != nullptr) {
-      ENeloMQTTError error(violation);
-      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kProtocolViolation, &error);
-      // Whatever else was received on that connection goes with it.
-      while (FSession->GetNextIncomingPacket()) {
-      }
-      CloseOnError();
-      return;
-    }
-    HandleIncomingPacket(TNeloMQTTPacketFactory::CreateFrom(queued->FirstByte(), queued->Buffer()));
-  }
-}
-
-const char* TNeloMQTTClient::ProtocolViolation(const TQueuedInPacket& APacket) {
-  const TNeloMQTTBytes& body = APacket.Buffer();
-  switch (static_cast<TNeloMQTTPacketType>(APacket.FirstByte() >> 4)) {
-    case mtPUBLISH: {
-      const int qos = (APacket.FirstByte() >> 1) & 0x03;
-      if (qos == 3) return "PUBLISH with QoS 3";
-      if (body.size() < 2) return "PUBLISH without topic length";
-      const std::size_t topicEnd = 2 + ((static_cast<std::size_t>(body[0]) << 8) | body[1]);
-      if (topicEnd > body.size()) return "PUBLISH topic runs past the packet";
-      if (qos > 0) {
-        if (topicEnd + 2 > body.size()) return "PUBLISH without packet identifier";
-        if (body[topicEnd] == 0 && body[topicEnd + 1] == 0) return "PUBLISH with packet identifier 0";
-      }
-      return nullptr;
-    }
-    case mtCONNACK:
-      if (FConnAckReceived) return "Second CONNACK on one connection";
-      return nullptr;
-    default:
-      return nullptr;
-  }
-}
-
-void TNeloMQTTClient::HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APacket) {
-  if (!APacket) return;
-  TNeloMQTTPacketInfo info;
-  info.PacketId = APacket->PacketId();
-  info.PacketType = APacket->PacketType();
-  info.PacketQos = APacket->QoS();
-  info.IsDuplicate = APacket->IsDuplicate();
-  info.IsRetained = APacket->IsRetained();
-  const uint16_t id = info.PacketId;
-  switch (info.PacketType) {
-    case mtRESERVED0:
-      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeReserved0);
-      break;
-    case mtCONNECT:
-      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeConnect);
-      break;
-    case mtCONNACK:
-      FSession->MarkAsAcknowledged(id, mtCONNECT);
-      HandleConnAck(*APacket);
-      break;
-    case mtPUBLISH:
-      HandleIncomingPublish(*APacket);
-      break;
-    case mtPUBACK:
-      FSession->MarkAsAcknowledged(id, mtPUBLISH);
-      break;
-    case mtPUBREC:
-      // The PUBREL is queued before the PUBLISH is released, so the exchange
-      // never leaves the window in between.
-      SendPubRel(*APacket);
-      FSession->MarkAsAcknowledged(id, mtPUBLISH);
-      break;
-    case mtPUBREL:
-      FSession->MarkAsAcknowledged(id, mtPUBREC);
-      // The exchange is over: a later PUBLISH with this id is a new message.
-      FSession->ForgetIncomingQoS2(id);
-      SendPubComp(*APacket);
-      break;
-    case mtPUBCOMP:
-      FSession->MarkAsAcknowledged(id, mtPUBREL);
-      break;
-    case mtSUBSCRIBE:
-      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeSubscribe);
-      break;
-    case mtSUBACK:
-      FSession->MarkAsAcknowledged(id, mtSUBSCRIBE);
-      HandleSubAck(*APacket);
-      break;
-    case mtUNSUBSCRIBE:
-      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeUnsubscribe);
-      break;
-    case mtUNSUBACK:
-      FSession->MarkAsAcknowledged(id, mtUNSUBSCRIBE);
-      break;
-    case mtPINGREQ:
-      DoPingRequest();
-      break;
-    case mtPINGRESP:
-      FSession->SetPingSentTime(0);
-      DoPingResponse();
-      break;
-    case mtDISCONNECT:
-      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeDisconnect);
-      break;
-    case mtRESERVED15:
-      TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kInvalidTypeReserved15);
-      break;
-  }
-  DoPacketReceived(info);
-}
-
-void TNeloMQTTClient::HandleConnAck(TNeloMQTTPacket& APacket) {
-  auto* connAck = dynamic_cast<TNeloMQTTConnAckPacket*>(&APacket);
-  if (connAck == nullptr) return;
-  FConnAckReceived = true;
-  FSessionPresent = static_cast<int>(connAck->ReturnCode()) == 0 && connAck->SessionPresent();
-  FSession->SetConnectSentTime(0);
-  TNeloMQTTConnectionStatus status;
-  switch (static_cast<int>(connAck->ReturnCode())) {
-    case 0:
-      status = csConnected;
-      break;
-    case 1:
-      status = csConnectionRejected_InvalidProtocolVersion;
-      break;
-    case 2:
-      status = csConnectionRejected_InvalidIdentifier;
-      break;
-    case 3:
-      status = csConnectionRejected_ServerUnavailable;
-      break;
-    case 4:
-      status = csConnectionRejected_InvalidCredentials;
-      break;
-    case 5:
-      status = csConnectionRejected_ClientNotAuthorized;
-      break;
-    default:
-      status = csNotConnected;
-      break;
-  }
-  const bool reconnect = FConnectionStatus.load() == csReconnecting;
-  SetConnectionStatus(status);
-  // A broker that kept no session has forgotten the subscriptions: they are
-  // made again, or the operator would silently stop receiving.
-  if (status == csConnected && reconnect && !connAck->SessionPresent()) RestoreSubscriptions();
-}
-
-void TNeloMQTTClient::HandleIncomingPublish(TNeloMQTTPacket& APacket) {
   try {
-    const uint16_t id = APacket.PacketId();
-    if (APacket.QoS() == qosAtLeastOnce)
-      HandleOutgoingPacket(std::make_unique<TNeloMQTTPubAckPacket>(id), false);
-    else if (APacket.QoS() == qosExactlyOnce) {
-      HandleOutgoingPacket(std::make_unique<TNeloMQTTPubRecPacket>(id), false);
-      // Exactly once: a repeat before the PUBREL is acknowledged again, not
-      // delivered again.
-      if (!FSession->RememberIncomingQoS2(id)) return;
-    }
-    auto* publish = dynamic_cast<TNeloMQTTPublishPacket*>(&APacket);
-    if (publish == nullptr) throw ENeloMQTTError("Not a PUBLISH packet");
-    DoPublishReceived(id, publish->TopicName(), publish->PayloadRef());
+    return Drive([&] { return FCore->Unsubscribe(ATopics, NeloNowMs()); });
   } catch (const std::exception& e) {
-    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedIncomingPublish, &e);
-  } catch (...) {
-    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedIncomingPublish);
+    TNeloMQTTLogHelper::Error(FLogger, this, TNeloMQTTEngineTexts::kFailedOutgoing, &e);
+    return 0;
   }
-}
-
-void TNeloMQTTClient::SendPubRel(TNeloMQTTPacket& APacket) {
-  HandleOutgoingPacket(std::make_unique<TNeloMQTTPubRelPacket>(APacket.PacketId()), false);
-}
-
-void TNeloMQTTClient::SendPubComp(TNeloMQTTPacket& APacket) {
-  HandleOutgoingPacket(std::make_unique<TNeloMQTTPubCompPacket>(APacket.PacketId()), false);
-}
-
-void TNeloMQTTClient::HandleSubAck(TNeloMQTTPacket& APacket) {
-  std::unique_ptr<TNeloMQTTRequestedSubscription> request =
-      FSession->GetSubscriptionRequest(APacket.PacketId());
-  TNeloQosArray levels;
-  auto pending = FPendingSubscriptionQos.find(APacket.PacketId());
-  if (pending != FPendingSubscriptionQos.end()) {
-    levels = std::move(pending->second);
-    FPendingSubscriptionQos.erase(pending);
-  }
-  if (!request) return;
-  auto* subAck = dynamic_cast<TNeloMQTTSubAckPacket*>(&APacket);
-  TNeloMQTTSubscriptions subscriptions;
-  subscriptions.reserve(request->Topics.size());
-  for (size_t i = 0; i < request->Topics.size(); ++i) {
-    TNeloMQTTSubscription entry;
-    entry.Topic = request->Topics[i];
-    // Return codes pair with topics by position; a topic without one was
-    // not accepted.
-    if (subAck != nullptr && i < subAck->ReturnCodeCount()) {
-      const TNeloMQTTSubAckReturnCode code = subAck->ReturnCode(i);
-      entry.Accepted = code.IsAccepted();
-      entry.MaxQoS = code.MaximumQoS();
-    }
-    subscriptions.push_back(entry);
-    if (entry.Accepted) {
-      const TNeloMQTTQoS qos = i < levels.size() ? levels[i] : entry.MaxQoS;
-      bool known = false;
-      for (auto& granted : FGrantedSubscriptions) {
-        if (granted.first == entry.Topic) {
-          granted.second = qos;
-          known = true;
-        }
-      }
-      if (!known) FGrantedSubscriptions.emplace_back(entry.Topic, qos);
-    }
-  }
-  DoSubscriptionAcknowledged(APacket.PacketId(), subscriptions);
-}
-
-void TNeloMQTTClient::RestoreSubscriptions() {
-  if (FGrantedSubscriptions.empty()) return;
-  TNeloStringArray topics;
-  TNeloQosArray levels;
-  for (const auto& granted : FGrantedSubscriptions) {
-    topics.push_back(granted.first);
-    levels.push_back(granted.second);
-  }
-  std::string list;
-  for (const std::string& topic : topics) list += (list.empty() ? "" : ", ") + topic;
-  TNeloMQTTLogHelper::Info(FLogger, this, std::string(TNeloMQTTEngineTexts::kSubscribingAgain) + list);
-  Subscribe(topics, levels);
 }

@@ -21,6 +21,7 @@
 #include "Nelo.MQTT.Client.Texts.h"
 #include "Nelo.MQTT.Client.Threading.h"
 #include "Nelo.MQTT.Connection.h"
+#include "Nelo.MQTT.Core.h"
 #include "Nelo.MQTT.Global.h"
 #include "Nelo.MQTT.Logging.h"
 
@@ -36,6 +37,9 @@ using TNeloMQTTOnSubscriptionAcknowledgedEvent = std::function<void(
     TNeloObject* ASender, uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions)>;
 using TNeloMQTTPacketEvent =
     std::function<void(TNeloObject* ASender, const TNeloMQTTPacketInfo& APacketInfo)>;
+// A received message as one value: topic, payload, QoS, retain, dup, packet id.
+using TNeloMQTTOnMessageReceivedEvent =
+    std::function<void(TNeloObject* ASender, const TNeloMQTTMessage& AMessage)>;
 
 // Component notification kinds (Notification).
 enum TNeloOperation { opInsert, opRemove };
@@ -98,7 +102,7 @@ class TNeloMQTTLastWillSettings : public TNeloObject {
   TNeloMQTTQoS FQoS = qosAtMostOnce;
 };
 
-class TNeloMQTTClient : public TNeloObject {
+class TNeloMQTTClient : public TNeloObject, private TNeloMQTTCoreSink {
  public:
   // Talks to the broker through ATransport; by default through a network
   // connection (TCP, optionally TLS).
@@ -172,11 +176,14 @@ class TNeloMQTTClient : public TNeloObject {
   // OnPacketSent; bulk senders that do not listen for them turn it off.
   // Largest packet accepted from the broker (remaining length, bytes); a
   // larger one closes the connection with an error line. 64 MiB.
-  uint32_t MaxIncomingPacketSize() const { return FSession->MaxIncomingPacketSize(); }
-  void SetMaxIncomingPacketSize(uint32_t AValue) { FSession->SetMaxIncomingPacketSize(AValue); }
+  uint32_t MaxIncomingPacketSize() const { return FCore->MaxIncomingPacketSize(); }
+  void SetMaxIncomingPacketSize(uint32_t AValue) {
+    FCore->SetMaxIncomingPacketSize(AValue);
+    FSession->SetMaxIncomingPacketSize(AValue);
+  }
 
   // Whether the broker's last CONNACK said it kept the session.
-  bool SessionPresent() const { return FSessionPresent; }
+  bool SessionPresent() const { return FCore->SessionPresent(); }
 
   bool PacketSentNotifications() const { return FPacketSentNotifications; }
   void SetPacketSentNotifications(bool AValue);
@@ -190,6 +197,9 @@ class TNeloMQTTClient : public TNeloObject {
   TNeloMQTTNotifyEvent OnPingResponse;
   TNeloMQTTOnPublishReceivedEvent OnPublishReceived;
   TNeloMQTTOnPublishReceivedExEvent OnPublishReceivedEx;
+  // Raised before OnPublishReceived, with the whole message (its QoS,
+  // retain and dup flags included).
+  TNeloMQTTOnMessageReceivedEvent OnMessageReceived;
   TNeloMQTTOnSubscriptionAcknowledgedEvent OnSubscriptionAcknowledged;
 
   void SetOnConnectedStatusChanged(TNeloMQTTOnConnectedStatusChangedEvent AEvent) {
@@ -217,38 +227,42 @@ class TNeloMQTTClient : public TNeloObject {
   virtual void DoPacketSent(const TNeloMQTTPacketInfo& APacketInfo);
   virtual void DoPublishReceived(uint16_t APacketID, const std::string& ATopic,
                                  const TNeloMQTTBytes& APayload);
+  // Raises OnMessageReceived, then DoPublishReceived with the message's parts.
+  virtual void DoMessageReceived(const TNeloMQTTMessage& AMessage);
   virtual void DoConnectedStatusChanged(bool AConnected, TNeloMQTTConnectionStatus AStatus);
   virtual void DoSubscriptionAcknowledged(uint16_t APacketID, const TNeloMQTTSubscriptions& ASubscriptions);
 
  private:
   void EnsureConnected() const;
   void SetConnectionStatus(TNeloMQTTConnectionStatus AStatus);
-  void InternalConnect(bool AClean);
+  // AOperator: the operator's Connect (else an automatic reconnect).
+  void InternalConnect(bool AClean, bool AOperator);
   void InternalDisconnect();
-  void HandleOutgoingPacket(std::unique_ptr<TNeloMQTTPacket> APacket, bool ASendDirectly);
   void HandleNetworkConnected();
   void HandleNetworkDisconnected();
   void NetworkLost();
   void HandlePacketSent();
-  void HandlePingRequest();
   void HandleReconnectRequest();
-  // The keep-alive thread found a PINGRESP or the CONNACK overdue.
-  void HandleConnectionTimeout();
-  // Closes the connection after an error of the peer's (auto-reconnect applies).
-  void CloseOnError();
-  // The reason a received frame ends the connection, or null.
-  const char* ProtocolViolation(const TQueuedInPacket& APacket);
-  // Subscribes again to what was granted, after a reconnect without session.
-  void RestoreSubscriptions();
+  void HandleTick();
   void BindWriterEvents();
-  // Receiving side
-  void HandlePacketsReceived();
-  void HandleIncomingPacket(std::unique_ptr<TNeloMQTTPacket> APacket);
-  void HandleConnAck(TNeloMQTTPacket& APacket);
-  void HandleIncomingPublish(TNeloMQTTPacket& APacket);
-  void HandleSubAck(TNeloMQTTPacket& APacket);
-  void SendPubRel(TNeloMQTTPacket& APacket);
-  void SendPubComp(TNeloMQTTPacket& APacket);
+  std::size_t HandleBytesReceived(const uint8_t* AData, std::size_t ASize);
+  TNeloMQTTCoreOptions CoreOptions() const;
+  // Runs a call of the core, then what it asked for (closing the transport)
+  // and publishes the core's counts to the threads.
+  template <class F>
+  auto Drive(F ACall) -> decltype(ACall());
+  void AfterCore();
+  void QueueHeldWrite();
+
+  // The core's actions (main thread).
+  void CoreWrite(const uint8_t* AData, std::size_t ASize) override;
+  void CoreClose(TNeloMQTTCoreCloseReason AReason) override;
+  void CoreStatus(TNeloMQTTConnectionStatus AStatus) override;
+  void CoreDeliver(TNeloMQTTMessage& AMessage) override;
+  void CoreAcknowledged(const TNeloMQTTCoreAck& AAck) override;
+  void CorePacketSent(const TNeloMQTTPacketInfo& AInfo) override;
+  void CorePacketReceived(const TNeloMQTTPacketInfo& AInfo) override;
+  void CoreLog(TNeloMQTTLogLevel ALevel, const std::string& AText, const char* AError) override;
 
   TNeloObject* FOwner;
   std::string FClientID;
@@ -269,11 +283,18 @@ class TNeloMQTTClient : public TNeloObject {
   bool FPacketSentNotifications = true;
   std::atomic<bool> FDestroying{false};
   // Main thread only.
+  std::unique_ptr<TNeloMQTTCore> FCore;
   bool FOperatorDisconnected = false;
-  bool FConnAckReceived = false;
-  bool FSessionPresent = false;
-  std::vector<std::pair<std::string, TNeloMQTTQoS>> FGrantedSubscriptions;
-  std::unordered_map<uint16_t, TNeloQosArray> FPendingSubscriptionQos;
+  int FInCore = 0;
+  bool FCloseRequested = false;
+  // The core writes the DISCONNECT: it goes out at once, not through the writer.
+  bool FDirectWrite = false;
+  bool FDirectWritten = false;
+  // A packet the core wrote during a Connect before the transport was open.
+  bool FConnecting = false;
+  // The packet the core wrote last, until it says what it is.
+  TQueuedWrite FHeldWrite;
+  bool FHoldingWrite = false;
   // Bound on the direct DISCONNECT write.
   static constexpr int kDirectWriteTimeoutMs = 500;
 };

@@ -569,6 +569,21 @@ void TNeloMQTTNetworkConnection::Read(TNeloMQTTBytes& AData, std::size_t ALength
   link->InputPos += ALength;
 }
 
+std::size_t TNeloMQTTNetworkConnection::ReadSome(TNeloMQTTBytes& AData, std::size_t AMax) {
+  if (!IsReady() || AMax == 0) return 0;
+  std::lock_guard<std::recursive_mutex> guard(FReadLock);
+  const auto link = CurrentLink();
+  if (!link) throw ENeloMQTTConnectionClosed();
+  while (link->InputPos >= link->Input.size()) {
+    if (!Fill(link, link->ReadTimeout)) throw ENeloMQTTReadTimeout();
+  }
+  const std::size_t take = std::min(AMax, link->Input.size() - link->InputPos);
+  const auto first = link->Input.begin() + static_cast<std::ptrdiff_t>(link->InputPos);
+  AData.insert(AData.end(), first, first + static_cast<std::ptrdiff_t>(take));
+  link->InputPos += take;
+  return take;
+}
+
 void TNeloMQTTNetworkConnection::Write(const TNeloMQTTBytes& AData) {
   if (!IsReady()) return;
   std::lock_guard<std::recursive_mutex> guard(FWriteLock);

@@ -59,6 +59,9 @@ class TNeloMQTTNetworkConnection : public TNeloMQTTTransport {
   // Sets the read time-out to 5000 ms for the rest of the connection. ALength
   // 0 leaves AData as it is. Leaves AData untouched when not ready.
   void Read(TNeloMQTTBytes& AData, std::size_t ALength, bool AAppend) override;
+  // What has been received (AMax bytes at most, one at least, each wait
+  // bounded by the read time-out), appended to AData; 0 when not ready.
+  std::size_t ReadSome(TNeloMQTTBytes& AData, std::size_t AMax) override;
   // Blocks until every byte is handed to the socket; raises ENeloMQTTSocketError
   // on socket errors. A peer that has closed or reset the connection is
   // reported through OnDisconnected, then ENeloMQTTConnectionClosed is raised.

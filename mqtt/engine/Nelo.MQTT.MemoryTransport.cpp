@@ -123,6 +123,21 @@ void TNeloMQTTMemoryTransport::Read(TNeloMQTTBytes& AData, std::size_t ALength, 
   }
 }
 
+std::size_t TNeloMQTTMemoryTransport::ReadSome(TNeloMQTTBytes& AData, std::size_t AMax) {
+  std::unique_lock<std::mutex> guard(FLock);
+  if (!FReady || AMax == 0) return 0;
+  WaitForInput(guard);
+  const std::size_t take = std::min(AMax, FInput.size() - FInputPos);
+  AData.insert(AData.end(), FInput.begin() + static_cast<std::ptrdiff_t>(FInputPos),
+               FInput.begin() + static_cast<std::ptrdiff_t>(FInputPos + take));
+  FInputPos += take;
+  if (FInputPos == FInput.size()) {
+    FInput.clear();
+    FInputPos = 0;
+  }
+  return take;
+}
+
 bool TNeloMQTTMemoryTransport::Append(const TNeloMQTTBytes& AData) {
   std::unique_lock<std::mutex> guard(FLock);
   if (!FReady) return true;

@@ -31,6 +31,7 @@ class TNeloMQTTMemoryTransport : public TNeloMQTTTransport {
   bool HasBufferedData() override;
   void Read(uint8_t& AByte) override;
   void Read(TNeloMQTTBytes& AData, std::size_t ALength, bool AAppend) override;
+  std::size_t ReadSome(TNeloMQTTBytes& AData, std::size_t AMax) override;
   void Write(const TNeloMQTTBytes& AData) override;
   bool WriteWithin(const TNeloMQTTBytes& AData, int ATimeoutMs) override;
   void AbortWrites() override;

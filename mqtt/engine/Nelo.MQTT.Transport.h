@@ -74,6 +74,9 @@ class TNeloMQTTTransport : public TNeloObject {
   // Exactly ALength bytes, appended to AData or replacing it (AAppend False).
   // ALength 0 leaves AData as it is; so does a transport that is not ready.
   virtual void Read(TNeloMQTTBytes& AData, std::size_t ALength, bool AAppend) = 0;
+  // Appends what has been received, AMax bytes at most and at least one
+  // (waiting for it like Read). Returns the count appended; 0 when not ready.
+  virtual std::size_t ReadSome(TNeloMQTTBytes& AData, std::size_t AMax) = 0;
   // Blocks until every byte is handed over; raises ENeloMQTTSocketError (a
   // closed peer: ENeloMQTTConnectionClosed after OnDisconnected; no progress
   // for the write time-out: ENeloMQTTWriteTimeout after OnDisconnected).

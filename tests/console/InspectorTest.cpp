@@ -21,22 +21,22 @@ namespace {
 
 class InspectorTest : public ConsoleTest {
  protected:
-  // A publication as the client hands it over: the payload, then its flags.
+  // A publication as the client hands it over: one value, flags included.
   void Receive(const std::string& ATopic, const QByteArray& APayload, int AQoS = 0, uint16_t AId = 0,
                bool ARetain = false, bool ADup = false) {
     Tmain& w = Window();
+    TNeloMQTTMessage message;
+    message.Topic = ATopic;
+    message.Payload.assign(APayload.begin(), APayload.end());
+    message.QoS = static_cast<TNeloMQTTQoS>(AQoS);
+    message.PacketId = AId;
+    message.Retain = ARetain;
+    message.Dup = ADup;
     try {
-      w.nelomqtclnt1PublishReceived(AId, ATopic, APayload.toStdString());
+      w.nelomqtclnt1()->OnMessageReceived(w.nelomqtclnt1(), message);
     } catch (const std::exception&) {
       // not UTF-8: the display refuses it, the log has it
     }
-    TNeloMQTTPacketInfo info;
-    info.PacketType = mtPUBLISH;
-    info.PacketId = AId;
-    info.PacketQos = static_cast<TNeloMQTTQoS>(AQoS);
-    info.IsRetained = ARetain;
-    info.IsDuplicate = ADup;
-    w.nelomqtclnt1()->OnPacketReceived(w.nelomqtclnt1(), info);
   }
   Tinspector& Open() {
     Window().MessageLogButton()->click();

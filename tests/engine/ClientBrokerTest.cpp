@@ -319,8 +319,8 @@ TEST_P(ClientBrokerVolumeTest, TwoThousandMessagesAllArriveInOrder) {
   ASSERT_TRUE(PumpUntil([&] { return received.size() >= static_cast<std::size_t>(kCount); },
                         std::chrono::milliseconds(120000)))
       << received.size() << " of " << kCount << "; publisher outstanding "
-      << publisher->Session()->OutstandingPackets() << " window " << publisher->Session()->WindowUse()
-      << " queued " << publisher->Session()->HasOutgoingPackets() << "; subscriber outstanding "
+      << publisher->Session()->OutstandingPackets() << " queued "
+      << publisher->Session()->HasOutgoingPackets() << "; subscriber outstanding "
       << subscriber->Session()->OutstandingPackets() << " queued "
       << subscriber->Session()->HasOutgoingPackets() << "\nbroker: "
       << (broker.LogText().find("dropped") != std::string::npos ? "dropped messages" : "dropped nothing");
