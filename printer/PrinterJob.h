@@ -31,8 +31,8 @@ inline TRenderOptions PrinterRenderOptions() {
 }
 
 struct TPrinterJobOptions {
-  std::string Serial;                                  // this printer's serial: the dvsno it accepts
-  std::string OutDir;                                  // non-empty: pages go to OutDir/Serial/TASK_ID.png
+  std::string Serial;  // this printer's serial: the dvsno it accepts
+  std::string OutDir;  // non-empty: pages go to OutDir/Serial/TASK_ID.png
   // Called once for every task id that gets this far; true when the printer
   // has seen the id before (the printer remembers its last ids). Such an
   // entry is answered "duplicate" and not printed again.

@@ -86,7 +86,6 @@ void AcknowledgePromptly(int AFd) {
 #endif
 }
 
-
 // A socket BIO that sends with MSG_NOSIGNAL, so a write to a connection the
 // peer has dropped yields EPIPE instead of killing the process with SIGPIPE.
 int BioSocket(BIO* ABio) { return static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(ABio))); }
