@@ -210,8 +210,8 @@ TEST_F(FleetBrokerTest, AHeavyJobHoldsUpNoOtherPrinter) {
   for (int i = 0; i < 200; ++i) {
     std::string label = "SIZE 100 mm,150 mm\r\nGAP 2 mm,0 mm\r\nCLS\r\n";
     for (int row = 0; row < 8; ++row)
-      label += "QRCODE " + std::to_string(20 + (row % 2) * 400) + "," + std::to_string(20 + (row / 2) * 280) +
-               ",H,8,A,0,\"label " + std::to_string(i) + " row " + std::to_string(row) +
+      label += "QRCODE " + std::to_string(20 + (row % 2) * 400) + "," + std::to_string(20 + (row / 2) * 270) +
+               ",H,6,A,0,\"label " + std::to_string(i) + " row " + std::to_string(row) +
                " of a heavy job that every printer must draw dot by dot\"\r\n";
     label += "TEXT 20,1150,\"3\",0,2,2,\"LABEL " + std::to_string(i) + "\"\r\nPRINT 1\r\n";
     labels.push_back(label);
