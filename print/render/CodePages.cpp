@@ -81,6 +81,15 @@ const TTableRow kRows[] = {
     {-1, "PC874", "874", "CP874"},
 };
 
+// Characters the printers' tables add to iconv's: Epson's PC857 carries
+// the euro sign at D5, which IBM's original page left empty.
+struct TAddition {
+  int EscPos;
+  uint8_t Byte;
+  uint32_t Code;
+};
+const TAddition kAdditions[] = {{13, 0xD5, 0x20AC}};
+
 // One byte through iconv; 0 when it is no printable character (unmapped,
 // or a C1 control of the ISO tables). Stateful converters (CP1255, CP1258
 // hold a base letter back for a combining mark) are flushed.
@@ -120,6 +129,8 @@ std::vector<TCodePage> BuildCodePages() {
     if (cd == reinterpret_cast<iconv_t>(-1)) continue;
     for (int b = 0x80; b <= 0xFF; ++b) p.High[b - 0x80] = IconvByte(cd, static_cast<uint8_t>(b));
     iconv_close(cd);
+    for (const TAddition& a : kAdditions)
+      if (a.EscPos == p.EscPos && p.High[a.Byte - 0x80] == 0) p.High[a.Byte - 0x80] = a.Code;
     pages.push_back(p);
   }
   return pages;

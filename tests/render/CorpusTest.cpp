@@ -699,6 +699,7 @@ const std::vector<std::string> kCheckedJobs = {
     "encoder-cyrillic",
     "encoder-greek",
     "encoder-czech",
+    "encoder-euro",
     "encoder-box-table",
     "encoder-barcodes-ean-upc",
     "encoder-barcodes-1d",
