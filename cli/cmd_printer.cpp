@@ -27,9 +27,6 @@
 
 namespace {
 
-// How many task ids a printer remembers.
-constexpr std::size_t kRememberedTasks = 100;
-
 struct TPrinterOptions {
   TCliConnectOptions Connect;
   TFleetOptions Fleet;
