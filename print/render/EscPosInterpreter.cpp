@@ -1597,8 +1597,8 @@ size_t TEscPos::GroupSeparator(size_t AAt) {
         }
         const std::string data(reinterpret_cast<const char*>(C.Data) + AAt + 4, n);
         C.Add(AAt, 4 + n, "GS k",
-              std::string(kNames[m - 65]) + " \"" + PrinterTextToUtf8(csGbk, C.Data + AAt + 4, n, false) +
-                  "\"");
+              std::string(kNames[m - 65]) + " \"" +
+                  TextToUtf8(TTextState{csGbk, false, nullptr, 0}, C.Data + AAt + 4, n) + "\"");
         Barcode(AAt, m - 65, data);
         return AAt + 4 + n;
       }

@@ -184,25 +184,6 @@ std::string CodePointToUtf8(uint32_t c) {
   return s;
 }
 
-std::string PrinterTextToUtf8(TCharset ACharset, const uint8_t* AData, size_t ASize, bool AChineseMode) {
-  std::string s;
-  size_t i = 0;
-  while (i < ASize) {
-    const TDecodedChar d = DecodePrinterChar(ACharset, AData + i, ASize - i, AChineseMode);
-    if (!d.Valid) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", AData[i]);
-      s += hex;
-    } else if (d.Code < 0x20 || d.Code == 0x7F) {
-      s += '.';
-    } else {
-      s += CodePointToUtf8(d.Code);
-    }
-    i += d.Length;
-  }
-  return s;
-}
-
 struct TTextDrawing::TFace {
   FT_Face Face = nullptr;
   // Design metrics in em units.

@@ -32,8 +32,6 @@ TDecodedChar DecodePrinterChar(TCharset ACharset, const uint8_t* AData, size_t A
 bool IsWideCodePoint(uint32_t ACode);
 // Code points as UTF-8 (for listings).
 std::string CodePointToUtf8(uint32_t ACode);
-// A job's text bytes as UTF-8 for a listing line (invalid bytes as \xNN).
-std::string PrinterTextToUtf8(TCharset ACharset, const uint8_t* AData, size_t ASize, bool AChineseMode);
 
 // A character drawn into its cell: Width x Height bytes, 1 = black.
 struct TGlyphMask {

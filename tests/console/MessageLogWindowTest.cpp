@@ -1,4 +1,4 @@
-// The message inspector: every received publication logged with its flags,
+// The message log window: every received publication logged with its flags,
 // the filters, the payload views, the JSON Lines export read back, and the
 // cap of the log.
 #include <QFile>
@@ -19,7 +19,7 @@
 
 namespace {
 
-class InspectorTest : public ConsoleTest {
+class MessageLogWindowTest : public ConsoleTest {
  protected:
   // A publication as the client hands it over: one value, flags included.
   void Receive(const std::string& ATopic, const QByteArray& APayload, int AQoS = 0, uint16_t AId = 0,
@@ -53,7 +53,7 @@ class InspectorTest : public ConsoleTest {
   }
 };
 
-TEST_F(InspectorTest, EveryPublicationIsListedWithItsFlagsEvenWhenItIsNotUtf8) {
+TEST_F(MessageLogWindowTest, EveryPublicationIsListedWithItsFlagsEvenWhenItIsNotUtf8) {
   const QByteArray gbk("\xb4\xf2\xd3\xa1\xcd\xea\xb3\xc9");  // 打印完成 in GBK
   Receive("printer/1/ack", "{\"ok\":1}", 1, 7, false, true);
   Receive("printer/1/status", gbk, 0, 0, true, false);
@@ -93,7 +93,7 @@ TEST_F(InspectorTest, EveryPublicationIsListedWithItsFlagsEvenWhenItIsNotUtf8) {
 
 // A received print task gets a preview view drawn by the renderer; other
 // payloads get none.
-TEST_F(InspectorTest, AReceivedPrintTaskIsPreviewedWithItsPages) {
+TEST_F(MessageLogWindowTest, AReceivedPrintTaskIsPreviewedWithItsPages) {
   Receive("printer/1/jobs", QByteArray::fromStdString(SampleEnvelope(0)), 1, 3);
   Receive("printer/1/ack", "{\"ok\":1}");
   Tinspector& ins = Open();
@@ -136,7 +136,7 @@ TEST(MessageLogViews, TopicFiltersFollowMqttWildcards) {
   }
 }
 
-TEST_F(InspectorTest, FiltersByTopicAndTextAndKeepsUpWithNewRows) {
+TEST_F(MessageLogWindowTest, FiltersByTopicAndTextAndKeepsUpWithNewRows) {
   Receive("printer/1/status", "{\"state\":\"idle\"}");
   Receive("printer/2/status", "{\"state\":\"PAPER OUT\"}");
   Receive("printer/1/ack", "ok");
@@ -154,7 +154,7 @@ TEST_F(InspectorTest, FiltersByTopicAndTextAndKeepsUpWithNewRows) {
   EXPECT_EQ(Topics(ins).size(), 5);
 }
 
-TEST_F(InspectorTest, ExportWritesTheShownRowsAsJsonLines) {
+TEST_F(MessageLogWindowTest, ExportWritesTheShownRowsAsJsonLines) {
   const QByteArray binary("\x00\xff\x10", 3);
   Receive("a/1", "héllo \"x\"", 2, 9, true, false);
   Receive("a/2", binary, 1, 3);
@@ -220,7 +220,7 @@ TEST(MessageLogCap, KeepsTheLastMessagesAndCountsTheDropped) {
   EXPECT_EQ(TMessageLog::kCapacity, 100000);
 }
 
-TEST_F(InspectorTest, TheCountsLineShowsTheDropped) {
+TEST_F(MessageLogWindowTest, TheCountsLineShowsTheDropped) {
   Receive("t", "x");
   Tinspector& ins = Open();
   EXPECT_EQ(ins.Counts()->text(), QStringLiteral("已记录 1 条，显示 1 条，因超出 100000 条上限已丢弃 0 条"));
